@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, configures, builds and runs every test.
+#   scripts/test.sh              normal build in build/
+#   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build_dir=build
+cmake_args=()
+if [ "${1:-}" = "--sanitize" ]; then
+    build_dir=build-asan
+    cmake_args+=(-DDTI_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+fi
+
+scripts/install-deps.sh
+cmake -S . -B "$build_dir" "${cmake_args[@]}" >/dev/null
+cmake --build "$build_dir" -j"$(nproc)"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)"

@@ -1,0 +1,186 @@
+#include "TestSupport.h"
+
+#include <fcntl.h>
+#include <nifti1_io.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+namespace testsupport {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "dtitest-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) {
+        throw std::runtime_error("cannot create a temporary folder");
+    }
+    path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TempDir::file(const std::string& name) const { return path_ + "/" + name; }
+
+std::string programPath(const std::string& name) { return std::string(DTI_BIN_DIR) + "/" + name; }
+
+namespace {
+
+std::string slurp(int fd) {
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    return text;
+}
+
+}  // namespace
+
+RunResult runProgram(const std::string& name, const std::vector<std::string>& args,
+                     const std::string& cwd) {
+    // Output goes to files rather than pipes so that a chatty program cannot block on a full pipe.
+    TempDir capture;
+    const std::string outPath = capture.file("stdout");
+    const std::string errPath = capture.file("stderr");
+    const std::string program = programPath(name);
+
+    std::vector<std::string> words;
+    words.push_back(program);
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words) {
+        argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int in = open("/dev/null", O_RDONLY);
+        if (out < 0 || err < 0 || in < 0) {
+            _exit(127);
+        }
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
+            _exit(127);
+        }
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    RunResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = readFile(outPath);
+    result.err = readFile(errPath);
+    return result;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+bool fileExists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+void writeVolume(const std::string& path, const VolumeSpec& spec, const void* data, size_t bytes) {
+    nifti_1_header header{};
+    header.sizeof_hdr = 348;
+    header.dim[0] = static_cast<short>(spec.dims.size());
+    for (size_t i = 0; i < spec.dims.size() && i < 7; ++i) {
+        header.dim[i + 1] = static_cast<short>(spec.dims[i]);
+    }
+    for (int i = static_cast<int>(spec.dims.size()) + 1; i < 8; ++i) {
+        header.dim[i] = 1;
+    }
+    header.datatype = static_cast<short>(spec.datatype);
+    int nbyper = 0;
+    int swapsize = 0;
+    nifti_datatype_sizes(spec.datatype, &nbyper, &swapsize);
+    header.bitpix = static_cast<short>(8 * nbyper);
+    header.pixdim[0] = spec.qfac;
+    for (int i = 0; i < 3; ++i) {
+        header.pixdim[i + 1] = spec.pixdim[i];
+    }
+    for (int i = 4; i < 8; ++i) {
+        header.pixdim[i] = 1.0f;
+    }
+    header.xyzt_units = 10;
+    header.qform_code = static_cast<short>(spec.qformCode);
+    header.quatern_b = spec.quatern[0];
+    header.quatern_c = spec.quatern[1];
+    header.quatern_d = spec.quatern[2];
+    header.qoffset_x = spec.qoffset[0];
+    header.qoffset_y = spec.qoffset[1];
+    header.qoffset_z = spec.qoffset[2];
+    header.sform_code = static_cast<short>(spec.sformCode);
+    if (spec.sformCode > 0) {
+        header.srow_x[0] = spec.pixdim[0];
+        header.srow_y[1] = spec.pixdim[1];
+        header.srow_z[2] = spec.pixdim[2];
+    }
+    const bool single = path.size() >= 4 && (path.find(".nii") != std::string::npos);
+    if (!spec.analyze) {
+        std::memcpy(header.magic, single ? "n+1" : "ni1", 4);
+        header.vox_offset = single ? 352.0f : 0.0f;
+    }
+
+    size_t expected = static_cast<size_t>(nbyper);
+    for (int d : spec.dims) {
+        expected *= static_cast<size_t>(d);
+    }
+    if (expected != bytes) {
+        throw std::runtime_error("writeVolume: data size does not match the dimensions");
+    }
+
+    nifti_image* image = nifti_convert_nhdr2nim(header, path.c_str());
+    if (image == nullptr) {
+        throw std::runtime_error("writeVolume: cannot describe " + path);
+    }
+    std::unique_ptr<nifti_image, void (*)(nifti_image*)> owner(image, nifti_image_free);
+    std::vector<unsigned char> copy(static_cast<const unsigned char*>(data),
+                                    static_cast<const unsigned char*>(data) + bytes);
+    image->data = copy.data();
+    nifti_image_write(image);
+    image->data = nullptr;
+    if (!fileExists(image->fname)) {
+        throw std::runtime_error("writeVolume: nothing written for " + path);
+    }
+}
+
+}  // namespace testsupport

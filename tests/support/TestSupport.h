@@ -1,0 +1,68 @@
+#pragma once
+// Helpers shared by the test programs: temporary folders, running the built programs, and
+// writing small volumes through nifticlib.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh folder below the system temporary folder, removed with everything in it on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // path() + "/" + name
+    std::string file(const std::string& name) const;
+
+private:
+    std::string path_;
+};
+
+struct RunResult {
+    int status = -1;  // exit status, or -1 when the program did not exit normally
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// Full path of a program built into the build's bin folder.
+std::string programPath(const std::string& name);
+
+// Runs a built program with the arguments in the folder cwd (empty: the current folder) and
+// collects its standard output, standard error and exit status.
+RunResult runProgram(const std::string& name, const std::vector<std::string>& args,
+                     const std::string& cwd = "");
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+bool fileExists(const std::string& path);
+
+// Description of a test volume written through nifticlib.
+struct VolumeSpec {
+    std::vector<int> dims;                 // dim[1..]; dim[0] is dims.size()
+    int datatype = 4;                      // NIfTI datatype code
+    float pixdim[3] = {1.0f, 1.0f, 1.0f};  // voxel size
+    int qformCode = 0;                     // 0: no orientation in the header
+    float quatern[3] = {0, 0, 0};          // quatern_b, c, d
+    float qoffset[3] = {0, 0, 0};
+    float qfac = 1.0f;
+    int sformCode = 0;
+    // File kind by name ending: ".nii", ".nii.gz" -> single file; ".hdr"/".hdr.gz" -> pair.
+    // analyze = true writes an Analyze 7.5 pair instead of a NIfTI pair.
+    bool analyze = false;
+};
+
+// Writes a volume whose voxel data is given as raw bytes (size must match the spec).
+void writeVolume(const std::string& path, const VolumeSpec& spec, const void* data, size_t bytes);
+
+template <typename T>
+void writeVolume(const std::string& path, const VolumeSpec& spec, const std::vector<T>& data) {
+    writeVolume(path, spec, data.data(), data.size() * sizeof(T));
+}
+
+}  // namespace testsupport
