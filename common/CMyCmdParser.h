@@ -9,7 +9,7 @@
 #include <vector>
 
 class CMyCmdParser {
-public:
+  public:
     // One switch a program knows: both spellings and how many values it takes.
     struct SwitchSpec {
         const char* shortName;
@@ -41,7 +41,7 @@ public:
     // Writes the switch table to standard output.
     void Print() const;
 
-private:
+  private:
     static bool IsSwitchWord(const std::string& word);
     const std::vector<std::string>* FindFirst(const char* name) const;
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 class CMyUtils {
-public:
+  public:
     // Text after the last '.' that follows the last '/', or empty.
     static std::string getFileExtension(const std::string& path);
     // The name without getFileExtension's extension (and without its '.').

@@ -31,9 +31,13 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-std::string TempDir::file(const std::string& name) const { return path_ + "/" + name; }
+std::string TempDir::file(const std::string& name) const {
+    return path_ + "/" + name;
+}
 
-std::string programPath(const std::string& name) { return std::string(DTI_BIN_DIR) + "/" + name; }
+std::string programPath(const std::string& name) {
+    return std::string(DTI_BIN_DIR) + "/" + name;
+}
 
 namespace {
 

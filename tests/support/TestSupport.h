@@ -10,7 +10,7 @@ namespace testsupport {
 
 // A fresh folder below the system temporary folder, removed with everything in it on destruction.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -20,7 +20,7 @@ public:
     // path() + "/" + name
     std::string file(const std::string& name) const;
 
-private:
+  private:
     std::string path_;
 };
 

@@ -1,0 +1,282 @@
+#include "TenscalcCommandLine.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "CMyCmdParser.h"
+#include "ExitStatus.h"
+#include "NiftiFileNames.h"
+
+namespace {
+
+const std::vector<CMyCmdParser::SwitchSpec> kSwitches = {
+    {"-gm", "--gradient_matrix", 2},
+    {"-p", "--paddings", 1},
+    {"-h", "--help", 0},
+    {"-b0", "--number_of_b0", 1},
+    {"-b", "-b_value", 1},
+    {"-iop", "--image_orientation_patient", 6},
+    {"-no_eigen", "--no_eigen_output", 0},
+    {"-no_tensor", "--no_tensor_output", 0},
+    {"-no_exp", "--no_exp_output", 0},
+    {"-oc", "--oblique_correction", 0},
+    {"-axial", "--axial", 0},
+    {"-sag", "--sagittal", 0},
+    {"-cor", "--coronal", 0},
+    {"-vorder", "--voxel_order", 1},
+    {"-info", "--image_info", 1},
+    {"-b0_th", "--b0_threshold", 2},
+    {"-sn", "--start_number", 1},
+    {"-it", "--input_type", 1},
+    {"-ot", "--output_type", 1},
+    {"-cb", "--color_brightness", 1},
+    {"-nex", "--nex", 1},
+    {"-output_5d", "--output_5d", 0},
+};
+
+struct OutputType {
+    const char* keyword;
+    const char* ending;
+    const char* magic;  // empty: the raw data header's magic is kept
+};
+
+const OutputType kOutputTypes[] = {
+    {"analyze", ".hdr", ""},
+    {"ni1", ".hdr", "ni1"},
+    {"nii", ".nii", "n+1"},
+    {"nii.gz", ".nii.gz", "n+1"},
+};
+
+int usageError(const std::string& message) {
+    std::cerr << message << std::endl;
+    TenscalcCommandLine::ShowHint();
+    return kExitUsage;
+}
+
+double toDouble(const std::string& text) {
+    return std::strtod(text.c_str(), nullptr);
+}
+int toInt(const std::string& text) {
+    return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
+}
+
+}  // namespace
+
+void TenscalcCommandLine::ShowHint() {
+    std::cout << "Type 'tenscalc --help' for more information.\n";
+    std::cout.flush();
+}
+
+void TenscalcCommandLine::ShowHelp() {
+    static const char* const kLines[] = {
+        "",
+        "tenscalc 0.6",
+        "",
+        "Usage: tenscalc RAW_DATA_FILE_NAME OUTPUT_FILE_PREFIX [OPTION]...",
+        "",
+        "  -ot, --output_type <type>",
+        "          output file type. accepted values are: ",
+        "             analyze -> analyze format 7.5 (NOT recommended)",
+        "             ni1     -> nifti format saved in seperate .hdr and .img file",
+        "             nii     -> nifti format with one .nii file (default)",
+        "             nii.gz  -> nifti format with compression",
+        "          default type is 'nii'",
+        "  -gm, --gradient_matrix <filename> <MultiBvalue>",
+        "          specify gradient matrix to use. required. if 'MultiBvalue' is 'true' ",
+        "          or 1, it will either use the bvalues specified as the 4th component ",
+        "          of each gradient vector, or use max b value scaled by the magnitude",
+        "          of the vector",
+        "  -b, --b_value <b_value>",
+        "          set b value or maximum b value for multi-bvalue data. default is 1000",
+        "  -b0, --number_of_b0 <number>",
+        "          number of repeated b0 images on top. default is 1. the program ",
+        "          assumes b0 images are on top",
+        "  -nex, --nex <number>",
+        "          number of averages. default is auto, meaning it will automatically",
+        "          figure out how many averages based on the gradient table and number",
+        "          of volumes in the 4D nifti file. auto only works on 4D input data",
+        "",
+        "  following 5 options are to provide image orientation information. if the ",
+        "  input image(s) are genuine nifti format, these flags are NOT needed because",
+        "  nifti header contains all the needed information. if the program can not ",
+        "  find those information for image header, it will look for -info flag, ",
+        "  if not then -iop, then -sag/cor/axial",
+        "",
+        "  -info, --image_info <filename>",
+        "          specify image information file. the image info file is generated",
+        "          from original dicom image by dcmvolgen program and contains image",
+        "          orientation and other information needed for reconstruction and",
+        "          tracking. by default will look into the image folder for .info file",
+        "          NOTE: if info file was not found or given, the following '-iop', ",
+        "          '-sag', '-cor', '-axial' will be used",
+        "  -iop, --image_orientation_patient <filename or 6 numerical values>",
+        "          specify image orientation vectors. if just one argument given,",
+        "          will treat it as filename and read the orientation vectors from",
+        "          the file. if 6 arguments are given, will treat them as 6 float ",
+        "          numbers and construct the 1st and 2nd vector and calculate the 3rd",
+        "          one automatically. ",
+        "          this information will be used to determine image orientation, ",
+        "          as well as to adjust gradient vectors with oblique angle when ",
+        "          '-oc' flag is on",
+        "          default use the identity matrix vectors",
+        "  -sag, --sagittal",
+        "          this flag is equal to '-iop 0 1 0 0 0 -1'",
+        "  -cor, --coronal",
+        "          this flag is equal to '-iop 1 0 0 0 0 -1'",
+        "  -axial, --axial",
+        "          this flag is equal to '-iop 1 0 0 0 1 0'",
+        "          the above flags indicate image orientation. default is axial.",
+        "          NOTE: '-iop', '-sag', '-cor' and '-axial' options will overwrite",
+        "          what '-info' has given. usually if an .info file exists, it should",
+        "          be used instead of providing '-iop', etc., options manually",
+        "  end of image orientation options",
+        "",
+        "  -oc, --oblique_correction",
+        "          when oblique angle(s) applied, some SIEMENS dti protocols do not ",
+        "          adjust gradient accordingly, thus it requires adjustment for correct",
+        "          diffusion tensor calculation",
+        "  -b0_th, --b0_threshold <b0 image value>",
+        "          program will use b0 image with the given threshold to mask out high",
+        "          background of fa/adc maps. by default it will calculate threshold ",
+        "          automatically. but if it failed, you need to set it manually.",
+        "  -no_eigen, --no_eigen_output",
+        "          do not write eigen-value and eigen-vector output",
+        "  -no_tensor, --no_tensor_output",
+        "          do not write tensor output",
+        "  -no_exp, --no_exp_output",
+        "          do not write exp output",
+        "  -p, --paddings <number>",
+        "          number of 0 paddings for input raw data file prefix. default",
+        "          value is 3",
+        "  -sn, --start_number <number>",
+        "          start number of the input filename numbering. default is 1, meaning ",
+        "          the first filename in the series is prefix001.img",
+        "          NOTE: '-p' and '-sn' options are only effective when a series of ",
+        "          single timepoint image files are given. when input is a 4D time ",
+        "          series file, those options are ignored",
+        "  -output_5d, --output_5d",
+        "          output vector and tensor files as standard nifti vector/tensor",
+        "          format which is defined as 5d volume (4th dimension size as 1).",
+        "          by default output is multi-frame (4D) nifti file for easy data ",
+        "          exchange with other software package",
+        "  -h, --help ",
+        "          display this help",
+        "",
+        "Example: ",
+        "  tenscalc dtiraw.nii dti -gm dti_hsp_dti60.txt",
+        "",
+    };
+    for (const char* line : kLines) {
+        std::cout << line << '\n';
+    }
+    std::cout.flush();
+}
+
+int TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSettings& settings) {
+    const CMyCmdParser parser(argc, argv);
+    if (argc <= 1 || parser.HasSwitch("-h", "--help")) {
+        ShowHelp();
+        return kExitSuccess;
+    }
+
+    std::vector<std::string> positional;
+    const std::string unknown = parser.ExtractPureArguments(&positional, kSwitches);
+    if (!unknown.empty()) {
+        return usageError("\nUnrecognized switch '" + unknown + "'.");
+    }
+    if (positional.size() < 2) {
+        return usageError("\nMissing argument(s).");
+    }
+    if (!parser.HasSwitch("-gm", "--gradient_matrix")) {
+        return usageError("\nPlease specify a matrix file with -gm.");
+    }
+    settings.gradientTable = parser.GetArgument("-gm", "--gradient_matrix", 1, "");
+    if (settings.gradientTable.empty()) {
+        return usageError("\nMissing argument(s).");
+    }
+
+    const std::string tabled = parser.GetArgument("-gm", "--gradient_matrix", 2, "");
+    settings.tabledBValues = tabled == "1" || tabled == "true";
+    if (settings.tabledBValues) {
+        std::cout << "Using b values provided in gradient table" << std::endl;
+    }
+    settings.bValue = toDouble(parser.GetArgument("-b", "-b_value", 1, "1000"));
+    if (settings.bValue <= 0) {
+        settings.bValue = 1000.0;
+    }
+    settings.paddings = toInt(parser.GetArgument("-p", "--paddings", 1, "3"));
+    settings.startNumber = toInt(parser.GetArgument("-sn", "--start_number", 1, "1"));
+    if (settings.startNumber < 0) {
+        settings.startNumber = 1;
+    }
+
+    settings.rawDataArgument = positional[0];
+    settings.rawDataName =
+        get_valid_nifti_filename(positional[0], settings.startNumber, settings.paddings);
+    if (settings.rawDataName.empty()) {
+        std::cerr << "\nCan not find given raw data file." << std::endl;
+        return kExitFailure;
+    }
+
+    settings.outputPrefix = positional[1];
+    const char last = settings.outputPrefix.empty() ? '\0' : settings.outputPrefix.back();
+    if (last != '_' && last != '-') {
+        settings.outputPrefix += "_";
+    }
+
+    const std::string type = parser.GetArgument("-ot", "--output_type", 1, "nii");
+    const OutputType* chosen = nullptr;
+    for (const auto& candidate : kOutputTypes) {
+        if (type == candidate.keyword) {
+            chosen = &candidate;
+        }
+    }
+    if (chosen == nullptr) {
+        return usageError("\nUnrecognized output type '" + type + "'.");
+    }
+    settings.outputEnding = chosen->ending;
+    settings.outputMagic = chosen->magic;
+    settings.analyzeOutput = type == "analyze";
+
+    const std::string nex = parser.GetArgument("-nex", "--nex", 1, "auto");
+    settings.nex = nex == "auto" ? 0 : toInt(nex);
+    if (nex != "auto" && settings.nex < 1) {
+        std::cerr << "\nNEX must be equal or greater than 1";
+        std::cerr.flush();
+        return kExitUsage;
+    }
+    // Accepted for compatibility; the colour map uses the fixed scale 255.
+    (void)toDouble(parser.GetArgument("-cb", "--color_brightness", 1, "1"));
+
+    const std::string b0 = parser.GetArgument("-b0", "--number_of_b0", 1, "0");
+    settings.requestedB0 = b0 == "auto" ? 0 : toInt(b0);
+    settings.obliqueCorrection = parser.HasSwitch("-oc", "--oblique_correction");
+    settings.writeEigen = !parser.HasSwitch("-no_eigen", "--no_eigen_output");
+    settings.writeTensor = !parser.HasSwitch("-no_tensor", "--no_tensor_output");
+    settings.writeExp = !parser.HasSwitch("-no_exp", "--no_exp_output");
+    settings.output5d = parser.HasSwitch("-output_5d", "--output_5d");
+
+    settings.iopPresent = parser.HasSwitch("-iop", "--image_orientation_patient");
+    const int iopCount = parser.GetNumberOfArguments("-iop", "--image_orientation_patient");
+    for (int i = 1; i <= iopCount; ++i) {
+        settings.iopValues.push_back(
+            parser.GetArgument("-iop", "--image_orientation_patient", i, ""));
+    }
+    settings.infoPresent = parser.HasSwitch("-info", "--image_info");
+    settings.infoName = parser.GetArgument("-info", "--image_info", 1, "");
+    settings.sagittal = parser.HasSwitch("-sag", "--sagittal");
+    settings.coronal = parser.HasSwitch("-cor", "--coronal");
+    settings.axial = parser.HasSwitch("-axial", "--axial");
+
+    settings.b0ThresholdValues = parser.GetNumberOfArguments("-b0_th", "--b0_threshold");
+    if (settings.b0ThresholdValues >= 1) {
+        settings.b0Lower = toDouble(parser.GetArgument("-b0_th", "--b0_threshold", 1, "0"));
+    }
+    if (settings.b0ThresholdValues >= 2) {
+        settings.b0Upper = toDouble(parser.GetArgument("-b0_th", "--b0_threshold", 2, "1e12"));
+    }
+    return -1;
+}
