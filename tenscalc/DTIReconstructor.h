@@ -1,0 +1,74 @@
+#pragma once
+// Log-linear least-squares tensor fit of one voxel at a time.
+//
+// The gradient table decides which volumes are b0 volumes; its diffusion-weighted directions are
+// turned into the image frame, and the pseudo-inverse of the design matrix is built once. Each
+// voxel then costs one matrix-vector product and one 3x3 eigen decomposition.
+//
+// The fit's tensor element order is (Dxx, Dxy, Dxz, Dyy, Dyz, Dzz).
+
+#include <string>
+#include <vector>
+
+#include "GradientVec.h"
+
+class DTIReconstructor {
+  public:
+    DTIReconstructor();
+    virtual ~DTIReconstructor() = default;
+    DTIReconstructor(const DTIReconstructor&) = delete;
+    DTIReconstructor& operator=(const DTIReconstructor&) = delete;
+
+    // Row direction then column direction of the image in patient coordinates; both are
+    // normalised (a zero vector stays zero) and their cross product completes the frame.
+    void SetImageOrientation(const float* orientation);
+    // Reads the six numbers from an orientation text file; false leaves the orientation as it was.
+    bool LoadImageOrientationMatrix(const std::string& fileName);
+    void GetImageOrientation(float* orientation) const;
+
+    // Reads the gradient table file, decides the b0 rows, turns the diffusion-weighted
+    // directions into the image frame and builds the fit matrix. Prints its reason on standard
+    // error when the table cannot be used.
+    bool LoadGradientMatrix(const std::string& fileName, int requestedB0, double bValue,
+                            bool tabledBValues, bool obliqueCorrection);
+    // Parses rows that are already trimmed and free of comments. False (with a message) when a
+    // row is malformed or fewer than six diffusion-weighted rows are found.
+    static bool LoadGradientMatrix(const std::vector<std::string>& rows, int requestedB0,
+                                   double bValue, bool tabledBValues,
+                                   std::vector<GradientVec>& gradients, int& b0Count);
+
+    bool InitializeWmatrix();
+
+    // Fits one voxel from its signals (one value per table row, in row order). Eigenvectors are
+    // the columns of eigenvectors[3][3]. False when no fit matrix has been built.
+    bool Reconstruct(const short* signals, float* tensor, float* eigenvalues,
+                     float eigenvectors[3][3], float& fa, short& b0, short& dwi, float& adc,
+                     float& exp);
+    // Eigen decomposition of the symmetric tensor (its upper triangle is overwritten), FA and
+    // ADC. Eigenvalues are not clamped, so FA can exceed 1 for negative eigenvalues.
+    static bool CalculateMaps(float tensor[3][3], float* eigenvalues, float eigenvectors[3][3],
+                              float& fa, float& adc);
+
+    int GetNumberOfB0() const { return b0Count_; }
+    int GetNumberOfDirections() const { return directionCount_; }
+    const std::vector<GradientVec>& GetGradients() const { return gradients_; }
+    // 1 for a diffusion-weighted row, 0 for a b0 row.
+    const std::vector<int>& GetRowFlags() const { return rowFlags_; }
+
+  private:
+    // A row is diffusion-weighted only when its direction has length and its b value is positive;
+    // one rule for the b0 count and the flags keeps the fit matrix and the rows in agreement.
+    static bool IsDiffusionWeighted(const GradientVec& g);
+    static bool LoadRows(const std::vector<std::string>& rows, const std::vector<int>& lineNumbers,
+                         const std::string& tableName, int requestedB0, double bValue,
+                         bool tabledBValues, std::vector<GradientVec>& gradients, int& b0Count);
+
+    std::vector<GradientVec> gradients_;
+    std::vector<double> fitMatrix_;  // 7 rows of (directions + 1) values; empty until built
+    double orientation_[3][3];       // row direction, column direction, their cross product
+    int directionCount_ = 0;
+    int b0Count_ = 0;
+    std::vector<int> rowFlags_;
+    std::vector<double> logSignals_;  // work space of Reconstruct; empty until the fit is built
+    float tensorWork_[3][3];
+};
