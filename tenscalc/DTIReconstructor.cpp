@@ -330,6 +330,15 @@ bool DTIReconstructor::InitializeWmatrix() {
     CMyMath::PseudoInverse(outRows.data(), inRows.data(), rows, 7);
     fitMatrix_ = std::move(inverse);
     logSignals_.assign(static_cast<size_t>(directionCount_ + b0Count_), 0.0);
+    // Signals are 16-bit, so every logarithm the fit needs is known in advance; the table holds
+    // exactly the values std::log gives and saves one call per row and voxel.
+    if (negativeLogs_.empty()) {
+        negativeLogs_.resize(32768);
+        negativeLogs_[0] = 0.0;
+        for (size_t s = 1; s < negativeLogs_.size(); ++s) {
+            negativeLogs_[s] = -std::log(static_cast<double>(s));
+        }
+    }
     return true;
 }
 
@@ -357,8 +366,8 @@ bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* e
     size_t k = 1;
     for (size_t i = 0; i < rows; ++i) {
         if (rowFlags_[i] == 1) {
-            const double s = signals[i];
-            entries[k++] = s >= 1 ? -std::log(s) : 0.0;
+            const short s = signals[i];
+            entries[k++] = s >= 1 ? negativeLogs_[static_cast<size_t>(s)] : 0.0;
         }
     }
     const size_t columns = static_cast<size_t>(directionCount_) + 1;

@@ -71,4 +71,5 @@ class DTIReconstructor {
     std::vector<int> rowFlags_;
     std::vector<double> logSignals_;  // work space of Reconstruct; empty until the fit is built
     float tensorWork_[3][3];
+    std::vector<double> negativeLogs_;  // -ln(s) for every positive 16-bit signal s
 };

@@ -1,15 +1,30 @@
 // tenscalc: fits a diffusion tensor in every voxel of a raw diffusion acquisition and writes the
-// derived maps.
+// derived maps (b0, DWI, FA, ADC, colour FA, EXP, tensor, eigenvalues and eigenvectors).
 
 #include "ExitStatus.h"
+#include "ReconstructionRun.h"
 #include "TenscalcCommandLine.h"
 #include "TenscalcSettings.h"
 
 int main(int argc, char** argv) {
     TenscalcSettings settings;
-    const int status = TenscalcCommandLine::Parse(argc, argv, settings);
-    if (status >= 0) {
+    int status = TenscalcCommandLine::Parse(argc, argv, settings);
+    if (status != ReconstructionRun::kContinue) {
         return status;
     }
-    return kExitSuccess;
+    ReconstructionRun run(settings);
+    status = run.OpenRawData();
+    if (status == ReconstructionRun::kContinue)
+        status = run.SettleOrientation();
+    if (status == ReconstructionRun::kContinue)
+        status = run.LoadGradientTable();
+    if (status == ReconstructionRun::kContinue)
+        status = run.ReadRawVolumes();
+    if (status == ReconstructionRun::kContinue)
+        status = run.FitVoxels();
+    if (status == ReconstructionRun::kContinue)
+        status = run.MaskBackground();
+    if (status == ReconstructionRun::kContinue)
+        status = run.WriteOutputs();
+    return status;
 }

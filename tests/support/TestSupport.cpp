@@ -187,4 +187,27 @@ void writeVolume(const std::string& path, const VolumeSpec& spec, const void* da
     }
 }
 
+LoadedVolume readVolume(const std::string& path) {
+    LoadedVolume volume;
+    std::unique_ptr<nifti_image, void (*)(nifti_image*)> image(nifti_image_read(path.c_str(), 1),
+                                                               nifti_image_free);
+    if (!image || image->data == nullptr) {
+        return volume;
+    }
+    const nifti_1_header header = nifti_convert_nim2nhdr(image.get());
+    volume.ok = true;
+    volume.datatype = header.datatype;
+    for (int i = 0; i < 8; ++i) {
+        volume.dim[i] = header.dim[i];
+        volume.pixdim[i] = header.pixdim[i];
+    }
+    volume.intentCode = header.intent_code;
+    volume.intentP1 = header.intent_p1;
+    volume.intentName = std::string(header.intent_name, strnlen(header.intent_name, 16));
+    volume.magic = std::string(header.magic, strnlen(header.magic, 4));
+    const auto* bytes = static_cast<const unsigned char*>(image->data);
+    volume.bytes.assign(bytes, bytes + image->nvox * static_cast<size_t>(image->nbyper));
+    return volume;
+}
+
 }  // namespace testsupport

@@ -3,6 +3,7 @@
 // writing small volumes through nifticlib.
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -64,5 +65,29 @@ template <typename T>
 void writeVolume(const std::string& path, const VolumeSpec& spec, const std::vector<T>& data) {
     writeVolume(path, spec, data.data(), data.size() * sizeof(T));
 }
+
+// A volume read back through nifticlib: its header as stored and its voxel bytes.
+struct LoadedVolume {
+    bool ok = false;
+    int datatype = 0;
+    int dim[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    float pixdim[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    int intentCode = 0;
+    float intentP1 = 0.0f;
+    std::string intentName;
+    std::string magic;
+    std::vector<unsigned char> bytes;
+
+    template <typename T>
+    std::vector<T> as() const {
+        std::vector<T> values(bytes.size() / sizeof(T));
+        if (!values.empty()) {
+            std::memcpy(values.data(), bytes.data(), values.size() * sizeof(T));
+        }
+        return values;
+    }
+};
+
+LoadedVolume readVolume(const std::string& path);
 
 }  // namespace testsupport

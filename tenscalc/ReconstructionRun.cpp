@@ -1,0 +1,429 @@
+#include "ReconstructionRun.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <new>
+
+#include "CMyMath.h"
+#include "CMyUtils.h"
+#include "ExitStatus.h"
+#include "ImageOrientation.h"
+#include "NiftiFileNames.h"
+#include "ProgressDisplay.h"
+#include "TenscalcCommandLine.h"
+
+namespace {
+
+int failure(const std::string& message) {
+    std::cerr << message << std::endl;
+    return kExitFailure;
+}
+
+int outOfMemory(const std::string& what) {
+    return failure("\nNot enough memory for " + what + ".");
+}
+
+}  // namespace
+
+ReconstructionRun::ReconstructionRun(const TenscalcSettings& settings) : settings_(settings) {}
+
+int ReconstructionRun::UsageError(const std::string& message) const {
+    std::cerr << message << std::endl;
+    TenscalcCommandLine::ShowHint();
+    return kExitUsage;
+}
+
+int ReconstructionRun::OpenRawData() {
+    const std::string& name = settings_.rawDataName;
+    if (!raw_.Open(name, &header_, NiftiIO::kRead)) {
+        return failure("\nCan not load image data from " + name);
+    }
+    const short* dim = header_.dim;
+    // One volume read selects a single index of every dimension after the fourth, so a fifth
+    // dimension with more than one index cannot be read volume by volume.
+    if (dim[0] > 4 && dim[5] > 1) {
+        return failure("\nCan not load image data from " + name);
+    }
+    fourD_ = (dim[0] == 4 && dim[4] > 1) || (dim[0] > 4 && dim[4] > 1);
+    voxels_ =
+        static_cast<size_t>(dim[1]) * static_cast<size_t>(dim[2]) * static_cast<size_t>(dim[3]);
+    if (fourD_) {
+        infoBaseName_ = get_nifti_prefix(name, false, 3);
+        inputVolumes_ = dim[4];
+    } else {
+        const std::string extension = CMyUtils::getFileExtension(name);
+        seriesEnding_ = extension == "gz" ? ".nii.gz" : "." + extension;
+        seriesPrefix_ = get_nifti_prefix(name, true, settings_.paddings);
+        infoBaseName_ = seriesPrefix_;
+    }
+    return kContinue;
+}
+
+int ReconstructionRun::SettleOrientation() {
+    const bool fromHeader = raw_.GetOrientationInfo(orientation_, &sliceOrder_);
+
+    std::string orientationFile;
+    if (settings_.iopPresent) {
+        orientationFile = settings_.iopValues.empty() ? "" : settings_.iopValues[0];
+        if (orientationFile.empty()) {
+            return UsageError("\nMissing argument(s) for -iop or --image_orientation_patient.");
+        }
+    }
+    std::string infoFile;
+    if (settings_.infoPresent) {
+        infoFile = settings_.infoName;
+        if (infoFile.empty()) {
+            return UsageError("\nMissing argument(s) for -info or --image_info.");
+        }
+    } else if (!fromHeader) {
+        infoFile = infoBaseName_ + ".info";
+        if (!CMyUtils::pathExist(infoFile)) {
+            std::printf("\nDid not find image info file '%s'. Default info being used.\n",
+                        infoFile.c_str());
+            infoFile.clear();
+        }
+    }
+    if (!infoFile.empty()) {
+        if (!info_.Open(infoFile) || !info_.GetImageOrientation(orientation_)) {
+            return failure("\nCan not read image info from " + infoFile + ".");
+        }
+        sliceOrder_ = info_.GetSliceOrder();
+    }
+
+    static const float kSagittal[6] = {0, 1, 0, 0, 0, -1};
+    static const float kCoronal[6] = {1, 0, 0, 0, 0, -1};
+    static const float kAxial[6] = {1, 0, 0, 0, 1, 0};
+    const float* fixed = settings_.sagittal  ? kSagittal
+                         : settings_.coronal ? kCoronal
+                         : settings_.axial   ? kAxial
+                                             : nullptr;
+    if (fixed != nullptr) {
+        std::copy(fixed, fixed + 6, orientation_);
+    }
+
+    if (settings_.iopValues.size() > 5) {
+        for (int i = 0; i < 6; ++i) {
+            orientation_[i] =
+                static_cast<float>(std::strtod(settings_.iopValues[i].c_str(), nullptr));
+        }
+    } else if (!orientationFile.empty() &&
+               !ImageOrientation::LoadImageOrientation(orientationFile, orientation_)) {
+        return failure("\nCannot load image orientation matrix from " + orientationFile);
+    }
+
+    double transform[3][3];
+    if (!ImageOrientation::GetImageOrientationTransformationMatrix(orientation_, transform,
+                                                                   settings_.obliqueCorrection)) {
+        char text[160];
+        std::snprintf(text, sizeof text, "%g, %g, %g, %g, %g, %g", orientation_[0], orientation_[1],
+                      orientation_[2], orientation_[3], orientation_[4], orientation_[5]);
+        return failure(std::string("\nImage orientation (") + text +
+                       ") is degenerate: the row and column directions must be non-zero and not "
+                       "parallel.");
+    }
+    return kContinue;
+}
+
+int ReconstructionRun::LoadGradientTable() {
+    reconstructor_.SetImageOrientation(orientation_);
+    if (!reconstructor_.LoadGradientMatrix(settings_.gradientTable, settings_.requestedB0,
+                                           settings_.bValue, settings_.tabledBValues,
+                                           settings_.obliqueCorrection)) {
+        return failure("\nCannot load gradient matrix from " + settings_.gradientTable);
+    }
+    if (reconstructor_.GetNumberOfB0() < 1) {
+        return failure("\nCan not detect number of b0 for this data.");
+    }
+    rows_ = static_cast<size_t>(reconstructor_.GetNumberOfB0() +
+                                reconstructor_.GetNumberOfDirections());
+    std::printf(
+        "\nVolume dimension: %d %d %d\nVoxel size: %.3f %.3f %.3f\nNumber of b0's: %d\nNumber of "
+        "gradient directions: %d\n",
+        header_.dim[1], header_.dim[2], header_.dim[3], header_.pixdim[1], header_.pixdim[2],
+        header_.pixdim[3], reconstructor_.GetNumberOfB0(), reconstructor_.GetNumberOfDirections());
+    return kContinue;
+}
+
+// Reads acquisition number `acquisition` (a 4D volume index, or the offset in the series) into
+// volume; returns kContinue or the failure status.
+int ReconstructionRun::ReadVolume(size_t /*row*/, int acquisition, std::vector<short>& volume) {
+    if (fourD_) {
+        if (!raw_.ReadCollapsedAsShort(volume.data(), volume.size(), -1, -1, -1, acquisition, -1,
+                                       -1, -1)) {
+            return failure("\nCan not read file " + settings_.rawDataName);
+        }
+        return kContinue;
+    }
+    const std::string name =
+        seriesPrefix_ +
+        format_series_number(acquisition + settings_.startNumber, settings_.paddings) +
+        seriesEnding_;
+    nifti_1_header fileHeader{};
+    int dims[3] = {0, 0, 0};
+    // Every file of a series must have the first file's size, or it would not fit the volume.
+    if (!NiftiIO::ReadHeader(name, fileHeader, dims, nullptr) || dims[0] != header_.dim[1] ||
+        dims[1] != header_.dim[2] || dims[2] != header_.dim[3] ||
+        !NiftiIO::ReadAsShort(name, volume.data(), volume.size(), 0, 0, false)) {
+        return failure("\nCan not read file " + name);
+    }
+    return kContinue;
+}
+
+int ReconstructionRun::ReadRawVolumes() {
+    start_ = std::time(nullptr);
+    std::printf("\nReading raw data...     ");
+    std::fflush(stdout);
+
+    std::vector<short> volume;
+    std::vector<int> sum;
+    const int nex = settings_.nex > 0 ? settings_.nex
+                    : fourD_          ? std::max(1, inputVolumes_ / static_cast<int>(rows_))
+                                      : 1;
+    try {
+        signals_.resize(voxels_ * rows_);
+        volume.resize(voxels_);
+        if (nex > 1) {
+            sum.resize(voxels_);
+        }
+    } catch (const std::bad_alloc&) {
+        return outOfMemory("the raw volumes (" + std::to_string(rows_) + " volumes of " +
+                           std::to_string(voxels_) + " voxels)");
+    }
+    if (fourD_ && !raw_.Open(settings_.rawDataName, nullptr, NiftiIO::kRead)) {
+        return failure("\nCan not read file " + settings_.rawDataName);
+    }
+
+    ProgressDisplay::Show(100.0 / static_cast<double>(rows_));
+    for (size_t i = 0; i < rows_; ++i) {
+        std::fill(sum.begin(), sum.end(), 0);
+        for (int r = 0; r < nex; ++r) {
+            const int acquisition = static_cast<int>(i) + r * static_cast<int>(rows_);
+            const int status = ReadVolume(i, acquisition, volume);
+            if (status != kContinue) {
+                return status;
+            }
+            if (nex > 1) {
+                for (size_t p = 0; p < voxels_; ++p) {
+                    sum[p] += volume[p];
+                }
+            }
+        }
+        if (nex > 1) {
+            for (size_t p = 0; p < voxels_; ++p) {
+                volume[p] = static_cast<short>(sum[p] / nex);
+            }
+        }
+        // Stored voxel after voxel so that the fit reads each voxel's signals contiguously.
+        short* column = signals_.data() + i;
+        for (size_t p = 0; p < voxels_; ++p) {
+            column[p * rows_] = volume[p];
+        }
+        ProgressDisplay::Show(static_cast<double>(i + 1) / static_cast<double>(rows_) * 100.0);
+    }
+    return kContinue;
+}
+
+int ReconstructionRun::FitVoxels() {
+    std::printf("\nReconstructing...     ");
+    std::fflush(stdout);
+    const size_t v = voxels_;
+    try {
+        maps_.b0.resize(v);
+        maps_.dwi.resize(v);
+        maps_.fa.resize(v);
+        maps_.adc.resize(v);
+        maps_.exp.resize(v);
+        maps_.color.resize(3 * v);
+        maps_.tensor.resize(6 * v);
+        for (int k = 0; k < 3; ++k) {
+            maps_.eigenvalues[k].resize(v);
+            maps_.eigenvectors[k].resize(3 * v);
+        }
+    } catch (const std::bad_alloc&) {
+        return outOfMemory("the output maps (" + std::to_string(v) + " voxels)");
+    }
+
+    // The colour channels follow the image plane: coronal and sagittal slices show the
+    // through-plane component in the blue channel.
+    int channel[3] = {0, 1, 2};
+    switch (std::abs(ImageOrientation::GetOrientationType(orientation_))) {
+        case 2:
+            channel[1] = 2;
+            channel[2] = 1;
+            break;
+        case 3:
+            channel[0] = 2;
+            channel[1] = 0;
+            channel[2] = 1;
+            break;
+        default:
+            break;
+    }
+
+    const size_t sliceSize =
+        static_cast<size_t>(header_.dim[1]) * static_cast<size_t>(header_.dim[2]);
+    float tensor[6];
+    float eigenvalues[3];
+    float eigenvectors[3][3];
+    for (size_t p = 0; p < v; ++p) {
+        reconstructor_.Reconstruct(signals_.data() + p * rows_, tensor, eigenvalues, eigenvectors,
+                                   maps_.fa[p], maps_.b0[p], maps_.dwi[p], maps_.adc[p],
+                                   maps_.exp[p]);
+        // The fit gives (xx, xy, xz, yy, yz, zz); the file holds (xx, xy, yy, xz, yz, zz).
+        static const int kFilePlane[6] = {0, 1, 3, 2, 4, 5};
+        for (int j = 0; j < 6; ++j) {
+            maps_.tensor[static_cast<size_t>(kFilePlane[j]) * v + p] = tensor[j];
+        }
+        for (int k = 0; k < 3; ++k) {
+            maps_.eigenvalues[k][p] = eigenvalues[k];
+            for (int c = 0; c < 3; ++c) {
+                maps_.eigenvectors[k][static_cast<size_t>(c) * v + p] = eigenvectors[c][k];
+            }
+        }
+        const double scaled = static_cast<double>(maps_.fa[p] * 255.0f);
+        for (int c = 0; c < 3; ++c) {
+            const double value = scaled * std::fabs(eigenvectors[channel[c]][0]);
+            // Compared as a double first so that NaN or huge values never reach an int.
+            unsigned char byte = 0;
+            if (value >= 255.0) {
+                byte = 255;
+            } else if (value >= 1.0) {
+                byte = static_cast<unsigned char>(static_cast<int>(value));
+            }
+            maps_.color[3 * p + static_cast<size_t>(c)] = byte;
+        }
+        if ((sliceSize > 0 && p % sliceSize == 0) || p + 1 == v) {
+            ProgressDisplay::Show(static_cast<double>(p + 1) / static_cast<double>(v) * 100.0);
+        }
+    }
+    signals_.clear();
+    signals_.shrink_to_fit();
+    return kContinue;
+}
+
+int ReconstructionRun::MaskBackground() {
+    const size_t v = voxels_;
+    double range[2] = {0.0, 0.0};
+    const double automatic =
+        CMyMath::GetAutoThreshold(maps_.b0.data(), static_cast<int64_t>(v), 50, range);
+    double sum = 0.0;
+    for (short value : maps_.b0) {
+        sum += value;
+    }
+    const double mean = sum / static_cast<double>(v);
+    double lower = std::min(mean, 0.9 * automatic);
+    double upper = range[1];
+    if (settings_.b0ThresholdValues >= 1) {
+        lower = settings_.b0Lower;
+    }
+    if (settings_.b0ThresholdValues >= 2) {
+        upper = settings_.b0Upper;
+    }
+    std::cout << "\nb0 threshold used to mask background: " << lower << " " << upper << std::endl;
+    for (size_t p = 0; p < v; ++p) {
+        const double b0 = maps_.b0[p];
+        if (b0 < lower || b0 > upper) {
+            maps_.fa[p] = 0.0f;
+            maps_.adc[p] = 0.0f;
+            maps_.exp[p] = 0.0f;
+            maps_.color[3 * p] = maps_.color[3 * p + 1] = maps_.color[3 * p + 2] = 0;
+        }
+    }
+    return kContinue;
+}
+
+bool ReconstructionRun::WriteMap(const std::string& suffix, short datatype, int dims0, int dims4,
+                                 int dims5, int intentCode, const char* intentName,
+                                 const void* data, size_t bytes) {
+    header_.datatype = datatype;
+    header_.dim[0] = static_cast<short>(dims0);
+    if (dims4 > 0) {
+        header_.dim[4] = static_cast<short>(dims4);
+    }
+    if (dims5 > 0) {
+        header_.dim[5] = static_cast<short>(dims5);
+    }
+    header_.intent_code = static_cast<short>(intentCode);
+    std::memset(header_.intent_name, 0, sizeof header_.intent_name);
+    std::strncpy(header_.intent_name, intentName, sizeof header_.intent_name - 1);
+    const std::string name = settings_.outputPrefix + suffix + settings_.outputEnding;
+    if (!NiftiIO::WriteData(name, header_, data, bytes)) {
+        std::printf("\nCan not write file %s\n", name.c_str());
+        writeFailed_ = true;
+        return false;
+    }
+    return true;
+}
+
+int ReconstructionRun::WriteOutputs() {
+    std::printf("\nWriting output...");
+    std::fflush(stdout);
+    if (!settings_.outputMagic.empty()) {
+        std::memset(header_.magic, 0, sizeof header_.magic);
+        std::memcpy(header_.magic, settings_.outputMagic.c_str(), settings_.outputMagic.size());
+    }
+    const size_t v = voxels_;
+    const size_t shortBytes = v * sizeof(short);
+    const size_t floatBytes = v * sizeof(float);
+    WriteMap("b0", DT_INT16, 3, 0, 0, NIFTI_INTENT_ESTIMATE, "b0", maps_.b0.data(), shortBytes);
+    WriteMap("dwi", DT_INT16, 3, 0, 0, NIFTI_INTENT_ESTIMATE, "DWI", maps_.dwi.data(), shortBytes);
+    WriteMap("fa", DT_FLOAT32, 3, 0, 0, NIFTI_INTENT_ESTIMATE, "FA", maps_.fa.data(), floatBytes);
+    WriteMap("adc", DT_FLOAT32, 3, 0, 0, NIFTI_INTENT_ESTIMATE, "ADC", maps_.adc.data(),
+             floatBytes);
+    WriteMap("fa_color", DT_RGB24, 3, 0, 0, NIFTI_INTENT_ESTIMATE, "Color FA", maps_.color.data(),
+             3 * v);
+    if (settings_.writeExp) {
+        WriteMap("exp", DT_FLOAT32, 3, 0, 0, NIFTI_INTENT_ESTIMATE, "EXP", maps_.exp.data(),
+                 floatBytes);
+    }
+    if (settings_.writeTensor) {
+        header_.intent_p1 = 3;
+        if (settings_.output5d) {
+            WriteMap("tensor", DT_FLOAT32, 5, 1, 6, NIFTI_INTENT_SYMMATRIX, "Tensor",
+                     maps_.tensor.data(), 6 * floatBytes);
+        } else {
+            WriteMap("tensor", DT_FLOAT32, 4, 6, 0, NIFTI_INTENT_SYMMATRIX, "Tensor",
+                     maps_.tensor.data(), 6 * floatBytes);
+        }
+    }
+    if (settings_.writeEigen) {
+        static const char* const kValueSuffix[3] = {"e1", "e2", "e3"};
+        static const char* const kVectorSuffix[3] = {"v1", "v2", "v3"};
+        for (int k = 0; k < 3; ++k) {
+            WriteMap(kValueSuffix[k], DT_FLOAT32, 3, 0, 0, NIFTI_INTENT_ESTIMATE, "Eigen value",
+                     maps_.eigenvalues[k].data(), floatBytes);
+        }
+        for (int k = 0; k < 3; ++k) {
+            if (settings_.output5d) {
+                WriteMap(kVectorSuffix[k], DT_FLOAT32, 5, 1, 3, NIFTI_INTENT_VECTOR, "Eigen vector",
+                         maps_.eigenvectors[k].data(), 3 * floatBytes);
+            } else {
+                WriteMap(kVectorSuffix[k], DT_FLOAT32, 4, 3, 0, NIFTI_INTENT_VECTOR, "Eigen vector",
+                         maps_.eigenvectors[k].data(), 3 * floatBytes);
+            }
+        }
+    }
+    if (settings_.analyzeOutput) {
+        const std::string& prefix = settings_.outputPrefix;
+        const std::string name = prefix.substr(0, prefix.size() - 1) + ".info";
+        info_.UpdateImageOrientation(orientation_);
+        info_.UpdateSliceOrder(sliceOrder_);
+        if (!info_.WriteToFile(name)) {
+            std::cerr << "Can not write file " << name << std::endl;
+            writeFailed_ = true;
+        }
+    }
+    maps_ = Maps();
+    if (writeFailed_) {
+        return kExitFailure;
+    }
+    const long elapsed = static_cast<long>(std::difftime(std::time(nullptr), start_));
+    std::printf("Done.\nReconstruction completed successfully.\n");
+    std::printf("Time taken: %02ld:%02ld:%02ld\n", elapsed / 3600, (elapsed / 60) % 60,
+                elapsed % 60);
+    return kExitSuccess;
+}

@@ -1,0 +1,67 @@
+#pragma once
+// The second phase of tenscalc: from opening the raw data to writing every map.
+//
+// Each step returns kContinue when the run goes on, otherwise the exit status to end with (its
+// message printed). Nothing is written before WriteOutputs, so a run that stops early leaves no
+// files behind.
+
+#include <nifti1_io.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "DTIReconstructor.h"
+#include "ImageInfoParser.h"
+#include "NiftiIO.h"
+#include "TenscalcSettings.h"
+
+class ReconstructionRun {
+  public:
+    static constexpr int kContinue = -1;
+
+    explicit ReconstructionRun(const TenscalcSettings& settings);
+
+    int OpenRawData();
+    int SettleOrientation();
+    int LoadGradientTable();
+    int ReadRawVolumes();
+    int FitVoxels();
+    int MaskBackground();
+    int WriteOutputs();
+
+  private:
+    // The maps of every voxel, in file order (x fastest).
+    struct Maps {
+        std::vector<short> b0, dwi;
+        std::vector<float> fa, adc, exp;
+        std::vector<unsigned char> color;  // red, green, blue per voxel
+        std::vector<float> tensor;         // six planes (xx, xy, yy, xz, yz, zz)
+        std::vector<float> eigenvalues[3];
+        std::vector<float> eigenvectors[3];  // three planes (x, y, z) each
+    };
+
+    int ReadVolume(size_t row, int acquisition, std::vector<short>& volume);
+    bool WriteMap(const std::string& suffix, short datatype, int dims0, int dims4, int dims5,
+                  int intentCode, const char* intentName, const void* data, size_t bytes);
+    int UsageError(const std::string& message) const;
+
+    const TenscalcSettings& settings_;
+    nifti_1_header header_{};
+    NiftiIO raw_;
+    bool fourD_ = false;
+    int inputVolumes_ = 0;
+    std::string infoBaseName_;
+    std::string seriesPrefix_;
+    std::string seriesEnding_;
+    size_t voxels_ = 0;
+    float orientation_[6] = {1, 0, 0, 0, 1, 0};
+    int sliceOrder_ = 1;
+    ImageInfoParser info_;
+    DTIReconstructor reconstructor_;
+    size_t rows_ = 0;             // b0 count + direction count
+    std::vector<short> signals_;  // voxel after voxel, one value per table row
+    Maps maps_;
+    std::time_t start_ = 0;
+    bool writeFailed_ = false;
+};
