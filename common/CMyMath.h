@@ -9,7 +9,7 @@
 #include <cstdint>
 
 class CMyMath {
-public:
+  public:
     CMyMath() = default;
     virtual ~CMyMath() = default;
 
@@ -96,3 +96,6 @@ public:
 int LUFactorLinearSystem(double** a, int* index, int n, double* scratch);
 // Solves with the factors of LUFactorLinearSystem; x is replaced by the solution.
 void LUSolveLinearSystem(double** a, const int* index, double* x, int n);
+// As CMyMath::InvertMatrix, but factors a in place and uses the caller's pivot (n ints) and
+// scratch (n doubles) arrays; false when a cannot be factored (inverse untouched).
+bool invertMatrix(double** a, double** inverse, int n, int* index, double* column);
