@@ -1,5 +1,6 @@
 #include "DTIReconstructor.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -328,7 +329,17 @@ bool DTIReconstructor::InitializeWmatrix() {
         outRows.push_back(inverse.data() + static_cast<size_t>(j * rows));
     }
     CMyMath::PseudoInverse(outRows.data(), inRows.data(), rows, 7);
-    fitMatrix_ = std::move(inverse);
+    // Kept column by column, so that one pass over a voxel's log signals feeds all six sums.
+    fitMatrix_.assign(inverse.size(), 0.0);
+    for (int j = 0; j < 7; ++j) {
+        for (int c = 0; c < rows; ++c) {
+            fitMatrix_[static_cast<size_t>(c * 7 + j)] = inverse[static_cast<size_t>(j * rows + c)];
+        }
+    }
+    // Background voxels (every signal below 1) all fit to the zero tensor; its decomposition is
+    // done once here and copied for each of them.
+    float zero[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
+    CalculateMaps(zero, zeroEigenvalues_, zeroEigenvectors_, zeroFa_, zeroAdc_);
     logSignals_.assign(static_cast<size_t>(directionCount_ + b0Count_), 0.0);
     // Signals are 16-bit, so every logarithm the fit needs is known in advance; the table holds
     // exactly the values std::log gives and saves one call per row and voxel.
@@ -363,22 +374,35 @@ bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* e
     // Signals below 1 count as 1 (log 0), so background voxels fit to a zero tensor.
     double* entries = logSignals_.data();
     entries[0] = b0Mean >= 1 ? -std::log(b0Mean) : 0.0;
+    bool anySignal = b0Mean >= 1;
     size_t k = 1;
     for (size_t i = 0; i < rows; ++i) {
         if (rowFlags_[i] == 1) {
             const short s = signals[i];
             entries[k++] = s >= 1 ? negativeLogs_[static_cast<size_t>(s)] : 0.0;
+            anySignal = anySignal || s >= 1;
         }
     }
+    if (!anySignal) {
+        std::fill(tensor, tensor + 6, 0.0f);
+        std::copy(zeroEigenvalues_, zeroEigenvalues_ + 3, eigenvalues);
+        std::copy(&zeroEigenvectors_[0][0], &zeroEigenvectors_[0][0] + 9, &eigenvectors[0][0]);
+        fa = zeroFa_;
+        adc = zeroAdc_;
+        return true;
+    }
+    // Six independent running sums, each still added in column order.
     const size_t columns = static_cast<size_t>(directionCount_) + 1;
-    double x[6];
-    for (size_t j = 0; j < 6; ++j) {
-        const double* w = fitMatrix_.data() + j * columns;
-        double sum = 0.0;
-        for (size_t c = 0; c < columns; ++c) {
-            sum += w[c] * entries[c];
-        }
-        x[j] = sum;
+    double x[6] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+    for (size_t c = 0; c < columns; ++c) {
+        const double* w = fitMatrix_.data() + c * 7;
+        const double e = entries[c];
+        x[0] += w[0] * e;
+        x[1] += w[1] * e;
+        x[2] += w[2] * e;
+        x[3] += w[3] * e;
+        x[4] += w[4] * e;
+        x[5] += w[5] * e;
     }
     for (int j = 0; j < 6; ++j) {
         tensor[j] = static_cast<float>(x[j]);

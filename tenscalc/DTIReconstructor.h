@@ -64,7 +64,7 @@ class DTIReconstructor {
                          bool tabledBValues, std::vector<GradientVec>& gradients, int& b0Count);
 
     std::vector<GradientVec> gradients_;
-    std::vector<double> fitMatrix_;  // 7 rows of (directions + 1) values; empty until built
+    std::vector<double> fitMatrix_;  // 7 x (directions + 1), stored column after column
     double orientation_[3][3];       // row direction, column direction, their cross product
     int directionCount_ = 0;
     int b0Count_ = 0;
@@ -72,4 +72,9 @@ class DTIReconstructor {
     std::vector<double> logSignals_;  // work space of Reconstruct; empty until the fit is built
     float tensorWork_[3][3];
     std::vector<double> negativeLogs_;  // -ln(s) for every positive 16-bit signal s
+    // Decomposition of the zero tensor, the fit of every voxel without signal.
+    float zeroEigenvalues_[3] = {0, 0, 0};
+    float zeroEigenvectors_[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
+    float zeroFa_ = 0.0f;
+    float zeroAdc_ = 0.0f;
 };

@@ -39,22 +39,6 @@ std::string programPath(const std::string& name) {
     return std::string(DTI_BIN_DIR) + "/" + name;
 }
 
-namespace {
-
-std::string slurp(int fd) {
-    std::string text;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(got));
-    }
-    return text;
-}
-
-}  // namespace
 
 RunResult runProgram(const std::string& name, const std::vector<std::string>& args,
                      const std::string& cwd) {
