@@ -1,0 +1,599 @@
+#include "CTrack.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+#include "CMyMath.h"
+
+namespace {
+
+constexpr int kTrackMethodCount = 4;
+
+// Truncation toward zero that stays defined for positions no int can hold (including NaN):
+// those map to a value no voxel has, so they leave any voxel and fail every bounds test.
+inline int TruncToVoxel(float x) {
+    if (x > -2.0e9f && x < 2.0e9f) {
+        return static_cast<int>(x);
+    }
+    return std::numeric_limits<int>::min();
+}
+
+// 64-bit so that voxels far outside the volume cannot wrap into range.
+inline int64_t LinearIndex(const int* dims, const int* voxel) {
+    return static_cast<int64_t>(voxel[0]) +
+           static_cast<int64_t>(dims[0]) *
+               (static_cast<int64_t>(voxel[1]) +
+                static_cast<int64_t>(dims[1]) * static_cast<int64_t>(voxel[2]));
+}
+
+inline int64_t VoxelCount(const int* dims) {
+    return static_cast<int64_t>(dims[0]) * dims[1] * dims[2];
+}
+
+inline void VoxelOf(const float* pos, int* voxel) {
+    for (int a = 0; a < 3; ++a) {
+        voxel[a] = TruncToVoxel(pos[a]);
+    }
+}
+
+inline bool VoxelInVolume(const int* dims, const int* voxel) {
+    return voxel[0] >= 0 && voxel[0] < dims[0] && voxel[1] >= 0 && voxel[1] < dims[1] &&
+           voxel[2] >= 0 && voxel[2] < dims[2];
+}
+
+// Products of floats are exact in double, so the sum is the only rounding.
+inline double Dot(const float* a, const float* b) {
+    return static_cast<double>(a[0]) * b[0] + static_cast<double>(a[1]) * b[1] +
+           static_cast<double>(a[2]) * b[2];
+}
+
+inline void Negate(float* d) {
+    d[0] = -d[0];
+    d[1] = -d[1];
+    d[2] = -d[2];
+}
+
+inline void Normalise(float* d) {
+    const float length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    if (length != 0.0f) {
+        d[0] /= length;
+        d[1] /= length;
+        d[2] /= length;
+    }
+}
+
+inline void Column(const float e[3][3], int j, float* d) {
+    d[0] = e[0][j];
+    d[1] = e[1][j];
+    d[2] = e[2][j];
+}
+
+inline float SmallestVoxelSize(const float* voxelSize) {
+    float m = voxelSize[0] < voxelSize[1] ? voxelSize[0] : voxelSize[1];
+    if (voxelSize[2] < m) {
+        m = voxelSize[2];
+    }
+    return m;
+}
+
+// The float rounding of unit vectors puts the cosine of a straight continuation slightly below 1,
+// which a threshold of exactly 1 (angle 0 or weight 0) would otherwise reject.
+constexpr double kAngleTolerance = 1e-6;
+
+inline bool TurnAccepted(double cosine, float cosThreshold, const float* angleWeights, int64_t idx,
+                         double theta) {
+    const double threshold =
+        angleWeights ? std::cos(angleWeights[idx] * theta) : static_cast<double>(cosThreshold);
+    return cosine >= threshold - kAngleTolerance;
+}
+
+constexpr int kCacheStride = 12;
+
+void Decompose(const float* tensors, int64_t idx, std::vector<float>* cache, int64_t voxelCount,
+               float* w, float e[3][3]) {
+    if (!cache) {
+        CMyMath::ComputeEigens(tensors + 6 * idx, w, e);
+        return;
+    }
+    if (cache->size() != static_cast<size_t>(voxelCount) * kCacheStride) {
+        // NaN marks a voxel not decomposed yet; a voxel whose eigenvalues really are NaN is
+        // simply decomposed again each time, which gives the same result.
+        cache->assign(static_cast<size_t>(voxelCount) * kCacheStride,
+                      std::numeric_limits<float>::quiet_NaN());
+    }
+    float* entry = cache->data() + kCacheStride * idx;
+    if (std::isnan(entry[0])) {
+        CMyMath::ComputeEigens(tensors + 6 * idx, w, e);
+        for (int a = 0; a < 3; ++a) {
+            entry[a] = w[a];
+            for (int j = 0; j < 3; ++j) {
+                entry[3 + 3 * a + j] = e[a][j];
+            }
+        }
+        return;
+    }
+    for (int a = 0; a < 3; ++a) {
+        w[a] = entry[a];
+        for (int j = 0; j < 3; ++j) {
+            e[a][j] = entry[3 + 3 * a + j];
+        }
+    }
+}
+
+// The float interval [low, high) of the coordinates that truncate toward zero to v: [v, v + 1)
+// above zero, (-1, 1) at zero, (v - 1, v] below. Comparing against it costs far less in the
+// march than truncating every sub-step, and NaN lies in no interval.
+inline void VoxelInterval(int v, float& low, float& high) {
+    const float inf = std::numeric_limits<float>::infinity();
+    if (v > 0) {
+        low = static_cast<float>(v);
+        high = static_cast<float>(v) + 1.0f;
+    } else if (v == 0) {
+        low = std::nextafter(-1.0f, 0.0f);
+        high = 1.0f;
+    } else {
+        low = std::nextafter(static_cast<float>(v) - 1.0f, inf);
+        high = std::nextafter(static_cast<float>(v), inf);
+    }
+}
+
+// Steps pos along d until its voxel is no longer `voxel`. False when the march cannot get there:
+// every coordinate stays the same (a zero step, or one too small to change the float position).
+// A non-finite position counts as having left, and the caller's bounds tests end the half.
+bool MarchOutOfVoxel(float* pos, const float* d, const float* subStep, const int* voxel) {
+    float low[3];
+    float high[3];
+    for (int a = 0; a < 3; ++a) {
+        VoxelInterval(voxel[a], low[a], high[a]);
+    }
+    const float increment[3] = {d[0] * subStep[0], d[1] * subStep[1], d[2] * subStep[2]};
+    float x = pos[0];
+    float y = pos[1];
+    float z = pos[2];
+    bool moved = true;
+    do {
+        const float nx = x + increment[0];
+        const float ny = y + increment[1];
+        const float nz = z + increment[2];
+        moved = nx != x || ny != y || nz != z;
+        x = nx;
+        y = ny;
+        z = nz;
+    } while (moved && x >= low[0] && x < high[0] && y >= low[1] && y < high[1] && z >= low[2] &&
+             z < high[2]);
+    pos[0] = x;
+    pos[1] = y;
+    pos[2] = z;
+    return moved;
+}
+
+// Where one half puts its points. The forward half appends to the track. The backward half
+// gathers its points in walk order and puts them, reversed, in front of the track once at the
+// end: the same list as inserting each point at the front, without moving the list every time.
+struct HalfSink {
+    std::vector<float>& track;
+    bool backward;
+    std::vector<float> gathered;
+    size_t pointsBefore;
+
+    HalfSink(std::vector<float>& t, int backwardFlag)
+        : track(t), backward(backwardFlag != 0), pointsBefore(t.size() / 3) {}
+
+    void Store(float x, float y, float z) {
+        std::vector<float>& out = backward ? gathered : track;
+        out.push_back(x);
+        out.push_back(y);
+        out.push_back(z);
+    }
+
+    size_t PointCount() const {
+        return backward ? pointsBefore + gathered.size() / 3 : track.size() / 3;
+    }
+
+    void Finish() {
+        if (!backward || gathered.empty()) {
+            return;
+        }
+        const size_t kept = track.size();
+        track.resize(kept + gathered.size());
+        // Shift what the list held behind the new points, then lay them in reverse point order.
+        std::copy_backward(track.begin(), track.begin() + kept, track.end());
+        auto out = track.begin();
+        for (size_t p = gathered.size(); p >= 3; p -= 3) {
+            out = std::copy(gathered.begin() + (p - 3), gathered.begin() + p, out);
+        }
+    }
+};
+
+// Geometry shared by FACT, Runge-Kutta 2 and tensorline: the position in voxel coordinates.
+struct VoxelWalk {
+    float pos[3];
+    int voxel[3];
+    float subStep[3];
+    int64_t idx;
+
+    VoxelWalk(const float* voxelSize, const float* seed, float step, const int* dims) {
+        const float m = SmallestVoxelSize(voxelSize);
+        for (int a = 0; a < 3; ++a) {
+            pos[a] = seed[a] / voxelSize[a];
+            voxel[a] = TruncToVoxel(pos[a]);
+            subStep[a] = step * m / voxelSize[a];
+        }
+        idx = LinearIndex(dims, voxel);
+    }
+
+    void SetVoxelFromPosition(const int* dims) {
+        VoxelOf(pos, voxel);
+        idx = LinearIndex(dims, voxel);
+    }
+
+    // The stop tests at the top of every iteration.
+    bool CanContinue(const int* dims, const short* mask, int64_t voxelCount) const {
+        if (idx < 0 || idx >= voxelCount || mask[idx] < 1) {
+            return false;
+        }
+        for (int a = 0; a < 3; ++a) {
+            if (!(pos[a] >= 0.0f) || !(pos[a] < static_cast<float>(dims[a]))) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+enum class VoxelMethod { kFACT, kTensorLine };
+
+// FACT and tensorline: both follow a direction that is constant within a voxel.
+void MarchTrack(VoxelMethod method, const int* dims, const float* voxelSize, const float* tensors,
+                const short* mask, const float* seed, float step, float cosThreshold,
+                const float* angleWeights, std::vector<float>& track, int backward, int eigenIndex,
+                std::vector<float>* eigenCache) {
+    const int64_t voxelCount = VoxelCount(dims);
+    VoxelWalk walk(voxelSize, seed, step, dims);
+    HalfSink sink(track, backward);
+    float w[3] = {0.0f, 0.0f, 0.0f};
+    float e[3][3] = {};
+    if (walk.idx >= 0 && walk.idx < voxelCount) {
+        Decompose(tensors, walk.idx, eigenCache, voxelCount, w, e);
+    }
+    const double theta = std::acos(static_cast<double>(cosThreshold));
+    const int followed = method == VoxelMethod::kTensorLine ? 0 : eigenIndex;
+
+    float d[3] = {0.0f, 0.0f, 0.0f};
+    float previous[3] = {0.0f, 0.0f, 0.0f};
+    for (bool first = true;; first = false) {
+        if (!walk.CanContinue(dims, mask, voxelCount)) {
+            break;
+        }
+        if (first) {
+            Column(e, followed, d);
+            if (backward) {
+                Negate(d);
+            }
+            previous[0] = d[0];
+            previous[1] = d[1];
+            previous[2] = d[2];
+        } else if (method == VoxelMethod::kFACT) {
+            Column(e, eigenIndex, d);
+        } else {
+            // Tensorline: the incoming direction, deflected by the tensor, pulled toward e0.
+            float t[3];
+            for (int j = 0; j < 3; ++j) {
+                t[j] = e[0][j] * previous[0] + e[1][j] * previous[1] + e[2][j] * previous[2];
+            }
+            float deflected[3];
+            for (int a = 0; a < 3; ++a) {
+                deflected[a] =
+                    w[0] * t[0] * e[a][0] + w[1] * t[1] * e[a][1] + w[2] * t[2] * e[a][2];
+            }
+            Normalise(deflected);
+            if (Dot(deflected, previous) < 0.0) {
+                Negate(deflected);
+            }
+            for (int a = 0; a < 3; ++a) {
+                deflected[a] = 0.5f * previous[a] + 0.5f * deflected[a];
+            }
+            Normalise(deflected);
+            float e0[3];
+            Column(e, 0, e0);
+            if (Dot(deflected, e0) < 0.0) {
+                Negate(deflected);
+            }
+            for (int a = 0; a < 3; ++a) {
+                d[a] = 0.5f * e0[a] + 0.5f * deflected[a];
+            }
+            Normalise(d);
+        }
+        double cosine = Dot(d, previous);
+        if (cosine < 0.0) {
+            Negate(d);
+            cosine = -cosine;
+        }
+        if (!TurnAccepted(cosine, cosThreshold, angleWeights, walk.idx, theta)) {
+            break;
+        }
+        if (!(first && backward)) {
+            sink.Store(walk.pos[0] * voxelSize[0], walk.pos[1] * voxelSize[1],
+                       walk.pos[2] * voxelSize[2]);
+        }
+        if (sink.PointCount() > static_cast<size_t>(CTrack::kMaxPoints)) {
+            break;
+        }
+        if (!MarchOutOfVoxel(walk.pos, d, walk.subStep, walk.voxel)) {
+            break;
+        }
+        previous[0] = d[0];
+        previous[1] = d[1];
+        previous[2] = d[2];
+        walk.SetVoxelFromPosition(dims);
+        if (walk.idx >= 0 && walk.idx < voxelCount) {
+            Decompose(tensors, walk.idx, eigenCache, voxelCount, w, e);
+        }
+    }
+    sink.Finish();
+}
+
+}  // namespace
+
+int CTrack::GetTrack(const int* dims, const float* voxelSize, const float* tensors,
+                     const short* mask, const float seed[3], int method, float step, float angleDeg,
+                     const float* angleWeights, std::vector<float>& points, int& pointCount,
+                     int eigenIndex, std::vector<float>* eigenCache) {
+    const float cosThreshold = static_cast<float>(std::cos(angleDeg * 3.1415926535 / 180.0));
+    points.clear();
+    if (method >= 0 && method < kTrackMethodCount) {
+        for (int backward = 1; backward >= 0; --backward) {
+            switch (method) {
+                case kFACT:
+                    GetTrackFACT(dims, voxelSize, tensors, mask, seed, step, cosThreshold,
+                                 angleWeights, points, backward, eigenIndex, eigenCache);
+                    break;
+                case kFixedStep:
+                    GetTrackFixedStep(dims, voxelSize, tensors, mask, seed, step, cosThreshold,
+                                      angleWeights, points, backward, eigenIndex);
+                    break;
+                case kRungeKutta2:
+                    GetTrackRungeKutta2(dims, voxelSize, tensors, mask, seed, step, cosThreshold,
+                                        angleWeights, points, backward, eigenIndex, eigenCache);
+                    break;
+                default:
+                    GetTrackTensorLine(dims, voxelSize, tensors, mask, seed, step, cosThreshold,
+                                       angleWeights, points, backward, eigenIndex, eigenCache);
+                    break;
+            }
+        }
+    }
+    const size_t n = points.size() / 3;
+    pointCount = static_cast<int>(n);
+    if (n < 3) {
+        points.clear();
+        return 0;
+    }
+    return 1;
+}
+
+int CTrack::GetTrack(const int* dims, const float* voxelSize, const float* tensors,
+                     const short* mask, const int voxel[3], int method, float step, float angleDeg,
+                     const float* angleWeights, std::vector<float>& points, int& pointCount,
+                     int eigenIndex, std::vector<float>* eigenCache) {
+    float seed[3];
+    for (int a = 0; a < 3; ++a) {
+        seed[a] = static_cast<float>((voxel[a] + 0.5) * voxelSize[a]);
+    }
+    return GetTrack(dims, voxelSize, tensors, mask, seed, method, step, angleDeg, angleWeights,
+                    points, pointCount, eigenIndex, eigenCache);
+}
+
+void CTrack::GetTrackFACT(const int* dims, const float* voxelSize, const float* tensors,
+                          const short* mask, const float seed[3], float step, float cosThreshold,
+                          const float* angleWeights, std::vector<float>& track, int backward,
+                          int eigenIndex, std::vector<float>* eigenCache) {
+    MarchTrack(VoxelMethod::kFACT, dims, voxelSize, tensors, mask, seed, step, cosThreshold,
+               angleWeights, track, backward, eigenIndex, eigenCache);
+}
+
+void CTrack::GetTrackTensorLine(const int* dims, const float* voxelSize, const float* tensors,
+                                const short* mask, const float seed[3], float step,
+                                float cosThreshold, const float* angleWeights,
+                                std::vector<float>& track, int backward, int eigenIndex,
+                                std::vector<float>* eigenCache) {
+    MarchTrack(VoxelMethod::kTensorLine, dims, voxelSize, tensors, mask, seed, step, cosThreshold,
+               angleWeights, track, backward, eigenIndex, eigenCache);
+}
+
+void CTrack::GetTrackRungeKutta2(const int* dims, const float* voxelSize, const float* tensors,
+                                 const short* mask, const float seed[3], float step,
+                                 float cosThreshold, const float* angleWeights,
+                                 std::vector<float>& track, int backward, int eigenIndex,
+                                 std::vector<float>* eigenCache) {
+    const int64_t voxelCount = VoxelCount(dims);
+    VoxelWalk walk(voxelSize, seed, step, dims);
+    HalfSink sink(track, backward);
+    float w[3] = {0.0f, 0.0f, 0.0f};
+    float e[3][3] = {};
+    if (walk.idx >= 0 && walk.idx < voxelCount) {
+        Decompose(tensors, walk.idx, eigenCache, voxelCount, w, e);
+    }
+    const double theta = std::acos(static_cast<double>(cosThreshold));
+
+    float d[3] = {0.0f, 0.0f, 0.0f};
+    float previous[3] = {0.0f, 0.0f, 0.0f};
+    for (bool first = true;; first = false) {
+        if (!walk.CanContinue(dims, mask, voxelCount)) {
+            break;
+        }
+        if (first) {
+            Column(e, eigenIndex, d);
+            if (backward) {
+                Negate(d);
+            }
+            previous[0] = d[0];
+            previous[1] = d[1];
+            previous[2] = d[2];
+        }
+        double cosine = Dot(d, previous);
+        if (cosine < 0.0) {
+            Negate(d);
+            cosine = -cosine;
+        }
+        if (!TurnAccepted(cosine, cosThreshold, angleWeights, walk.idx, theta)) {
+            break;
+        }
+        if (!(first && backward)) {
+            sink.Store(walk.pos[0] * voxelSize[0], walk.pos[1] * voxelSize[1],
+                       walk.pos[2] * voxelSize[2]);
+        }
+        if (sink.PointCount() > static_cast<size_t>(kMaxPoints)) {
+            break;
+        }
+
+        previous[0] = d[0];
+        previous[1] = d[1];
+        previous[2] = d[2];
+        float d1[3];
+        Column(e, eigenIndex, d1);
+        if (Dot(d1, previous) < 0.0) {
+            Negate(d1);
+        }
+        float p1[3] = {walk.pos[0], walk.pos[1], walk.pos[2]};
+        if (!MarchOutOfVoxel(p1, d1, walk.subStep, walk.voxel)) {
+            break;
+        }
+        int voxel1[3];
+        VoxelOf(p1, voxel1);
+        // Checked per axis: a march leaving through an x or y face must not wrap into the
+        // neighbouring row or slice.
+        if (!VoxelInVolume(dims, voxel1)) {
+            break;
+        }
+        Decompose(tensors, LinearIndex(dims, voxel1), eigenCache, voxelCount, w, e);
+        float d2[3];
+        Column(e, eigenIndex, d2);
+        if (Dot(d2, d1) < 0.0) {
+            Negate(d2);
+        }
+        float p2[3] = {p1[0], p1[1], p1[2]};
+        if (!MarchOutOfVoxel(p2, d2, walk.subStep, voxel1)) {
+            break;
+        }
+        float next[3];
+        for (int a = 0; a < 3; ++a) {
+            next[a] = (0.5f * (p1[a] - walk.pos[a]) + 0.5f * (p2[a] - p1[a])) + walk.pos[a];
+        }
+        // Points back along the step; the sign rule of the next iteration turns it forward.
+        for (int a = 0; a < 3; ++a) {
+            d[a] = walk.pos[a] * voxelSize[a] - next[a] * voxelSize[a];
+        }
+        Normalise(d);
+        walk.pos[0] = next[0];
+        walk.pos[1] = next[1];
+        walk.pos[2] = next[2];
+        walk.SetVoxelFromPosition(dims);
+        if (walk.idx >= 0 && walk.idx < voxelCount) {
+            Decompose(tensors, walk.idx, eigenCache, voxelCount, w, e);
+        }
+    }
+    sink.Finish();
+}
+
+void CTrack::GetTrackFixedStep(const int* dims, const float* voxelSize, const float* tensors,
+                               const short* mask, const float seed[3], float step,
+                               float cosThreshold, const float* angleWeights,
+                               std::vector<float>& track, int backward, int eigenIndex) {
+    const int64_t voxelCount = VoxelCount(dims);
+    HalfSink sink(track, backward);
+    float pos[3] = {seed[0], seed[1], seed[2]};
+    int voxel[3];
+    for (int a = 0; a < 3; ++a) {
+        voxel[a] = TruncToVoxel(pos[a] / voxelSize[a]);
+    }
+    int64_t idx = LinearIndex(dims, voxel);
+    const float m = SmallestVoxelSize(voxelSize);
+    const double theta = std::acos(static_cast<double>(cosThreshold));
+
+    float w[3] = {0.0f, 0.0f, 0.0f};
+    float e[3][3];
+    float d[3] = {0.0f, 0.0f, 0.0f};
+    float previous[3] = {0.0f, 0.0f, 0.0f};
+    for (bool first = true;; first = false) {
+        if (idx < 0 || idx >= voxelCount || mask[idx] < 1 || !VoxelInVolume(dims, voxel)) {
+            break;
+        }
+        // Truncation puts (-1 voxel, 0) in voxel 0; such a position lies outside the volume.
+        if (!(pos[0] >= 0.0f) || !(pos[1] >= 0.0f) || !(pos[2] >= 0.0f)) {
+            break;
+        }
+        if (!InterpolateVoxel(dims, voxelSize, tensors, pos, w, e)) {
+            break;
+        }
+        Column(e, eigenIndex, d);
+        if (first) {
+            if (backward) {
+                Negate(d);
+            } else {
+                sink.Store(pos[0], pos[1], pos[2]);
+            }
+        } else {
+            double cosine = Dot(d, previous);
+            if (cosine < 0.0) {
+                Negate(d);
+                cosine = -cosine;
+            }
+            if (!TurnAccepted(cosine, cosThreshold, angleWeights, idx, theta)) {
+                break;
+            }
+            sink.Store(pos[0], pos[1], pos[2]);
+        }
+        if (sink.PointCount() > static_cast<size_t>(kMaxPointsFixedStep)) {
+            break;
+        }
+        for (int a = 0; a < 3; ++a) {
+            pos[a] += step * m * d[a];
+            voxel[a] = TruncToVoxel(pos[a] / voxelSize[a]);
+        }
+        idx = LinearIndex(dims, voxel);
+        previous[0] = d[0];
+        previous[1] = d[1];
+        previous[2] = d[2];
+    }
+    sink.Finish();
+}
+
+bool CTrack::InterpolateVoxel(const int* dims, const float* voxelSize, const float* tensors,
+                              const float position[3], float eigenvalues[3],
+                              float eigenvectors[3][3]) {
+    int g[3];
+    float f[3];
+    for (int a = 0; a < 3; ++a) {
+        // Below zero the weights would extrapolate from the first layer.
+        if (!(position[a] >= 0.0f)) {
+            return false;
+        }
+        g[a] = TruncToVoxel(position[a] / voxelSize[a]);
+        if (g[a] < 0 || g[a] + 1 >= dims[a]) {
+            return false;
+        }
+    }
+    for (int a = 0; a < 3; ++a) {
+        f[a] = (position[a] - g[a] * voxelSize[a]) / voxelSize[a];
+    }
+    float tensor[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+    for (int l = 0; l < 2; ++l) {
+        for (int j = 0; j < 2; ++j) {
+            for (int i = 0; i < 2; ++i) {
+                const float weight =
+                    (i ? f[0] : 1.0f - f[0]) * (j ? f[1] : 1.0f - f[1]) * (l ? f[2] : 1.0f - f[2]);
+                const int corner[3] = {g[0] + i, g[1] + j, g[2] + l};
+                const float* source = tensors + 6 * LinearIndex(dims, corner);
+                for (int c = 0; c < 6; ++c) {
+                    tensor[c] += weight * source[c];
+                }
+            }
+        }
+    }
+    CMyMath::ComputeEigens(tensor, eigenvalues, eigenvectors);
+    return true;
+}
