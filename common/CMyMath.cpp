@@ -62,8 +62,11 @@ void eigsrt(T* w, T** v, int n) {
 // rotations stay single precision while the thresholds, square roots and negligibility tests
 // run in double and are rounded back, so results match the established float behaviour bit for
 // bit.
-template <typename T>
-int vtkJacobiN(T** a, int n, T* w, T** v) {
+// FixedN > 0 fixes the size at compile time (the 3x3 tensors of every voxel and tracking step),
+// which lets the compiler unroll the loops; the arithmetic is the same as for a run-time size.
+template <typename T, int FixedN>
+int jacobiRotations(T** a, int sizeAtRunTime, T* w, T** v) {
+    const int n = FixedN > 0 ? FixedN : sizeAtRunTime;
     std::array<T, kFixedEigenSize> bFixed{};
     std::array<T, kFixedEigenSize> zFixed{};
     std::vector<T> bHeap;
@@ -173,6 +176,11 @@ int vtkJacobiN(T** a, int n, T* w, T** v) {
         }
     }
     return 1;
+}
+
+template <typename T>
+int vtkJacobiN(T** a, int n, T* w, T** v) {
+    return n == 3 ? jacobiRotations<T, 3>(a, n, w, v) : jacobiRotations<T, 0>(a, n, w, v);
 }
 
 // Runs once per tracking step, so everything lives on the stack.

@@ -341,6 +341,11 @@ bool DTIReconstructor::InitializeWmatrix() {
     float zero[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
     CalculateMaps(zero, zeroEigenvalues_, zeroEigenvectors_, zeroFa_, zeroAdc_);
     logSignals_.assign(static_cast<size_t>(directionCount_ + b0Count_), 0.0);
+    b0Rows_.clear();
+    dwRows_.clear();
+    for (size_t i = 0; i < rowFlags_.size(); ++i) {
+        (rowFlags_[i] == 1 ? dwRows_ : b0Rows_).push_back(i);
+    }
     // Signals are 16-bit, so every logarithm the fit needs is known in advance; the table holds
     // exactly the values std::log gives and saves one call per row and voxel.
     if (negativeLogs_.empty()) {
@@ -360,10 +365,12 @@ bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* e
         return false;
     }
     double b0Sum = 0.0;
+    for (const size_t row : b0Rows_) {
+        b0Sum += signals[row];
+    }
     double dwSum = 0.0;
-    const size_t rows = rowFlags_.size();
-    for (size_t i = 0; i < rows; ++i) {
-        (rowFlags_[i] == 1 ? dwSum : b0Sum) += signals[i];
+    for (const size_t row : dwRows_) {
+        dwSum += signals[row];
     }
     const double b0Mean = b0Count_ > 0 ? b0Sum / b0Count_ : 0.0;
     const double dwMean = dwSum / directionCount_;
@@ -371,16 +378,28 @@ bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* e
     dwi = static_cast<short>(dwMean);
     exp = static_cast<float>(b0 > 0 ? dwMean / b0Mean : dwMean);
 
-    // Signals below 1 count as 1 (log 0), so background voxels fit to a zero tensor.
-    double* entries = logSignals_.data();
-    entries[0] = b0Mean >= 1 ? -std::log(b0Mean) : 0.0;
+    // Signals below 1 count as 1 (log 0), so background voxels fit to a zero tensor. The six
+    // sums run side by side, each still adding its terms in column order.
+    const double* w = fitMatrix_.data();
+    const double first = b0Mean >= 1 ? -std::log(b0Mean) : 0.0;
     bool anySignal = b0Mean >= 1;
-    size_t k = 1;
-    for (size_t i = 0; i < rows; ++i) {
-        if (rowFlags_[i] == 1) {
-            const short s = signals[i];
-            entries[k++] = s >= 1 ? negativeLogs_[static_cast<size_t>(s)] : 0.0;
-            anySignal = anySignal || s >= 1;
+    double x[6];
+    for (int j = 0; j < 6; ++j) {
+        x[j] = 0.0 + w[j] * first;
+    }
+    for (const size_t row : dwRows_) {
+        w += 7;
+        const short s = signals[row];
+        if (s < 1) {
+            for (int j = 0; j < 6; ++j) {
+                x[j] += w[j] * 0.0;
+            }
+            continue;
+        }
+        anySignal = true;
+        const double e = negativeLogs_[static_cast<size_t>(s)];
+        for (int j = 0; j < 6; ++j) {
+            x[j] += w[j] * e;
         }
     }
     if (!anySignal) {
@@ -390,19 +409,6 @@ bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* e
         fa = zeroFa_;
         adc = zeroAdc_;
         return true;
-    }
-    // Six independent running sums, each still added in column order.
-    const size_t columns = static_cast<size_t>(directionCount_) + 1;
-    double x[6] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
-    for (size_t c = 0; c < columns; ++c) {
-        const double* w = fitMatrix_.data() + c * 7;
-        const double e = entries[c];
-        x[0] += w[0] * e;
-        x[1] += w[1] * e;
-        x[2] += w[2] * e;
-        x[3] += w[3] * e;
-        x[4] += w[4] * e;
-        x[5] += w[5] * e;
     }
     for (int j = 0; j < 6; ++j) {
         tensor[j] = static_cast<float>(x[j]);

@@ -69,6 +69,8 @@ class DTIReconstructor {
     int directionCount_ = 0;
     int b0Count_ = 0;
     std::vector<int> rowFlags_;
+    std::vector<size_t> b0Rows_;  // row indices by flag, in row order
+    std::vector<size_t> dwRows_;
     std::vector<double> logSignals_;  // work space of Reconstruct; empty until the fit is built
     float tensorWork_[3][3];
     std::vector<double> negativeLogs_;  // -ln(s) for every positive 16-bit signal s
