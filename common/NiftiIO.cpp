@@ -1,0 +1,776 @@
+#include "NiftiIO.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+#include <vector>
+
+#include "CMyMath.h"
+
+namespace {
+
+static_assert(sizeof(long double) == 16, "DT_FLOAT128 voxels are read as 16-byte long double");
+
+// Releases loaded voxel data when a read operation ends, whichever way it ends, so that every
+// read goes back to the file and nothing stays loaded behind the caller's back.
+class LoadedData {
+  public:
+    explicit LoadedData(nifti_image* image) : image_(image) {}
+    ~LoadedData() { nifti_image_unload(image_); }
+    LoadedData(const LoadedData&) = delete;
+    LoadedData& operator=(const LoadedData&) = delete;
+    bool load() { return nifti_image_load(image_) >= 0 && image_->data != nullptr; }
+
+  private:
+    nifti_image* image_;
+};
+
+// Bytes per voxel of each handled type; 0 for types no reader handles. Checked against the
+// library's nbyper so that a disagreement can never make a reader step past the loaded data.
+int storedSize(int datatype) {
+    switch (datatype) {
+        case DT_UINT8:
+        case DT_INT8:
+            return 1;
+        case DT_INT16:
+        case DT_UINT16:
+            return 2;
+        case DT_INT32:
+        case DT_UINT32:
+        case DT_FLOAT32:
+            return 4;
+        case DT_RGB24:
+            return 3;
+        case DT_INT64:
+        case DT_UINT64:
+        case DT_FLOAT64:
+            return 8;
+        case DT_FLOAT128:
+            return 16;
+        default:
+            return 0;
+    }
+}
+
+template <typename S>
+S storedAt(const unsigned char* bytes, size_t i) {
+    S value;
+    std::memcpy(&value, bytes + i * sizeof(S), sizeof(S));
+    return value;
+}
+
+// Truncation toward zero as the x86 conversion instruction does it: NaN and values outside the
+// 32-bit range give INT32_MIN. Spelled out because the plain cast is undefined there.
+template <typename F>
+int32_t truncateToInt(F value) {
+    if (value > F(-2147483649.0) && value < F(2147483648.0)) {
+        return static_cast<int32_t>(value);
+    }
+    return std::numeric_limits<int32_t>::min();
+}
+
+template <typename S>
+int32_t toInt(S value) {
+    if constexpr (std::is_floating_point_v<S>) {
+        return truncateToInt(value);
+    } else if constexpr (sizeof(S) <= 2) {
+        return static_cast<int32_t>(value);
+    } else {
+        // 32-bit types copy bit for bit, 64-bit types keep their low 32 bits.
+        return static_cast<int32_t>(static_cast<uint32_t>(value));
+    }
+}
+
+template <typename D, typename S>
+D convert(S value) {
+    if constexpr (std::is_same_v<D, float>) {
+        return static_cast<float>(value);
+    } else if constexpr (std::is_same_v<D, int>) {
+        return toInt(value);
+    } else {
+        static_assert(std::is_same_v<D, short>);
+        return static_cast<short>(static_cast<uint16_t>(static_cast<uint32_t>(toInt(value))));
+    }
+}
+
+template <typename D, typename S>
+void convertAll(const unsigned char* bytes, D* dest, size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+        dest[i] = convert<D>(storedAt<S>(bytes, i));
+    }
+}
+
+// Colour voxels become one 18-bit value with 6 bits per channel.
+template <typename D>
+void packColour(const unsigned char* bytes, D* dest, size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+        const unsigned char* rgb = bytes + 3 * i;
+        const int32_t packed = (rgb[0] >> 2) * 4096 + (rgb[1] >> 2) * 64 + (rgb[2] >> 2);
+        dest[i] = convert<D>(packed);
+    }
+}
+
+// Converts stored elements [begin, end) into dest[begin, end). False for unhandled types.
+template <typename D>
+bool convertStored(int datatype, const unsigned char* bytes, D* dest, size_t begin, size_t end,
+                   bool packColor) {
+    switch (datatype) {
+        case DT_UINT8:
+            convertAll<D, uint8_t>(bytes, dest, begin, end);
+            return true;
+        case DT_INT8:
+            convertAll<D, int8_t>(bytes, dest, begin, end);
+            return true;
+        case DT_INT16:
+            convertAll<D, int16_t>(bytes, dest, begin, end);
+            return true;
+        case DT_UINT16:
+            convertAll<D, uint16_t>(bytes, dest, begin, end);
+            return true;
+        case DT_INT32:
+            convertAll<D, int32_t>(bytes, dest, begin, end);
+            return true;
+        case DT_UINT32:
+            convertAll<D, uint32_t>(bytes, dest, begin, end);
+            return true;
+        case DT_INT64:
+            convertAll<D, int64_t>(bytes, dest, begin, end);
+            return true;
+        case DT_UINT64:
+            convertAll<D, uint64_t>(bytes, dest, begin, end);
+            return true;
+        case DT_FLOAT32:
+            convertAll<D, float>(bytes, dest, begin, end);
+            return true;
+        case DT_FLOAT64:
+            convertAll<D, double>(bytes, dest, begin, end);
+            return true;
+        case DT_FLOAT128:
+            convertAll<D, long double>(bytes, dest, begin, end);
+            return true;
+        case DT_RGB24:
+            if (!packColor) {
+                return false;
+            }
+            packColour(bytes, dest, begin, end);
+            return true;
+        default:
+            return false;
+    }
+}
+
+template <typename S, typename C>
+void maskAll(const unsigned char* bytes, short* dest, size_t n, C low, C high) {
+    for (size_t i = 0; i < n; ++i) {
+        const C value = static_cast<C>(storedAt<S>(bytes, i));
+        // Without a branch: masks of noisy images would otherwise mispredict on every voxel.
+        dest[i] = static_cast<short>((low <= value) & (value <= high));
+    }
+}
+
+bool maskStored(int datatype, const unsigned char* bytes, short* dest, size_t n, double low,
+                double high) {
+    switch (datatype) {
+        case DT_UINT8:
+            maskAll<uint8_t, double>(bytes, dest, n, low, high);
+            return true;
+        case DT_INT8:
+            maskAll<int8_t, double>(bytes, dest, n, low, high);
+            return true;
+        case DT_INT16:
+            maskAll<int16_t, double>(bytes, dest, n, low, high);
+            return true;
+        case DT_UINT16:
+            maskAll<uint16_t, double>(bytes, dest, n, low, high);
+            return true;
+        case DT_INT32:
+            maskAll<int32_t, double>(bytes, dest, n, low, high);
+            return true;
+        case DT_UINT32:
+            maskAll<uint32_t, double>(bytes, dest, n, low, high);
+            return true;
+        case DT_INT64:
+            maskAll<int64_t, double>(bytes, dest, n, low, high);
+            return true;
+        case DT_UINT64:
+            maskAll<uint64_t, double>(bytes, dest, n, low, high);
+            return true;
+        case DT_FLOAT32:
+            maskAll<float, double>(bytes, dest, n, low, high);
+            return true;
+        case DT_FLOAT64:
+            maskAll<double, double>(bytes, dest, n, low, high);
+            return true;
+        case DT_FLOAT128:
+            maskAll<long double, long double>(bytes, dest, n, low, high);
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Dimensions beyond ndim count as 1 whatever the header holds there.
+int usedDim(const nifti_image& image, int axis) {
+    return axis <= image.ndim ? image.dim[axis] : 1;
+}
+
+// Refuses headers whose used dimensions are not positive or whose voxel count or byte size does
+// not fit, before anything divides by or allocates from them.
+bool hasSaneSize(const nifti_image& image) {
+    if (image.ndim < 1 || image.ndim > 7) {
+        return false;
+    }
+    const size_t limit = std::numeric_limits<size_t>::max();
+    size_t count = 1;
+    for (int axis = 1; axis <= image.ndim; ++axis) {
+        if (image.dim[axis] <= 0) {
+            return false;
+        }
+        const size_t extent = static_cast<size_t>(image.dim[axis]);
+        if (count > limit / extent) {
+            return false;
+        }
+        count *= extent;
+    }
+    if (count != image.nvox) {
+        return false;
+    }
+    const size_t bytesPer = image.nbyper > 0 ? static_cast<size_t>(image.nbyper) : 1;
+    return count <= limit / bytesPer;
+}
+
+// Every dimension in use must be positive in the header record itself: the library quietly
+// turns a stored 0 into 1, and such a header is refused rather than reinterpreted.
+bool recordDimsUsable(const nifti_1_header& hdr) {
+    if (hdr.dim[0] < 1 || hdr.dim[0] > 7) {
+        return false;
+    }
+    for (int axis = 1; axis <= hdr.dim[0]; ++axis) {
+        if (hdr.dim[axis] <= 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool storedDimsUsable(const char* hdrName) {
+    if (hdrName == nullptr) {
+        return false;
+    }
+    int swapped = 0;
+    const std::unique_ptr<nifti_1_header, decltype(&std::free)> stored(
+        nifti_read_header(hdrName, &swapped, 0), &std::free);
+    return stored && recordDimsUsable(*stored);
+}
+
+// Voxels [begin, end) of a whole-file conversion, or false when the request does not fit the
+// file or the destination.
+bool resolveRange(size_t nvox, size_t capacity, int64_t start, int64_t end, size_t& begin,
+                  size_t& stop) {
+    if (end <= 0) {
+        begin = 0;
+        stop = nvox;
+    } else {
+        if (start < 0 || start > end || static_cast<uint64_t>(end) > nvox) {
+            return false;
+        }
+        begin = static_cast<size_t>(start);
+        stop = static_cast<size_t>(end);
+    }
+    return stop <= capacity;
+}
+
+}  // namespace
+
+void NiftiIO::ImageDeleter::operator()(nifti_image* image) const {
+    nifti_image_free(image);
+}
+
+void NiftiIO::FileDeleter::operator()(znzptr* file) const {
+    znzFile handle = file;
+    znzclose(handle);
+}
+
+NiftiIO::NiftiIO() = default;
+
+NiftiIO::~NiftiIO() {
+    Close();
+}
+
+NiftiIO::NiftiIO(NiftiIO&&) noexcept = default;
+
+NiftiIO& NiftiIO::operator=(NiftiIO&&) noexcept = default;
+
+bool NiftiIO::Open(const std::string& filename, nifti_1_header* hdr, int mode) {
+    Close();
+    if (mode == kRead) {
+        ImagePtr image(nifti_image_read(filename.c_str(), 0));
+        if (!image || !hasSaneSize(*image) || !storedDimsUsable(image->fname)) {
+            return false;
+        }
+        if (hdr != nullptr) {
+            *hdr = nifti_convert_nim2nhdr(image.get());
+        }
+        image_ = std::move(image);
+        return true;
+    }
+
+    if (hdr == nullptr || !recordDimsUsable(*hdr)) {
+        return false;
+    }
+    ImagePtr image(nifti_convert_nhdr2nim(*hdr, filename.c_str()));
+    if (!image || !hasSaneSize(*image)) {
+        return false;
+    }
+    FilePtr output(nifti_image_write_hdr_img2(image.get(), 2, "wb", nullptr, nullptr));
+    if (!output) {
+        return false;
+    }
+    image_ = std::move(image);
+    output_ = std::move(output);
+    return true;
+}
+
+bool NiftiIO::Close() {
+    bool closed = true;
+    if (output_) {
+        znzFile handle = output_.release();
+        closed = znzclose(handle) == 0;
+    }
+    image_.reset();
+    return closed;
+}
+
+bool NiftiIO::GetHeader(nifti_1_header& hdr) const {
+    if (!image_) {
+        return false;
+    }
+    hdr = nifti_convert_nim2nhdr(image_.get());
+    return true;
+}
+
+bool NiftiIO::GetVoxelToRas(mat44& matrix) const {
+    if (!image_) {
+        return false;
+    }
+    matrix = image_->qto_xyz;
+    return true;
+}
+
+bool NiftiIO::GetOrientationInfo(float* vectors, int* sliceDirection) const {
+    if (!image_ || image_->qform_code <= 0) {
+        return false;
+    }
+    const nifti_image& im = *image_;
+    // Voxel sizes of 0 make the library use 1, leaving a pure rotation.
+    const mat44 rotation =
+        nifti_quatern_to_mat44(im.quatern_b, im.quatern_c, im.quatern_d, im.qoffset_x, im.qoffset_y,
+                               im.qoffset_z, 0.0f, 0.0f, 0.0f, im.qfac);
+    const mat44 inv = nifti_mat44_inverse(rotation);
+    // Rows of the inverse are the RAS directions of the voxel axes; patient space is LPS.
+    const float u[3] = {-inv.m[0][0], -inv.m[0][1], inv.m[0][2]};
+    const float w[3] = {-inv.m[1][0], -inv.m[1][1], inv.m[1][2]};
+    for (int i = 0; i < 3; ++i) {
+        vectors[i] = u[i];
+        vectors[3 + i] = w[i];
+    }
+    if (sliceDirection != nullptr) {
+        const float s[3] = {-inv.m[2][0], -inv.m[2][1], inv.m[2][2]};
+        const float normal[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2],
+                                 u[0] * w[1] - u[1] * w[0]};
+        const float dot = normal[0] * s[0] + normal[1] * s[1] + normal[2] * s[2];
+        *sliceDirection = dot > 0.0f ? 1 : -1;
+    }
+    return true;
+}
+
+bool NiftiIO::ReadData(void* buffer, size_t capacityBytes) {
+    if (!image_ || buffer == nullptr) {
+        return false;
+    }
+    nifti_image_unload(image_.get());
+    const size_t bytes = image_->nvox * static_cast<size_t>(image_->nbyper);
+    if (image_->nbyper <= 0 || bytes > capacityBytes) {
+        return false;
+    }
+    if (nifti_image_load(image_.get()) < 0 || image_->data == nullptr) {
+        nifti_image_unload(image_.get());
+        return false;
+    }
+    std::memcpy(buffer, image_->data, bytes);
+    return true;
+}
+
+namespace {
+
+template <typename D>
+bool readRange(nifti_image* image, D* dest, size_t capacity, int64_t start, int64_t end,
+               bool packColor) {
+    if (image == nullptr || dest == nullptr) {
+        return false;
+    }
+    nifti_image_unload(image);
+    size_t begin = 0;
+    size_t stop = 0;
+    const int size = storedSize(image->datatype);
+    if (size == 0 || size != image->nbyper || (image->datatype == DT_RGB24 && !packColor) ||
+        !resolveRange(image->nvox, capacity, start, end, begin, stop)) {
+        return false;
+    }
+    LoadedData data(image);
+    if (!data.load()) {
+        return false;
+    }
+    return convertStored(image->datatype, static_cast<const unsigned char*>(image->data), dest,
+                         begin, stop, packColor);
+}
+
+}  // namespace
+
+bool NiftiIO::ReadAsShort(short* dest, size_t capacity, int64_t start, int64_t end,
+                          bool packColor) {
+    return readRange(image_.get(), dest, capacity, start, end, packColor);
+}
+
+bool NiftiIO::ReadAsInt(int* dest, size_t capacity, int64_t start, int64_t end, bool packColor) {
+    return readRange(image_.get(), dest, capacity, start, end, packColor);
+}
+
+bool NiftiIO::ReadAsFloat(float* dest, size_t capacity, int64_t start, int64_t end,
+                          bool packColor) {
+    return readRange(image_.get(), dest, capacity, start, end, packColor);
+}
+
+bool NiftiIO::ReadAsShortMask(short* dest, size_t capacity, double low, double high) {
+    if (!image_ || dest == nullptr) {
+        return false;
+    }
+    nifti_image* image = image_.get();
+    nifti_image_unload(image);
+    const size_t n = image->nvox;
+    if (n > capacity) {
+        return false;
+    }
+    LoadedData data(image);
+    if (!data.load()) {
+        return false;
+    }
+    // Cleared before the type is examined, so an unhandled type still leaves an empty mask.
+    std::fill(dest, dest + n, static_cast<short>(0));
+    const int size = storedSize(image->datatype);
+    if (size == 0 || size != image->nbyper || image->datatype == DT_RGB24) {
+        return false;
+    }
+    return maskStored(image->datatype, static_cast<const unsigned char*>(image->data), dest, n, low,
+                      high);
+}
+
+size_t NiftiIO::CollapsedCount(int x, int y, int z, int t, int u, int v, int w) const {
+    if (!image_) {
+        return 0;
+    }
+    const int selectors[7] = {x, y, z, t, u, v, w};
+    size_t count = 1;
+    for (int axis = 1; axis <= image_->ndim; ++axis) {
+        const int selector = selectors[axis - 1];
+        if (selector >= usedDim(*image_, axis)) {
+            return 0;
+        }
+        if (selector < 0) {
+            count *= static_cast<size_t>(usedDim(*image_, axis));
+        }
+    }
+    return count;
+}
+
+bool NiftiIO::ReadCollapsed(void* buffer, size_t capacityBytes, int x, int y, int z, int t, int u,
+                            int v, int w) {
+    if (!image_ || buffer == nullptr || image_->nbyper <= 0) {
+        return false;
+    }
+    nifti_image_unload(image_.get());
+    const size_t count = CollapsedCount(x, y, z, t, u, v, w);
+    if (count == 0 || count * static_cast<size_t>(image_->nbyper) > capacityBytes) {
+        return false;
+    }
+    const int selectors[8] = {0, x, y, z, t, u, v, w};
+    void* target = buffer;
+    return nifti_read_collapsed_image(image_.get(), selectors, &target) >= 0;
+}
+
+namespace {
+
+template <typename D>
+bool readCollapsedAs(NiftiIO& io, nifti_image* image, D* dest, size_t capacity,
+                     const int (&sel)[7]) {
+    if (image == nullptr || dest == nullptr) {
+        return false;
+    }
+    const int size = storedSize(image->datatype);
+    if (size == 0 || size != image->nbyper || image->datatype == DT_RGB24) {
+        return false;
+    }
+    const size_t count = io.CollapsedCount(sel[0], sel[1], sel[2], sel[3], sel[4], sel[5], sel[6]);
+    if (count == 0 || count > capacity) {
+        return false;
+    }
+    std::vector<unsigned char> stored(count * static_cast<size_t>(size));
+    if (!io.ReadCollapsed(stored.data(), stored.size(), sel[0], sel[1], sel[2], sel[3], sel[4],
+                          sel[5], sel[6])) {
+        return false;
+    }
+    return convertStored(image->datatype, stored.data(), dest, 0, count, false);
+}
+
+}  // namespace
+
+bool NiftiIO::ReadCollapsedAsFloat(float* dest, size_t capacity, int x, int y, int z, int t, int u,
+                                   int v, int w) {
+    return readCollapsedAs(*this, image_.get(), dest, capacity, {x, y, z, t, u, v, w});
+}
+
+bool NiftiIO::ReadCollapsedAsShort(short* dest, size_t capacity, int x, int y, int z, int t, int u,
+                                   int v, int w) {
+    return readCollapsedAs(*this, image_.get(), dest, capacity, {x, y, z, t, u, v, w});
+}
+
+bool NiftiIO::WriteDataBlock(const void* bytes, size_t count) {
+    if (!output_ || bytes == nullptr || count == 0) {
+        return false;
+    }
+    return nifti_write_buffer(output_.get(), bytes, count) == count;
+}
+
+// ---- static operations ----------------------------------------------------------------------
+
+namespace {
+
+void copyGeometry(const nifti_1_header& hdr, int* dims, float* voxelSize) {
+    for (int i = 0; i < 3; ++i) {
+        if (dims != nullptr) {
+            dims[i] = hdr.dim[i + 1];
+        }
+        if (voxelSize != nullptr) {
+            voxelSize[i] = hdr.pixdim[i + 1];
+        }
+    }
+}
+
+}  // namespace
+
+bool NiftiIO::ReadHeader(const std::string& filename, nifti_1_header& hdr, int* dims,
+                         float* voxelSize) {
+    NiftiIO io;
+    if (!io.Open(filename, &hdr, kRead)) {
+        return false;
+    }
+    copyGeometry(hdr, dims, voxelSize);
+    return true;
+}
+
+bool NiftiIO::ReadHeader(const std::string& filename, nifti_1_header& hdr, mat44& voxelToRas,
+                         int* dims, float* voxelSize) {
+    NiftiIO io;
+    if (!io.Open(filename, &hdr, kRead)) {
+        return false;
+    }
+    copyGeometry(hdr, dims, voxelSize);
+    return io.GetVoxelToRas(voxelToRas);
+}
+
+bool NiftiIO::ReadHeader(const std::string& filename, nifti_1_header& hdr, float* const rows[4],
+                         int* dims, float* voxelSize) {
+    mat44 matrix{};
+    if (!ReadHeader(filename, hdr, matrix, dims, voxelSize)) {
+        return false;
+    }
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            rows[r][c] = matrix.m[r][c];
+        }
+    }
+    return true;
+}
+
+bool NiftiIO::ReadAsShort(const std::string& filename, short* dest, size_t capacity, int64_t start,
+                          int64_t end, bool packColor) {
+    NiftiIO io;
+    return io.Open(filename, nullptr, kRead) &&
+           io.ReadAsShort(dest, capacity, start, end, packColor);
+}
+
+bool NiftiIO::ReadAsInt(const std::string& filename, int* dest, size_t capacity, int64_t start,
+                        int64_t end, bool packColor) {
+    NiftiIO io;
+    return io.Open(filename, nullptr, kRead) && io.ReadAsInt(dest, capacity, start, end, packColor);
+}
+
+bool NiftiIO::ReadAsFloat(const std::string& filename, float* dest, size_t capacity, int64_t start,
+                          int64_t end, bool packColor) {
+    NiftiIO io;
+    return io.Open(filename, nullptr, kRead) &&
+           io.ReadAsFloat(dest, capacity, start, end, packColor);
+}
+
+bool NiftiIO::ReadAsShortMask(const std::string& filename, short* dest, size_t capacity, double low,
+                              double high) {
+    NiftiIO io;
+    return io.Open(filename, nullptr, kRead) && io.ReadAsShortMask(dest, capacity, low, high);
+}
+
+bool NiftiIO::GetOrientationInfo(const std::string& filename, float* vectors, int* sliceDirection) {
+    NiftiIO io;
+    return io.Open(filename, nullptr, kRead) && io.GetOrientationInfo(vectors, sliceDirection);
+}
+
+bool NiftiIO::GetVoxelOrder(const std::string& filename, char* letters) {
+    NiftiIO io;
+    mat44 matrix{};
+    if (!io.Open(filename, nullptr, kRead) || !io.GetVoxelToRas(matrix)) {
+        return false;
+    }
+    int codes[3] = {0, 0, 0};
+    nifti_mat44_to_orientation(matrix, &codes[0], &codes[1], &codes[2]);
+    static constexpr char kNames[] = "-RLAPSI";
+    for (const int code : codes) {
+        if (code <= 0 || code > 6) {
+            return false;
+        }
+    }
+    for (int axis = 0; axis < 3; ++axis) {
+        letters[axis] = kNames[codes[axis]];
+    }
+    return true;
+}
+
+double NiftiIO::GetAutoThreshold(const std::string& filename, int nb, double* range) {
+    NiftiIO io;
+    nifti_1_header hdr{};
+    if (!io.Open(filename, &hdr, kRead)) {
+        return 0.0;
+    }
+    const nifti_image& image = *io.image_;
+    const size_t n = static_cast<size_t>(usedDim(image, 1)) *
+                     static_cast<size_t>(usedDim(image, 2)) *
+                     static_cast<size_t>(usedDim(image, 3));
+    std::vector<float> values(n);
+    const bool read = image.ndim > 3
+                          ? io.ReadCollapsedAsFloat(values.data(), n, -1, -1, -1, 0, 0, 0, 0)
+                          : io.ReadAsFloat(values.data(), n, 0, 0, false);
+    // A volume whose data cannot be converted has no threshold, as an unreadable file has none.
+    if (!read) {
+        return 0.0;
+    }
+    return CMyMath::GetAutoThreshold(values.data(), static_cast<int64_t>(n), nb, range, nullptr);
+}
+
+bool NiftiIO::IsAnalyze(const std::string& filename) {
+    NiftiIO io;
+    nifti_1_header hdr{};
+    if (!io.Open(filename, &hdr, kRead)) {
+        return false;
+    }
+    const char* magic = hdr.magic;
+    const bool nifti = magic[0] == 'n' && (magic[1] == 'i' || magic[1] == '+') && magic[2] >= '1' &&
+                       magic[2] <= '9' && magic[3] == '\0';
+    return !nifti;
+}
+
+namespace {
+
+// True when a complete header record can be read back from the named header file; catches a
+// header file whose writing or closing failed inside the library, where it goes unreported.
+bool headerReadsBack(const char* hdrName) {
+    znzFile file = znzopen(hdrName, "rb", nifti_is_gzfile(hdrName));
+    if (znz_isnull(file)) {
+        return false;
+    }
+    nifti_1_header hdr{};
+    const size_t got = znzread(&hdr, 1, sizeof(hdr), file);
+    const int closed = znzclose(file);
+    return got == sizeof(hdr) && closed == 0 &&
+           (hdr.sizeof_hdr == 348 || hdr.sizeof_hdr == 0x5C010000);
+}
+
+}  // namespace
+
+bool NiftiIO::WriteData(const std::string& filename, const nifti_1_header& hdr, const void* data,
+                        size_t bytes) {
+    if (data == nullptr) {
+        return false;
+    }
+    NiftiIO io;
+    nifti_1_header copy = hdr;
+    if (!io.Open(filename, &copy, kWrite)) {
+        return false;
+    }
+    const size_t size = nifti_get_volsize(io.image_.get());
+    if (size == 0 || size > bytes) {
+        io.Close();
+        return false;
+    }
+    const std::string hdrName = io.image_->fname != nullptr ? io.image_->fname : "";
+    const bool written = nifti_write_buffer(io.output_.get(), data, size) == size;
+    const bool closed = io.Close();
+    // The header of a file pair lives in its own file, closed inside the library unchecked.
+    return written && closed && headerReadsBack(hdrName.c_str());
+}
+
+void NiftiIO::InitializeNiftiHeader(nifti_1_header& hdr, int fileKind) {
+    std::memset(&hdr, 0, sizeof(hdr));
+    hdr.sizeof_hdr = 348;
+    hdr.dim[0] = 1;
+    hdr.xyzt_units = 10;
+    if (fileKind == kNiftiSingle) {
+        std::memcpy(hdr.magic, "n+1", 4);
+    } else if (fileKind == kNiftiPair) {
+        std::memcpy(hdr.magic, "ni1", 4);
+    }
+}
+
+void NiftiIO::SetNiftiOrientationInfo(nifti_1_header& hdr, const float* vectors,
+                                      const float* origin, int sliceDirection) {
+    const float ux = vectors[0], uy = vectors[1], uz = vectors[2];
+    const float wx = vectors[3], wy = vectors[4], wz = vectors[5];
+    float mx = uy * wz - uz * wy;
+    float my = uz * wx - ux * wz;
+    float mz = ux * wy - uy * wx;
+    if (sliceDirection < 0) {
+        mx = -mx;
+        my = -my;
+        mz = -mz;
+    }
+    // Rows are the voxel axes in RAS; the quaternion form wants them as columns.
+    const mat44 axes = nifti_make_orthog_mat44(-ux, -uy, uz, -wx, -wy, wz, -mx, -my, mz);
+    const mat44 rotation = nifti_mat44_inverse(axes);
+    float qb = 0, qc = 0, qd = 0, qx = 0, qy = 0, qz = 0, dx = 0, dy = 0, dz = 0, qfac = 0;
+    nifti_mat44_to_quatern(rotation, &qb, &qc, &qd, &qx, &qy, &qz, &dx, &dy, &dz, &qfac);
+    hdr.quatern_b = qb;
+    hdr.quatern_c = qc;
+    hdr.quatern_d = qd;
+    hdr.pixdim[0] = qfac;
+    if (origin != nullptr) {
+        hdr.qoffset_x = -origin[0];
+        hdr.qoffset_y = -origin[1];
+        hdr.qoffset_z = origin[2];
+    }
+}
+
+void NiftiIO::SetNiftiRotationMatrixInfo(nifti_1_header& hdr, const mat44& matrix) {
+    float dx = 0, dy = 0, dz = 0, qfac = 0;
+    nifti_mat44_to_quatern(matrix, &hdr.quatern_b, &hdr.quatern_c, &hdr.quatern_d, &hdr.qoffset_x,
+                           &hdr.qoffset_y, &hdr.qoffset_z, &dx, &dy, &dz, &qfac);
+    hdr.pixdim[0] = qfac;
+}
+
+bool NiftiIO::GetNiftiRotationMatrix(const nifti_1_header& hdr, mat44& matrix) {
+    if (hdr.qform_code == 0) {
+        return false;
+    }
+    matrix = nifti_quatern_to_mat44(hdr.quatern_b, hdr.quatern_c, hdr.quatern_d, hdr.qoffset_x,
+                                    hdr.qoffset_y, hdr.qoffset_z, hdr.pixdim[1], hdr.pixdim[2],
+                                    hdr.pixdim[3], hdr.pixdim[0] < 0.0f ? -1.0f : 1.0f);
+    return true;
+}
