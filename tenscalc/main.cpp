@@ -1,12 +1,16 @@
 // tenscalc: fits a diffusion tensor in every voxel of a raw diffusion acquisition and writes the
 // derived maps (b0, DWI, FA, ADC, colour FA, EXP, tensor, eigenvalues and eigenvectors).
 
+#include <nifti1_io.h>
+
 #include "ExitStatus.h"
 #include "ReconstructionRun.h"
 #include "TenscalcCommandLine.h"
 #include "TenscalcSettings.h"
 
 int main(int argc, char** argv) {
+    // Unreadable inputs are reported by the run's own messages, not by the library's diagnostics.
+    nifti_set_debug_level(0);
     TenscalcSettings settings;
     int status = TenscalcCommandLine::Parse(argc, argv, settings);
     if (status != ReconstructionRun::kContinue) {
