@@ -1,0 +1,47 @@
+#include "TrackStream.h"
+
+#include <cstdint>
+
+namespace {
+// Large enough that the many short track records of a run leave in few system calls.
+constexpr size_t kBufferBytes = 1 << 20;
+}  // namespace
+
+bool TrackStream::Create(const std::string& path) {
+    Close();
+    file_.reset(std::fopen(path.c_str(), "wb"));
+    if (!file_) {
+        return false;
+    }
+    buffer_.resize(kBufferBytes);
+    std::setvbuf(file_.get(), buffer_.data(), _IOFBF, buffer_.size());
+    tracksWritten_ = 0;
+    return true;
+}
+
+bool TrackStream::WriteHeader(const TRACK_HEADER& header) {
+    return file_ && std::fwrite(&header, sizeof header, 1, file_.get()) == 1;
+}
+
+bool TrackStream::WriteTrack(const std::vector<float>& points, int pointCount) {
+    if (!file_ || pointCount < 0 || points.size() < static_cast<size_t>(pointCount) * 3U) {
+        return false;
+    }
+    const int32_t count = pointCount;
+    const size_t values = static_cast<size_t>(pointCount) * 3U;
+    if (std::fwrite(&count, sizeof count, 1, file_.get()) != 1 ||
+        std::fwrite(points.data(), sizeof(float), values, file_.get()) != values) {
+        return false;
+    }
+    ++tracksWritten_;
+    return true;
+}
+
+bool TrackStream::Close() {
+    if (!file_) {
+        return true;
+    }
+    const bool flushed = std::fflush(file_.get()) == 0;
+    const bool closed = std::fclose(file_.release()) == 0;
+    return flushed && closed;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// The track file as the tracker writes it: the header once, then each track as soon as it is
+// made, so that memory holds one track at a time.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TRACK_HEADER.h"
+
+class TrackStream {
+  public:
+    TrackStream() = default;
+    TrackStream(const TrackStream&) = delete;
+    TrackStream& operator=(const TrackStream&) = delete;
+
+    // Creates (truncates) the file. False when it cannot be created.
+    bool Create(const std::string& path);
+    // Each returns false when not every byte reached the file.
+    bool WriteHeader(const TRACK_HEADER& header);
+    // One record: the point count, then x, y, z of each point.
+    bool WriteTrack(const std::vector<float>& points, int pointCount);
+    // False when buffered data could not be written out or the file not closed.
+    bool Close();
+
+    int TracksWritten() const { return tracksWritten_; }
+
+  private:
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+
+    // Declared before the file so that it outlives the stream that uses it as its buffer.
+    std::vector<char> buffer_;
+    std::unique_ptr<std::FILE, FileCloser> file_;
+    int tracksWritten_ = 0;
+};
