@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# Times trksmooth against MRtrix3's tckresample (a yardstick only) on the same smooth tracks.
+#
+# Usage: bench/trksmooth_bench.sh [BIN_DIR] [TRACKS] [POINTS]
+#   BIN_DIR  folder holding the built trksmooth (default: build/bin below the repository)
+#   TRACKS   number of tracks (default 100000), POINTS per track (default 200)
+#
+# The generator writes the tracks twice: as a .trk file (voxel size 2 mm, so STEP 0.5 is a
+# 1 mm step) and as an MRtrix3 .tck file (text header, then float32 x y z triplets, each track
+# ended by a NaN triplet and the file by an Inf triplet). Each program runs three times; the
+# best wall time and the largest peak resident memory are reported. A second trksmooth run on
+# a file a hundred times smaller shows whether memory follows the file or the largest track.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+bin=${1:-$repo/build/bin}
+tracks=${2:-100000}
+points=${3:-200}
+trksmooth=$bin/trksmooth
+[ -x "$trksmooth" ] || { echo "no trksmooth in $bin" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "needs /usr/bin/time" >&2; exit 1; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cat > "$work/gen.cpp" <<'EOF'
+// Smooth random tracks: 0.5 mm steps whose direction turns a little at every step.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "TRACK_HEADER.h"
+
+int main(int argc, char** argv) {
+    if (argc < 5) return 2;
+    const long count = std::atol(argv[3]);
+    const int points = std::atoi(argv[4]);
+    std::FILE* trk = std::fopen(argv[1], "wb");
+    std::FILE* tck = std::fopen(argv[2], "wb");
+    if (!trk || !tck) return 1;
+
+    TRACK_HEADER h = TRACK_HEADER::MakeDefault();
+    for (int i = 0; i < 3; ++i) {
+        h.dim[i] = 64;
+        h.voxel_size[i] = 2.0f;
+    }
+    h.track_count = static_cast<int>(count);
+    std::fwrite(&h, sizeof h, 1, trk);
+
+    std::string header = "mrtrix tracks\ndatatype: Float32LE\ncount: " +
+                         std::to_string(count) + "\ntotal_count: " + std::to_string(count) +
+                         "\nstep_size: 0.5\nfile: . ";
+    // The data offset is part of the header it ends, so pad to a fixed width.
+    const std::size_t offset = 256;
+    std::string line = header + std::to_string(offset) + "\nEND\n";
+    line.resize(offset, '\0');
+    std::fwrite(line.data(), 1, line.size(), tck);
+
+    std::mt19937 random(12345);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::vector<float> track(3 * static_cast<std::size_t>(points));
+    for (long t = 0; t < count; ++t) {
+        float p[3] = {20 + 88 * (unit(random) + 1) / 2, 20 + 88 * (unit(random) + 1) / 2,
+                      20 + 88 * (unit(random) + 1) / 2};
+        float d[3] = {unit(random), unit(random), unit(random)};
+        for (int i = 0; i < points; ++i) {
+            const float turn = 0.08f;
+            float norm = 0;
+            for (int l = 0; l < 3; ++l) {
+                d[l] += turn * unit(random);
+                norm += d[l] * d[l];
+            }
+            norm = std::sqrt(norm);
+            for (int l = 0; l < 3; ++l) {
+                d[l] /= norm;
+                p[l] += 0.5f * d[l];
+                track[3 * i + l] = p[l];
+            }
+        }
+        const int n = points;
+        std::fwrite(&n, 4, 1, trk);
+        std::fwrite(track.data(), 4, track.size(), trk);
+        std::fwrite(track.data(), 4, track.size(), tck);
+        const float end[3] = {NAN, NAN, NAN};
+        std::fwrite(end, 4, 3, tck);
+    }
+    const float last[3] = {INFINITY, INFINITY, INFINITY};
+    std::fwrite(last, 4, 3, tck);
+    return (std::fclose(trk) == 0 && std::fclose(tck) == 0) ? 0 : 1;
+}
+EOF
+c++ -O2 -std=c++17 -I"$repo/common" -o "$work/gen" "$work/gen.cpp"
+
+echo "Generating $tracks tracks of $points points..."
+"$work/gen" "$work/in.trk" "$work/in.tck" "$tracks" "$points"
+"$work/gen" "$work/small.trk" "$work/small.tck" "$((tracks / 100 > 0 ? tracks / 100 : 1))" "$points"
+echo "  .trk $(stat -c %s "$work/in.trk") bytes, .tck $(stat -c %s "$work/in.tck") bytes"
+
+# best_of_3 COMMAND...: prints "seconds cpu_seconds peak_kb": the best wall time, the best
+# processor time (user + system; steadier than wall time on a shared machine) and the largest
+# peak resident memory of three runs.
+best_of_3() {
+    local best="" best_cpu="" peak=0
+    for _ in 1 2 3; do
+        /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" > /dev/null 2> "$work/err" || {
+            cat "$work/err" >&2
+            echo "failed: $*" >&2
+            exit 1
+        }
+        read -r seconds user system kb < <(tail -n 1 "$work/time")
+        cpu=$(awk "BEGIN{print $user + $system}")
+        if [ -z "$best" ] || awk "BEGIN{exit !($seconds < $best)}"; then best=$seconds; fi
+        if [ -z "$best_cpu" ] || awk "BEGIN{exit !($cpu < $best_cpu)}"; then best_cpu=$cpu; fi
+        if [ "$kb" -gt "$peak" ]; then peak=$kb; fi
+    done
+    echo "$best $best_cpu $peak"
+}
+
+rate() { awk "BEGIN{printf \"%.0f\", $1 / ($2 > 0 ? $2 : 0.01)}"; }
+ratio() { awk "BEGIN{printf \"%.2f\", $1 / ($2 > 0 ? $2 : 0.01)}"; }
+
+read -r ours ours_cpu ours_kb < <(best_of_3 "$trksmooth" "$work/in.trk" 0.5 "$work/out.trk")
+read -r small small_cpu small_kb < <(best_of_3 "$trksmooth" "$work/small.trk" 0.5 "$work/small_out.trk")
+echo "trksmooth IN.trk 0.5 OUT.trk: best ${ours} s wall ($(rate "$tracks" "$ours") tracks/s)," \
+     "${ours_cpu} s processor, peak ${ours_kb} KB"
+echo "  same on $((tracks / 100)) tracks: best ${small} s wall, peak ${small_kb} KB"
+
+if command -v tckresample > /dev/null; then
+    read -r peer peer_cpu peer_kb < <(best_of_3 tckresample -quiet -force -step_size 1 \
+                                                  -nthreads 1 "$work/in.tck" "$work/out.tck")
+    echo "tckresample -step_size 1 -nthreads 1: best ${peer} s wall" \
+         "($(rate "$tracks" "$peer") tracks/s), ${peer_cpu} s processor, peak ${peer_kb} KB"
+    echo "speed ratio tckresample / trksmooth: wall $(ratio "$peer" "$ours")," \
+         "processor $(ratio "$peer_cpu" "$ours_cpu")"
+else
+    echo "tckresample not installed: no comparison"
+fi
