@@ -1,0 +1,203 @@
+#include "PhantomModel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+double Dot(const Vec3& a, const Vec3& b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+Vec3 Sub(const Vec3& a, const Vec3& b) {
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
+
+double Norm(const Vec3& a) {
+    return std::sqrt(Dot(a, a));
+}
+
+bool InsideEllipsoid(const Vec3& p, const Vec3& centre, const Vec3& semiAxes) {
+    double sum = 0.0;
+    for (int a = 0; a < 3; ++a) {
+        const double t = (p[a] - centre[a]) / semiAxes[a];
+        sum += t * t;
+    }
+    return sum <= 1.0;
+}
+
+}  // namespace
+
+PhantomModel::PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm)
+    : dims_{dimx, dimy, dimz},
+      voxelSize_(voxelSizeMm),
+      extent_{dimx * voxelSizeMm, dimy * voxelSizeMm, dimz * voxelSizeMm} {
+    // Every size shares one layout in fractions of the field of view, so the larger phantoms
+    // are the small one at a finer sampling and their figures stay comparable.
+    const double X = extent_[0];
+    const double Y = extent_[1];
+    const double Z = extent_[2];
+    const double radius = 0.065 * X;
+
+    Bundle straight{"straight", kLabelStraight, radius, {}};
+    straight.centreLine = {{0.15 * X, 0.32 * Y, 0.5 * Z}, {0.85 * X, 0.32 * Y, 0.5 * Z}};
+
+    Bundle crossing{"crossing", kLabelCrossing, radius, {}};
+    crossing.centreLine = {{0.25 * X, 0.15 * Y, 0.5 * Z}, {0.25 * X, 0.55 * Y, 0.5 * Z}};
+
+    // Half circle in the axial plane around the CSF region, like a callosal arch.
+    Bundle arc{"arc", kLabelArc, radius, {}};
+    const double arcRadius = 0.2 * X;
+    const int arcSegments = 180;
+    for (int s = 0; s <= arcSegments; ++s) {
+        const double theta = M_PI * s / arcSegments;
+        arc.centreLine.push_back({0.62 * X + arcRadius * std::cos(theta),
+                                  0.60 * Y + arcRadius * std::sin(theta), 0.5 * Z});
+    }
+    bundles_ = {straight, arc, crossing};
+}
+
+double PhantomModel::DistanceToBundle(const Bundle& bundle, const Vec3& p, Vec3* direction) {
+    double best = std::numeric_limits<double>::infinity();
+    for (size_t s = 0; s + 1 < bundle.centreLine.size(); ++s) {
+        const Vec3& a = bundle.centreLine[s];
+        const Vec3 segment = Sub(bundle.centreLine[s + 1], a);
+        const double length = Norm(segment);
+        const Vec3 unit{segment[0] / length, segment[1] / length, segment[2] / length};
+        const double along = std::min(std::max(Dot(Sub(p, a), unit), 0.0), length);
+        const Vec3 foot{a[0] + unit[0] * along, a[1] + unit[1] * along, a[2] + unit[2] * along};
+        const double distance = Norm(Sub(p, foot));
+        if (distance < best) {
+            best = distance;
+            *direction = unit;
+        }
+    }
+    return best;
+}
+
+PhantomModel::Voxel PhantomModel::Classify(int i, int j, int k) const {
+    const Vec3 p{(i + 0.5) * voxelSize_, (j + 0.5) * voxelSize_, (k + 0.5) * voxelSize_};
+    Voxel voxel;
+
+    int hits = 0;
+    for (const Bundle& bundle : bundles_) {
+        Vec3 direction{};
+        if (DistanceToBundle(bundle, p, &direction) <= bundle.radiusMm) {
+            if (hits == 0) {
+                voxel.fibreA = direction;
+                voxel.label = bundle.label;
+            } else {
+                voxel.fibreB = direction;
+                voxel.label = kLabelOverlap;
+            }
+            ++hits;
+        }
+    }
+    if (hits > 0) {
+        voxel.tissue = hits == 1 ? Tissue::Fibre : Tissue::Crossing;
+        voxel.s0 = kFibreS0;
+        return voxel;
+    }
+
+    const Vec3 X = extent_;
+    if (InsideEllipsoid(p, {0.62 * X[0], 0.60 * X[1], 0.5 * X[2]},
+                        {0.10 * X[0], 0.10 * X[1], 0.18 * X[2]})) {
+        voxel.tissue = Tissue::Csf;
+        voxel.s0 = kCsfS0;
+    } else {
+        const double fraction = BrainFraction(i, j, k);
+        if (fraction > 0.0) {
+            voxel.tissue = Tissue::Brain;
+            voxel.s0 = kBrainS0 * fraction;
+        }
+    }
+    return voxel;
+}
+
+double PhantomModel::BrainFraction(int i, int j, int k) const {
+    // Partial volume at the brain surface gives the b0 histogram the continuous ramp between
+    // background and tissue that real head images have; without it the automatic background
+    // threshold finds no valley. Each voxel is sampled at 4 x 4 x 4 points.
+    const Vec3 centre{0.5 * extent_[0], 0.5 * extent_[1], 0.5 * extent_[2]};
+    const Vec3 semiAxes{0.45 * extent_[0], 0.45 * extent_[1], 0.42 * extent_[2]};
+    constexpr int kSamples = 4;
+    int inside = 0;
+    for (int a = 0; a < kSamples; ++a) {
+        for (int b = 0; b < kSamples; ++b) {
+            for (int c = 0; c < kSamples; ++c) {
+                const Vec3 q{(i + (a + 0.5) / kSamples) * voxelSize_,
+                             (j + (b + 0.5) / kSamples) * voxelSize_,
+                             (k + (c + 0.5) / kSamples) * voxelSize_};
+                inside += InsideEllipsoid(q, centre, semiAxes) ? 1 : 0;
+            }
+        }
+    }
+    return static_cast<double>(inside) / (kSamples * kSamples * kSamples);
+}
+
+double PhantomModel::ApparentDiffusion(const Vec3& fibre, const Vec3& g) {
+    const double c = Dot(fibre, g);
+    return kFibreRadial + (kFibreAxial - kFibreRadial) * c * c;
+}
+
+double PhantomModel::Signal(const Voxel& voxel, const Vec3& g, double b) {
+    switch (voxel.tissue) {
+        case Tissue::Background:
+            return 0.0;
+        case Tissue::Brain:
+            return voxel.s0 * std::exp(-b * kBrainDiffusivity);
+        case Tissue::Csf:
+            return voxel.s0 * std::exp(-b * kCsfDiffusivity);
+        case Tissue::Fibre:
+            return voxel.s0 * std::exp(-b * ApparentDiffusion(voxel.fibreA, g));
+        case Tissue::Crossing:
+            // Two equal compartments in slow exchange.
+            return voxel.s0 * 0.5 *
+                   (std::exp(-b * ApparentDiffusion(voxel.fibreA, g)) +
+                    std::exp(-b * ApparentDiffusion(voxel.fibreB, g)));
+    }
+    return 0.0;
+}
+
+double PhantomModel::FractionalAnisotropy(double l1, double l2, double l3) {
+    const double mean = (l1 + l2 + l3) / 3.0;
+    const double spread =
+        (l1 - mean) * (l1 - mean) + (l2 - mean) * (l2 - mean) + (l3 - mean) * (l3 - mean);
+    const double magnitude = l1 * l1 + l2 * l2 + l3 * l3;
+    return magnitude > 0.0 ? std::sqrt(1.5 * spread / magnitude) : 0.0;
+}
+
+double PhantomModel::TrueFA(const Voxel& voxel) {
+    if (voxel.tissue == Tissue::Fibre) {
+        return FractionalAnisotropy(kFibreAxial, kFibreRadial, kFibreRadial);
+    }
+    if (voxel.tissue == Tissue::Crossing) {
+        // The crossing is summarised by the mean of its two tensors, whose extra diffusion
+        // (axial - radial)/2 * (a a' + b b') has eigenvalues (axial - radial)/2 * (1 +- |a.b|).
+        const double c = std::fabs(Dot(voxel.fibreA, voxel.fibreB));
+        const double half = 0.5 * (kFibreAxial - kFibreRadial);
+        return FractionalAnisotropy(kFibreRadial + half * (1.0 + c),
+                                    kFibreRadial + half * (1.0 - c), kFibreRadial);
+    }
+    return 0.0;
+}
+
+Vec3 PhantomModel::TruePrincipalDirection(const Voxel& voxel) {
+    if (voxel.tissue == Tissue::Fibre) {
+        return voxel.fibreA;
+    }
+    if (voxel.tissue == Tissue::Crossing) {
+        const double c = Dot(voxel.fibreA, voxel.fibreB);
+        if (std::fabs(c) < 1e-6) {
+            return {0.0, 0.0, 0.0};
+        }
+        const double sign = c > 0.0 ? 1.0 : -1.0;
+        const Vec3 sum{voxel.fibreA[0] + sign * voxel.fibreB[0],
+                       voxel.fibreA[1] + sign * voxel.fibreB[1],
+                       voxel.fibreA[2] + sign * voxel.fibreB[2]};
+        const double n = Norm(sum);
+        return {sum[0] / n, sum[1] / n, sum[2] / n};
+    }
+    return {0.0, 0.0, 0.0};
+}

@@ -1,0 +1,78 @@
+#pragma once
+// Layout and tissue properties of the synthetic diffusion phantom: which tissue every voxel
+// holds, the diffusion it shows and the ground truth a reconstruction should recover.
+//
+// Positions are in millimetres in the track frame: voxel (i, j, k) spans
+// [i*vs, (i+1)*vs) x [j*vs, (j+1)*vs) x [k*vs, (k+1)*vs), so its centre is ((i+0.5)*vs, ...).
+// Directions are in the voxel frame (x along i, y along j, z along k).
+
+#include <array>
+#include <string>
+#include <vector>
+
+using Vec3 = std::array<double, 3>;
+
+class PhantomModel {
+  public:
+    enum class Tissue { Background, Brain, Csf, Fibre, Crossing };
+
+    // Labels of the white-matter truth mask.
+    static constexpr int kLabelNone = 0;
+    static constexpr int kLabelStraight = 1;
+    static constexpr int kLabelArc = 2;
+    static constexpr int kLabelCrossing = 3;  // the bundle that crosses the straight one
+    static constexpr int kLabelOverlap = 4;   // voxels where both crossing bundles meet
+
+    // Diffusivities in mm^2/s, for b values in s/mm^2.
+    static constexpr double kFibreAxial = 1.7e-3;
+    static constexpr double kFibreRadial = 0.35e-3;
+    static constexpr double kBrainDiffusivity = 0.8e-3;
+    static constexpr double kCsfDiffusivity = 3.0e-3;
+    static constexpr double kBrainS0 = 1000.0;
+    static constexpr double kFibreS0 = 900.0;
+    static constexpr double kCsfS0 = 1800.0;
+
+    struct Bundle {
+        std::string name;
+        int label = kLabelNone;
+        double radiusMm = 0.0;
+        std::vector<Vec3> centreLine;  // polyline in millimetres
+    };
+
+    struct Voxel {
+        Tissue tissue = Tissue::Background;
+        int label = kLabelNone;
+        double s0 = 0.0;
+        Vec3 fibreA{0.0, 0.0, 0.0};  // unit fibre direction (Fibre and Crossing)
+        Vec3 fibreB{0.0, 0.0, 0.0};  // second fibre direction (Crossing only)
+    };
+
+    PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm);
+
+    int dimx() const { return dims_[0]; }
+    int dimy() const { return dims_[1]; }
+    int dimz() const { return dims_[2]; }
+    double voxelSize() const { return voxelSize_; }
+    const std::vector<Bundle>& bundles() const { return bundles_; }
+
+    Voxel Classify(int i, int j, int k) const;
+    // Noise-free signal of a voxel for a unit gradient direction g (voxel frame) and b value.
+    static double Signal(const Voxel& voxel, const Vec3& g, double b);
+    // Fractional anisotropy and principal direction of the voxel's diffusion; the principal
+    // direction is zero where it is not defined (isotropic tissue, the crossing's oblate mean).
+    static double TrueFA(const Voxel& voxel);
+    static Vec3 TruePrincipalDirection(const Voxel& voxel);
+    static double FractionalAnisotropy(double l1, double l2, double l3);
+
+  private:
+    // Distance from p to the bundle's centre-line and the unit direction of the nearest segment.
+    static double DistanceToBundle(const Bundle& bundle, const Vec3& p, Vec3* direction);
+    // Share of the voxel inside the brain's outer surface (0 to 1).
+    double BrainFraction(int i, int j, int k) const;
+    static double ApparentDiffusion(const Vec3& fibre, const Vec3& g);
+
+    std::array<int, 3> dims_;
+    double voxelSize_;
+    Vec3 extent_;  // field of view in millimetres
+    std::vector<Bundle> bundles_;
+};

@@ -1,0 +1,80 @@
+#include "VolumeSlice.h"
+
+#include <nifti1_io.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+struct NiftiImageDeleter {
+    void operator()(nifti_image* image) const { nifti_image_free(image); }
+};
+
+// Value of voxel index p of a scalar volume as double, or NaN for unsupported types.
+double ScalarAt(const nifti_image& image, size_t p) {
+    switch (image.datatype) {
+        case DT_UINT8:
+            return static_cast<const std::uint8_t*>(image.data)[p];
+        case DT_INT16:
+            return static_cast<const std::int16_t*>(image.data)[p];
+        case DT_UINT16:
+            return static_cast<const std::uint16_t*>(image.data)[p];
+        case DT_INT32:
+            return static_cast<const std::int32_t*>(image.data)[p];
+        case DT_FLOAT32:
+            return static_cast<const float*>(image.data)[p];
+        case DT_FLOAT64:
+            return static_cast<const double*>(image.data)[p];
+        default:
+            return std::nan("");
+    }
+}
+
+}  // namespace
+
+bool VolumeSlice::Load(const std::string& path, int k, std::string* message) {
+    std::unique_ptr<nifti_image, NiftiImageDeleter> image(nifti_image_read(path.c_str(), 1));
+    if (!image || image->data == nullptr) {
+        *message = "Can not read image file " + path;
+        return false;
+    }
+    for (int a = 0; a < 3; ++a) {
+        dims_[a] = std::max(1, image->dim[a + 1]);
+        const float size = image->pixdim[a + 1];
+        voxelSize_[a] = size > 0.0f ? size : 1.0f;
+    }
+    slice_ = k < 0 ? dims_[2] / 2 : k;
+    if (slice_ >= dims_[2]) {
+        *message = "Slice " + std::to_string(slice_) + " is outside the volume (0 to " +
+                   std::to_string(dims_[2] - 1) + ")";
+        return false;
+    }
+
+    const size_t plane = static_cast<size_t>(dims_[0]) * dims_[1];
+    const size_t first = plane * slice_;
+    rgb_.assign(plane * 3, 0);
+    colour_ = image->datatype == DT_RGB24;
+    if (colour_) {
+        const auto* bytes = static_cast<const std::uint8_t*>(image->data);
+        std::copy(bytes + first * 3, bytes + (first + plane) * 3, rgb_.begin());
+        return true;
+    }
+    if (std::isnan(ScalarAt(*image, 0))) {
+        *message = "Unsupported data type in " + path;
+        return false;
+    }
+    // Grey levels share one scale over the whole volume so that slices stay comparable.
+    const size_t voxels = plane * dims_[2];
+    double maximum = 0.0;
+    for (size_t p = 0; p < voxels; ++p) {
+        maximum = std::max(maximum, ScalarAt(*image, p));
+    }
+    for (size_t p = 0; p < plane; ++p) {
+        const double v = maximum > 0.0 ? ScalarAt(*image, first + p) / maximum * 255.0 : 0.0;
+        const auto grey = static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
+        rgb_[3 * p] = rgb_[3 * p + 1] = rgb_[3 * p + 2] = grey;
+    }
+    return true;
+}
