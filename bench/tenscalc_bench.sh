@@ -12,7 +12,7 @@ command -v dwi2tensor >/dev/null || { echo "dwi2tensor (Debian mrtrix3) is not i
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$build/bin/dwiphantom" "$work/dwi" -s medium >/dev/null
+"$build/bin/dwiphantom" "$work/dwi" -s medium -zb >/dev/null
 # MRtrix reads rows "x y z b"; b0 rows carry b = 0.
 awk '!/^[#;]/ && NF >= 3 { gsub(",", " "); n = split($0, v, " ");
      b = (v[1] == 0 && v[2] == 0 && v[3] == 0) ? 0 : 1000; print v[1], v[2], v[3], b }' \

@@ -125,9 +125,16 @@ int jacobiRotations(T** a, int sizeAtRunTime, T* w, T** v) {
                         t = -t;
                     }
                 }
-                const T c = static_cast<T>(1.0 / std::sqrt(static_cast<double>(1 + t * t)));
+                // Late rotations have tiny angles: when 1 + t^2 rounds to 1 the cosine is exactly
+                // 1 and tau exactly s / 2, so the square root and divisions can be skipped.
+                const T onePlusT2 = 1 + t * t;
+                const bool unitCosine = onePlusT2 == T(1);
+                const T c = unitCosine
+                                ? T(1)
+                                : static_cast<T>(1.0 / std::sqrt(static_cast<double>(onePlusT2)));
                 const T s = t * c;
-                const T tau = static_cast<T>(s / (1.0 + c));
+                const T tau = unitCosine ? static_cast<T>(static_cast<double>(s) * 0.5)
+                                         : static_cast<T>(s / (1.0 + c));
                 h = t * apq;
                 z[p] -= h;
                 z[q] += h;

@@ -21,6 +21,7 @@
 #include "ImageOrientation.h"
 #include "MyLog.h"
 #include "NiftiIO.h"
+#include "ProgressDisplay.h"
 #include "ReadMask.h"
 #include "RunReport.h"
 #include "TRACK_HEADER.h"
@@ -465,16 +466,6 @@ struct TrackingField {
     const std::vector<float>& weights;  // empty: no angle weighting
 };
 
-void printProgress(int x, int dimx) {
-    const double percent = static_cast<double>(x + 1) / dimx * 100.0;
-    if (static_cast<int>(percent + 0.1) > 99) {
-        std::printf("\b\b\b\b\b%4.0f%%", percent);
-    } else {
-        std::printf("\b\b\b\b\b%4.1f%%", percent);
-    }
-    std::fflush(stdout);
-}
-
 // Random points within a voxel, on a grid of hundredths of the voxel size.
 void randomSeed(const float* voxelSize, const int voxel[3], float point[3]) {
     for (int a = 0; a < 3; ++a) {
@@ -529,7 +520,7 @@ Stop runSeedingLoop(const TrackingSettings& settings, const TrackingField& field
                 }
             }
         }
-        printProgress(x, dims[0]);
+        ProgressDisplay::Show(static_cast<double>(x + 1) / dims[0] * 100.0);
     }
     return std::nullopt;
 }

@@ -214,10 +214,33 @@ TEST_F(SmallPhantom, BackgroundCarriesRicianNoise) {
     EXPECT_NEAR(sum / count, 20.0 * std::sqrt(M_PI / 2.0), 1.0);
 }
 
+TEST_F(SmallPhantom, ZeroBackgroundLeavesOnlyTheHeadNoisy) {
+    ASSERT_EQ(runProgram("dwiphantom", {file("quiet"), "-zb"}).status, 0);
+    const Volume quiet = ReadVolume(file("quiet.nii"));
+    const Volume clean = ReadVolume(file("clean.nii"));
+    size_t background = 0;
+    for (size_t p = 0; p < quiet.voxels(); ++p) {
+        if (clean.at(p, 0) == 0.0) {
+            ++background;
+            EXPECT_EQ(quiet.at(p, 0), 0.0) << p;
+        }
+    }
+    EXPECT_GT(background, 1000u);
+    // The head keeps its noise.
+    size_t noisyInside = 0, inside = 0;
+    for (size_t p = 0; p < quiet.voxels(); ++p) {
+        if (clean.at(p, 0) != 0.0) {
+            ++inside;
+            noisyInside += quiet.at(p, 0) != clean.at(p, 0);
+        }
+    }
+    EXPECT_GT(noisyInside, inside / 2);
+}
+
 TEST(DwiphantomCommandLine, RejectsUnknownSizeAndUnwritablePrefix) {
     TempDir dir;
     const auto badSize = runProgram("dwiphantom", {dir.file("p"), "-s", "huge"});
-    EXPECT_EQ(badSize.status, 0);
+    EXPECT_EQ(badSize.status, 2);
     EXPECT_NE(badSize.err.find("Unrecognized size 'huge'."), std::string::npos);
     EXPECT_FALSE(testsupport::fileExists(dir.file("p.nii")));
 

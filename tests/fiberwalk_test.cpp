@@ -617,6 +617,11 @@ struct FrameCase {
     std::array<int, 3> expected;  // sign of the track's extent along x, y, z (0: none)
 };
 
+// Names the case by its option in test listings.
+void PrintTo(const FrameCase& c, std::ostream* os) {
+    *os << (c.option.empty() ? "none" : c.option[0]);
+}
+
 class FiberwalkFrameTest : public FiberwalkTest, public ::testing::WithParamInterface<FrameCase> {};
 
 // Direction from the first to the last point, as signs; the track is oriented so that its
