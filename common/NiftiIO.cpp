@@ -516,6 +516,14 @@ bool readCollapsedAs(NiftiIO& io, nifti_image* image, D* dest, size_t capacity,
     if (count == 0 || count > capacity) {
         return false;
     }
+    // A stored type that is the working type itself (int16 into short, float32 into float) is
+    // read straight into the destination: its conversion would be a plain copy.
+    const bool sameType = (std::is_same<D, short>::value && image->datatype == DT_INT16) ||
+                          (std::is_same<D, float>::value && image->datatype == DT_FLOAT32);
+    if (sameType) {
+        return io.ReadCollapsed(dest, count * sizeof(D), sel[0], sel[1], sel[2], sel[3], sel[4],
+                                sel[5], sel[6]);
+    }
     std::vector<unsigned char> stored(count * static_cast<size_t>(size));
     if (!io.ReadCollapsed(stored.data(), stored.size(), sel[0], sel[1], sel[2], sel[3], sel[4],
                           sel[5], sel[6])) {

@@ -149,11 +149,10 @@ int ReconstructionRun::LoadGradientTable() {
 }
 
 // Reads acquisition number `acquisition` (a 4D volume index, or the offset in the series) into
-// volume; returns kContinue or the failure status.
-int ReconstructionRun::ReadVolume(size_t /*row*/, int acquisition, std::vector<short>& volume) {
+// a volume of all voxels; returns kContinue or the failure status.
+int ReconstructionRun::ReadVolume(int acquisition, short* volume) {
     if (fourD_) {
-        if (!raw_.ReadCollapsedAsShort(volume.data(), volume.size(), -1, -1, -1, acquisition, -1,
-                                       -1, -1)) {
+        if (!raw_.ReadCollapsedAsShort(volume, voxels_, -1, -1, -1, acquisition, -1, -1, -1)) {
             return failure("\nCan not read file " + settings_.rawDataName);
         }
         return kContinue;
@@ -167,7 +166,7 @@ int ReconstructionRun::ReadVolume(size_t /*row*/, int acquisition, std::vector<s
     // Every file of a series must have the first file's size, or it would not fit the volume.
     if (!NiftiIO::ReadHeader(name, fileHeader, dims, nullptr) || dims[0] != header_.dim[1] ||
         dims[1] != header_.dim[2] || dims[2] != header_.dim[3] ||
-        !NiftiIO::ReadAsShort(name, volume.data(), volume.size(), 0, 0, false)) {
+        !NiftiIO::ReadAsShort(name, volume, voxels_, 0, 0, false)) {
         return failure("\nCan not read file " + name);
     }
     return kContinue;
@@ -178,15 +177,15 @@ int ReconstructionRun::ReadRawVolumes() {
     std::printf("\nReading raw data...     ");
     std::fflush(stdout);
 
-    std::vector<short> volume;
-    std::vector<int> sum;
     const int nex = settings_.nex > 0 ? settings_.nex
                     : fourD_          ? std::max(1, inputVolumes_ / static_cast<int>(rows_))
                                       : 1;
+    UninitializedVector<short> repetition;
+    std::vector<int> sum;
     try {
-        signals_.resize(voxels_ * rows_);
-        volume.resize(voxels_);
+        rawVolumes_.resize(voxels_ * rows_);
         if (nex > 1) {
+            repetition.resize(voxels_);
             sum.resize(voxels_);
         }
     } catch (const std::bad_alloc&) {
@@ -199,38 +198,73 @@ int ReconstructionRun::ReadRawVolumes() {
 
     ProgressDisplay::Show(100.0 / static_cast<double>(rows_));
     for (size_t i = 0; i < rows_; ++i) {
-        std::fill(sum.begin(), sum.end(), 0);
-        for (int r = 0; r < nex; ++r) {
-            const int acquisition = static_cast<int>(i) + r * static_cast<int>(rows_);
-            const int status = ReadVolume(i, acquisition, volume);
+        short* volume = rawVolumes_.data() + i * voxels_;
+        if (nex == 1) {
+            const int status = ReadVolume(static_cast<int>(i), volume);
             if (status != kContinue) {
                 return status;
             }
-            if (nex > 1) {
+        } else {
+            std::fill(sum.begin(), sum.end(), 0);
+            for (int r = 0; r < nex; ++r) {
+                const int status = ReadVolume(static_cast<int>(i) + r * static_cast<int>(rows_),
+                                              repetition.data());
+                if (status != kContinue) {
+                    return status;
+                }
                 for (size_t p = 0; p < voxels_; ++p) {
-                    sum[p] += volume[p];
+                    sum[p] += repetition[p];
                 }
             }
-        }
-        if (nex > 1) {
             for (size_t p = 0; p < voxels_; ++p) {
                 volume[p] = static_cast<short>(sum[p] / nex);
             }
-        }
-        // Stored voxel after voxel so that the fit reads each voxel's signals contiguously.
-        short* column = signals_.data() + i;
-        for (size_t p = 0; p < voxels_; ++p) {
-            column[p * rows_] = volume[p];
         }
         ProgressDisplay::Show(static_cast<double>(i + 1) / static_cast<double>(rows_) * 100.0);
     }
     return kContinue;
 }
 
+void ReconstructionRun::FitVoxel(size_t p, const short* signals, const int* channel) {
+    const size_t v = voxels_;
+    float tensor[6];
+    float eigenvalues[3];
+    float eigenvectors[3][3];
+    reconstructor_.Reconstruct(signals, tensor, eigenvalues, eigenvectors, maps_.fa[p], maps_.b0[p],
+                               maps_.dwi[p], maps_.adc[p], maps_.exp[p]);
+    // The fit gives (xx, xy, xz, yy, yz, zz); the file holds (xx, xy, yy, xz, yz, zz).
+    static const int kFilePlane[6] = {0, 1, 3, 2, 4, 5};
+    for (int j = 0; j < 6; ++j) {
+        maps_.tensor[static_cast<size_t>(kFilePlane[j]) * v + p] = tensor[j];
+    }
+    for (int k = 0; k < 3; ++k) {
+        maps_.eigenvalues[k][p] = eigenvalues[k];
+        for (int c = 0; c < 3; ++c) {
+            maps_.eigenvectors[k][static_cast<size_t>(c) * v + p] = eigenvectors[c][k];
+        }
+    }
+    const double scaled = static_cast<double>(maps_.fa[p] * 255.0f);
+    for (int c = 0; c < 3; ++c) {
+        const double value = scaled * std::fabs(eigenvectors[channel[c]][0]);
+        // Compared as a double first so that NaN or huge values never reach an int.
+        unsigned char byte = 0;
+        if (value >= 255.0) {
+            byte = 255;
+        } else if (value >= 1.0) {
+            byte = static_cast<unsigned char>(static_cast<int>(value));
+        }
+        maps_.color[3 * p + static_cast<size_t>(c)] = byte;
+    }
+}
+
 int ReconstructionRun::FitVoxels() {
     std::printf("\nReconstructing...     ");
     std::fflush(stdout);
     const size_t v = voxels_;
+    // Voxels are fitted in blocks whose signals are first gathered voxel by voxel, so that the
+    // raw volumes are read sequentially.
+    constexpr size_t kBlock = 256;
+    UninitializedVector<short> block;
     try {
         maps_.b0.resize(v);
         maps_.dwi.resize(v);
@@ -243,6 +277,7 @@ int ReconstructionRun::FitVoxels() {
             maps_.eigenvalues[k].resize(v);
             maps_.eigenvectors[k].resize(3 * v);
         }
+        block.resize(kBlock * rows_);
     } catch (const std::bad_alloc&) {
         return outOfMemory("the output maps (" + std::to_string(v) + " voxels)");
     }
@@ -266,42 +301,23 @@ int ReconstructionRun::FitVoxels() {
 
     const size_t sliceSize =
         static_cast<size_t>(header_.dim[1]) * static_cast<size_t>(header_.dim[2]);
-    float tensor[6];
-    float eigenvalues[3];
-    float eigenvectors[3][3];
-    for (size_t p = 0; p < v; ++p) {
-        reconstructor_.Reconstruct(signals_.data() + p * rows_, tensor, eigenvalues, eigenvectors,
-                                   maps_.fa[p], maps_.b0[p], maps_.dwi[p], maps_.adc[p],
-                                   maps_.exp[p]);
-        // The fit gives (xx, xy, xz, yy, yz, zz); the file holds (xx, xy, yy, xz, yz, zz).
-        static const int kFilePlane[6] = {0, 1, 3, 2, 4, 5};
-        for (int j = 0; j < 6; ++j) {
-            maps_.tensor[static_cast<size_t>(kFilePlane[j]) * v + p] = tensor[j];
-        }
-        for (int k = 0; k < 3; ++k) {
-            maps_.eigenvalues[k][p] = eigenvalues[k];
-            for (int c = 0; c < 3; ++c) {
-                maps_.eigenvectors[k][static_cast<size_t>(c) * v + p] = eigenvectors[c][k];
+    for (size_t first = 0; first < v; first += kBlock) {
+        const size_t count = std::min(kBlock, v - first);
+        for (size_t i = 0; i < rows_; ++i) {
+            const short* source = rawVolumes_.data() + i * v + first;
+            for (size_t j = 0; j < count; ++j) {
+                block[j * rows_ + i] = source[j];
             }
         }
-        const double scaled = static_cast<double>(maps_.fa[p] * 255.0f);
-        for (int c = 0; c < 3; ++c) {
-            const double value = scaled * std::fabs(eigenvectors[channel[c]][0]);
-            // Compared as a double first so that NaN or huge values never reach an int.
-            unsigned char byte = 0;
-            if (value >= 255.0) {
-                byte = 255;
-            } else if (value >= 1.0) {
-                byte = static_cast<unsigned char>(static_cast<int>(value));
+        for (size_t j = 0; j < count; ++j) {
+            const size_t p = first + j;
+            FitVoxel(p, block.data() + j * rows_, channel);
+            if ((sliceSize > 0 && p % sliceSize == 0) || p + 1 == v) {
+                ProgressDisplay::Show(static_cast<double>(p + 1) / static_cast<double>(v) * 100.0);
             }
-            maps_.color[3 * p + static_cast<size_t>(c)] = byte;
-        }
-        if ((sliceSize > 0 && p % sliceSize == 0) || p + 1 == v) {
-            ProgressDisplay::Show(static_cast<double>(p + 1) / static_cast<double>(v) * 100.0);
         }
     }
-    signals_.clear();
-    signals_.shrink_to_fit();
+    rawVolumes_ = UninitializedVector<short>();
     return kContinue;
 }
 

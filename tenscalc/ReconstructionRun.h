@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "DTIReconstructor.h"
+#include "DefaultInitAllocator.h"
 #include "ImageInfoParser.h"
 #include "NiftiIO.h"
 #include "TenscalcSettings.h"
@@ -32,16 +33,18 @@ class ReconstructionRun {
 
   private:
     // The maps of every voxel, in file order (x fastest).
+    // Every map is written in full by the fit, so none is zero-filled first.
     struct Maps {
-        std::vector<short> b0, dwi;
-        std::vector<float> fa, adc, exp;
-        std::vector<unsigned char> color;  // red, green, blue per voxel
-        std::vector<float> tensor;         // six planes (xx, xy, yy, xz, yz, zz)
-        std::vector<float> eigenvalues[3];
-        std::vector<float> eigenvectors[3];  // three planes (x, y, z) each
+        UninitializedVector<short> b0, dwi;
+        UninitializedVector<float> fa, adc, exp;
+        UninitializedVector<unsigned char> color;  // red, green, blue per voxel
+        UninitializedVector<float> tensor;         // six planes (xx, xy, yy, xz, yz, zz)
+        UninitializedVector<float> eigenvalues[3];
+        UninitializedVector<float> eigenvectors[3];  // three planes (x, y, z) each
     };
 
-    int ReadVolume(size_t row, int acquisition, std::vector<short>& volume);
+    int ReadVolume(int acquisition, short* volume);
+    void FitVoxel(size_t p, const short* signals, const int* channel);
     bool WriteMap(const std::string& suffix, short datatype, int dims0, int dims4, int dims5,
                   int intentCode, const char* intentName, const void* data, size_t bytes);
     int UsageError(const std::string& message) const;
@@ -60,7 +63,7 @@ class ReconstructionRun {
     ImageInfoParser info_;
     DTIReconstructor reconstructor_;
     size_t rows_ = 0;             // b0 count + direction count
-    std::vector<short> signals_;  // voxel after voxel, one value per table row
+    UninitializedVector<short> rawVolumes_;  // one volume of all voxels per table row
     Maps maps_;
     std::time_t start_ = 0;
     bool writeFailed_ = false;
