@@ -54,3 +54,11 @@ bool CTrackIO::GetHeader(TRACK_HEADER* out) {
     }
     return true;
 }
+
+void CTrackIO::UseLargeBuffer() {
+    constexpr std::size_t kStreamBufferBytes = std::size_t(1) << 20;
+    if (m_file) {
+        m_streamBuffer.resize(kStreamBufferBytes);
+        std::setvbuf(m_file.get(), m_streamBuffer.data(), _IOFBF, m_streamBuffer.size());
+    }
+}

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "TRACK_HEADER.h"
 
@@ -49,8 +50,12 @@ class CTrackIO {
 
     // Closes the open file (if any) and reports whether fclose succeeded; sets kCanNotClose.
     bool CloseFile();
+    // Gives the just opened file a large stream buffer: records are a few kilobytes each, and
+    // the default buffer would cost one system call per record.
+    void UseLargeBuffer();
 
     TRACK_HEADER m_header;
+    std::vector<char> m_streamBuffer;  // declared before the file, so it outlives the stream
     FilePtr m_file;
     int m_error = kNoError;
     bool m_swap = false;

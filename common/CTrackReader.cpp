@@ -25,6 +25,7 @@ bool CTrackReader::Open(const char* path, TRACK_HEADER* header) {
         m_error = kCanNotOpen;
         return false;
     }
+    UseLargeBuffer();
     std::FILE* const file = m_file.get();
 
     if (fseeko(file, 0, SEEK_END) == 0) {

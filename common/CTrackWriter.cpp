@@ -31,6 +31,7 @@ bool CTrackWriter::Initialize(const char* path, const TRACK_HEADER& header) {
         m_error = kNotInitialized;
         return false;
     }
+    UseLargeBuffer();
     m_header = header;
     if (m_header.IsForeignByteOrder()) {
         m_header.SwapByteOrder();

@@ -30,9 +30,9 @@ bool Curve::CountSteps(const float* chord, float step, int* R) {
 bool Curve::PutCurve(const float* chord, const float* startTangent, const float* endTangent,
                      float step, int K) {
     m_count = K;
-    m_chord.assign(chord, chord + K);
-    m_startTangent.assign(startTangent, startTangent + K);
-    m_endTangent.assign(endTangent, endTangent + K);
+    m_chord = chord;
+    m_startTangent = startTangent;
+    m_endTangent = endTangent;
 
     const bool ok = CountSteps(chord, step, &m_steps);
     m_stepFraction = 1.0f / static_cast<float>(m_steps);
@@ -44,9 +44,9 @@ void Curve::GetPoint(int i, const float* start, float* out) const {
     const float h01 = (3.0f - (t + t)) * (t * t);
     const float h10 = ((t - 1.0f) * t) * (t - 1.0f);
     const float h11 = (t - 1.0f) * (t * t);
-    const float* const c = m_chord.data();
-    const float* const m = m_startTangent.data();
-    const float* const n = m_endTangent.data();
+    const float* const c = m_chord;
+    const float* const m = m_startTangent;
+    const float* const n = m_endTangent;
     for (int l = 0; l < m_count; ++l) {
         out[l] = ((c[l] * h01 + start[l]) + m[l] * h10) + n[l] * h11;
     }

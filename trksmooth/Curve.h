@@ -11,10 +11,10 @@ class Curve {
 
     Curve() = default;
 
-    // Copies the chord (next minus start control point), the start and the end tangent, K
-    // values each, and sets R = trunc(max(|chord x|, |chord y|, |chord z|) / step) computed in
-    // double precision, at least 1. A non-finite chord takes one step. Returns false, with R
-    // set to kMaxSteps, when the segment would need more than kMaxSteps steps.
+    // Takes the chord (next minus start control point), the start and the end tangent, K values
+    // each, kept by reference until the next call, and sets R = trunc(max(|chord x|, |chord y|,
+    // |chord z|) / step) computed in double precision, at least 1. A non-finite chord takes one
+    // step. Returns false, with R set to kMaxSteps, when the segment would need more steps.
     bool PutCurve(const float* chord, const float* startTangent, const float* endTangent,
                   float step, int K);
 
@@ -31,9 +31,11 @@ class Curve {
     void GetPoint(int i, const float* start, float* out) const;
 
   private:
-    std::vector<float> m_chord;
-    std::vector<float> m_startTangent;
-    std::vector<float> m_endTangent;
+    // Views of the caller's arrays, which stay alive while the segment is evaluated (the
+    // spline resamples one segment at a time); copying them cost more than evaluating them.
+    const float* m_chord = nullptr;
+    const float* m_startTangent = nullptr;
+    const float* m_endTangent = nullptr;
     int m_steps = 1;
     int m_count = 0;
     float m_stepFraction = 1.0f;  // 1 / R in single precision
