@@ -190,14 +190,98 @@ int vtkJacobiN(T** a, int n, T* w, T** v) {
     return n == 3 ? jacobiRotations<T, 3>(a, n, w, v) : jacobiRotations<T, 0>(a, n, w, v);
 }
 
-// Runs once per tracking step, so everything lives on the stack.
+// The Jacobi routine above for one 3x3 tensor, statement for statement, written on named local
+// values so that the compiler keeps the whole matrix in registers. It runs once per tracking
+// step; the tests hold it to the general routine bit for bit.
+template <typename T>
+void jacobi3x3(const T* tensor, T* w, T** v) {
+    T a01 = tensor[1], a02 = tensor[2], a12 = tensor[4];
+    T V[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    T b[3] = {tensor[0], tensor[3], tensor[5]};
+    T d[3] = {b[0], b[1], b[2]};
+    T z[3] = {0, 0, 0};
+
+    for (int sweep = 0; sweep < kMaxJacobiSweeps; ++sweep) {
+        T sm = T(0);
+        sm += std::fabs(a01);
+        sm += std::fabs(a02);
+        sm += std::fabs(a12);
+        if (sm == T(0)) {
+            break;
+        }
+        const T threshold = sweep < 3 ? static_cast<T>(0.2 * sm / (3 * 3)) : T(0);
+        // Rotates pair (p, q) whose element is apq; x and y are the pair of other elements the
+        // rotation mixes.
+        auto rotate = [&](int p, int q, T& apq, T& x, T& y) {
+            const T g = static_cast<T>(100.0 * std::fabs(apq));
+            if (sweep > 3 && negligibleAgainst(d[p], g) && negligibleAgainst(d[q], g)) {
+                apq = T(0);
+                return;
+            }
+            if (!(std::fabs(apq) > threshold)) {
+                return;
+            }
+            T h = d[q] - d[p];
+            T t;
+            if (negligibleAgainst(h, g)) {
+                t = apq / h;
+            } else {
+                const T theta = static_cast<T>(0.5 * h / apq);
+                t = static_cast<T>(1.0 / (std::fabs(theta) + std::sqrt(1.0 + theta * theta)));
+                if (theta < T(0)) {
+                    t = -t;
+                }
+            }
+            const T onePlusT2 = 1 + t * t;
+            const bool unitCosine = onePlusT2 == T(1);
+            const T c =
+                unitCosine ? T(1) : static_cast<T>(1.0 / std::sqrt(static_cast<double>(onePlusT2)));
+            const T s = t * c;
+            const T tau = unitCosine ? static_cast<T>(static_cast<double>(s) * 0.5)
+                                     : static_cast<T>(s / (1.0 + c));
+            h = t * apq;
+            z[p] -= h;
+            z[q] += h;
+            d[p] -= h;
+            d[q] += h;
+            apq = T(0);
+            rotatePair(x, y, s, tau);
+            for (int j = 0; j < 3; ++j) {
+                rotatePair(V[j][p], V[j][q], s, tau);
+            }
+        };
+        rotate(0, 1, a01, a02, a12);
+        rotate(0, 2, a02, a01, a12);
+        rotate(1, 2, a12, a01, a02);
+        for (int p = 0; p < 3; ++p) {
+            b[p] += z[p];
+            d[p] = b[p];
+            z[p] = T(0);
+        }
+    }
+    for (int r = 0; r < 3; ++r) {
+        w[r] = d[r];
+        for (int c = 0; c < 3; ++c) {
+            v[r][c] = V[r][c];
+        }
+    }
+    eigsrt(w, v, 3);
+    for (int k = 0; k < 3; ++k) {
+        int nonNegative = 0;
+        for (int i = 0; i < 3; ++i) {
+            nonNegative += v[i][k] >= T(0) ? 1 : 0;
+        }
+        if (nonNegative < 2) {
+            for (int i = 0; i < 3; ++i) {
+                v[i][k] = -v[i][k];
+            }
+        }
+    }
+}
+
 template <typename T>
 void computeEigens(const T* tensor, T* w, T** v) {
-    T m[3][3] = {{tensor[0], tensor[1], tensor[2]},
-                 {tensor[1], tensor[3], tensor[4]},
-                 {tensor[2], tensor[4], tensor[5]}};
-    T* rows[3] = {m[0], m[1], m[2]};
-    vtkJacobiN(rows, 3, w, v);
+    jacobi3x3(tensor, w, v);
 }
 
 template <typename T>

@@ -580,14 +580,18 @@ bool CTrack::InterpolateVoxel(const int* dims, const float* voxelSize, const flo
     for (int a = 0; a < 3; ++a) {
         f[a] = (position[a] - g[a] * voxelSize[a]) / voxelSize[a];
     }
+    // Corners visited x fastest, then y, then z; each weight a product of three axis factors.
+    const float below[3] = {1.0f - f[0], 1.0f - f[1], 1.0f - f[2]};
+    const int64_t rowStride = dims[0];
+    const int64_t sliceStride = static_cast<int64_t>(dims[0]) * dims[1];
+    const float* const base = tensors + 6 * LinearIndex(dims, g);
     float tensor[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
     for (int l = 0; l < 2; ++l) {
         for (int j = 0; j < 2; ++j) {
             for (int i = 0; i < 2; ++i) {
                 const float weight =
-                    (i ? f[0] : 1.0f - f[0]) * (j ? f[1] : 1.0f - f[1]) * (l ? f[2] : 1.0f - f[2]);
-                const int corner[3] = {g[0] + i, g[1] + j, g[2] + l};
-                const float* source = tensors + 6 * LinearIndex(dims, corner);
+                    (i ? f[0] : below[0]) * (j ? f[1] : below[1]) * (l ? f[2] : below[2]);
+                const float* source = base + 6 * (i + j * rowStride + l * sliceStride);
                 for (int c = 0; c < 6; ++c) {
                     tensor[c] += weight * source[c];
                 }
