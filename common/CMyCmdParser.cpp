@@ -79,14 +79,14 @@ std::string CMyCmdParser::GetArgument(const char* shortName, const char* longNam
 std::string CMyCmdParser::ExtractPureArguments(std::vector<std::string>* out,
                                                const std::vector<SwitchSpec>& switches) const {
     out->assign(arguments_.begin(), arguments_.end());
-    for (const auto& spec : switches) {
+    for (const auto& known : switches) {
         // The count comes from the first occurrence and applies to every occurrence.
-        const int attached = GetNumberOfArguments(spec.shortName, spec.longName);
-        const size_t take = static_cast<size_t>(std::max(0, std::min(spec.valueCount, attached)));
+        const int attached = GetNumberOfArguments(known.shortName, known.longName);
+        const size_t take = static_cast<size_t>(std::max(0, std::min(known.valueCount, attached)));
         size_t j = 0;
         while (j < out->size()) {
             const std::string& word = (*out)[j];
-            if (word == spec.shortName || word == spec.longName) {
+            if (word == known.shortName || word == known.longName) {
                 const size_t end = std::min(out->size(), j + 1 + take);
                 out->erase(out->begin() + static_cast<std::ptrdiff_t>(j),
                            out->begin() + static_cast<std::ptrdiff_t>(end));

@@ -20,16 +20,7 @@ namespace {
 using Vec3 = std::array<double, 3>;
 
 // Well-spread unit directions on a spiral over the sphere.
-std::vector<Vec3> spiralDirections(int count) {
-    std::vector<Vec3> dirs;
-    const double golden = M_PI * (3.0 - std::sqrt(5.0));
-    for (int i = 0; i < count; ++i) {
-        const double z = 1.0 - (i + 0.5) * 2.0 / count;
-        const double r = std::sqrt(1.0 - z * z);
-        dirs.push_back({r * std::cos(golden * i), r * std::sin(golden * i), z});
-    }
-    return dirs;
-}
+using testsupport::spiralDirections;
 
 std::string tableText(const std::vector<Vec3>& dirs, int zeroRows) {
     std::string text;

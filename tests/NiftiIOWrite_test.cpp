@@ -166,11 +166,11 @@ TEST_F(NiftiIOWrite, FileSizeLimitMakesWriteDataFail) {
 
 TEST(NiftiIOOrientation, IdentityQuaternionGivesDefaultPatientAxes) {
     TempDir dir;
-    VolumeSpec spec;
-    spec.dims = {2, 2, 2};
-    spec.qformCode = 1;
+    VolumeSpec layout;
+    layout.dims = {2, 2, 2};
+    layout.qformCode = 1;
     const std::string path = dir.file("identity.nii");
-    writeVolume(path, spec, std::vector<int16_t>(8, 0));
+    writeVolume(path, layout, std::vector<int16_t>(8, 0));
     float v[6] = {9, 9, 9, 9, 9, 9};
     int slice = 0;
     ASSERT_TRUE(NiftiIO::GetOrientationInfo(path, v, &slice));
@@ -184,9 +184,9 @@ TEST(NiftiIOOrientation, IdentityQuaternionGivesDefaultPatientAxes) {
     EXPECT_STREQ(order, "RAS");
 
     // qfac -1 flips the third axis only.
-    spec.qfac = -1.0f;
+    layout.qfac = -1.0f;
     const std::string flipped = dir.file("flipped.nii");
-    writeVolume(flipped, spec, std::vector<int16_t>(8, 0));
+    writeVolume(flipped, layout, std::vector<int16_t>(8, 0));
     ASSERT_TRUE(NiftiIO::GetOrientationInfo(flipped, v, &slice));
     EXPECT_EQ(slice, -1);
     ASSERT_TRUE(NiftiIO::GetVoxelOrder(flipped, order));
@@ -195,12 +195,12 @@ TEST(NiftiIOOrientation, IdentityQuaternionGivesDefaultPatientAxes) {
 
 TEST(NiftiIOOrientation, NoQuaternionFormMeansNoOrientation) {
     TempDir dir;
-    VolumeSpec spec;
-    spec.dims = {2, 2, 2};
-    spec.qformCode = 0;
-    spec.sformCode = 1;
+    VolumeSpec layout;
+    layout.dims = {2, 2, 2};
+    layout.qformCode = 0;
+    layout.sformCode = 1;
     const std::string path = dir.file("sform.nii");
-    writeVolume(path, spec, std::vector<int16_t>(8, 0));
+    writeVolume(path, layout, std::vector<int16_t>(8, 0));
     float v[6] = {9, 9, 9, 9, 9, 9};
     int slice = 5;
     EXPECT_FALSE(NiftiIO::GetOrientationInfo(path, v, &slice));
@@ -308,13 +308,13 @@ TEST(NiftiIOOrientation, RotationMatrixRoundTrip) {
 
 TEST(NiftiIOFile, HeaderAccessOnAnOpenVolume) {
     TempDir dir;
-    VolumeSpec spec;
-    spec.dims = {4, 3, 2};
-    spec.pixdim[0] = 0.5f;
-    spec.qformCode = 1;
-    spec.qoffset[0] = -7.0f;
+    VolumeSpec layout;
+    layout.dims = {4, 3, 2};
+    layout.pixdim[0] = 0.5f;
+    layout.qformCode = 1;
+    layout.qoffset[0] = -7.0f;
     const std::string path = dir.file("h.nii");
-    writeVolume(path, spec, std::vector<int16_t>(24, 0));
+    writeVolume(path, layout, std::vector<int16_t>(24, 0));
     NiftiIO io;
     nifti_1_header hdr{};
     mat44 m{};
@@ -339,24 +339,24 @@ TEST(NiftiIOFile, HeaderAccessOnAnOpenVolume) {
 
 TEST(NiftiIOFile, AutoThresholdUsesTheFirstVolume) {
     TempDir dir;
-    VolumeSpec spec;
-    spec.datatype = DT_FLOAT32;
-    spec.dims = {5, 2, 1};
+    VolumeSpec layout;
+    layout.datatype = DT_FLOAT32;
+    layout.dims = {5, 2, 1};
     const std::string flat = dir.file("flat.nii");
-    writeVolume(flat, spec, std::vector<float>(10, 7.0f));
+    writeVolume(flat, layout, std::vector<float>(10, 7.0f));
     double range[2] = {0, 0};
     EXPECT_DOUBLE_EQ(NiftiIO::GetAutoThreshold(flat, 50, range), 7.5);
     EXPECT_EQ(range[0], 7.0);
     EXPECT_EQ(range[1], 7.0);
 
     // First volume 990 zeros and 10 hundreds, second volume all 7: only the first counts.
-    spec.datatype = DT_INT16;
-    spec.dims = {10, 10, 10, 2};
+    layout.datatype = DT_INT16;
+    layout.dims = {10, 10, 10, 2};
     std::vector<int16_t> series(2000, 7);
     std::fill(series.begin(), series.begin() + 1000, 0);
     std::fill(series.begin() + 990, series.begin() + 1000, 100);
     const std::string fourD = dir.file("series.nii.gz");
-    writeVolume(fourD, spec, series);
+    writeVolume(fourD, layout, series);
     EXPECT_DOUBLE_EQ(NiftiIO::GetAutoThreshold(fourD, 50, range), 50.0);
     EXPECT_EQ(range[0], 0.0);
     EXPECT_EQ(range[1], 100.0);
@@ -364,12 +364,12 @@ TEST(NiftiIOFile, AutoThresholdUsesTheFirstVolume) {
 
 TEST(NiftiIOFile, IsAnalyzeTellsTheKinds) {
     TempDir dir;
-    VolumeSpec spec;
-    spec.dims = {2, 1, 1};
-    writeVolume(dir.file("n.nii"), spec, std::vector<int16_t>(2, 0));
-    writeVolume(dir.file("p.hdr"), spec, std::vector<int16_t>(2, 0));
-    spec.analyze = true;
-    writeVolume(dir.file("a.hdr"), spec, std::vector<int16_t>(2, 0));
+    VolumeSpec layout;
+    layout.dims = {2, 1, 1};
+    writeVolume(dir.file("n.nii"), layout, std::vector<int16_t>(2, 0));
+    writeVolume(dir.file("p.hdr"), layout, std::vector<int16_t>(2, 0));
+    layout.analyze = true;
+    writeVolume(dir.file("a.hdr"), layout, std::vector<int16_t>(2, 0));
     EXPECT_FALSE(NiftiIO::IsAnalyze(dir.file("n.nii")));
     EXPECT_FALSE(NiftiIO::IsAnalyze(dir.file("p.hdr")));
     EXPECT_TRUE(NiftiIO::IsAnalyze(dir.file("a.hdr")));

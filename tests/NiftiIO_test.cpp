@@ -132,12 +132,12 @@ const FileKind kKinds[] = {
 class NiftiIOConversion : public ::testing::TestWithParam<FileKind> {
   protected:
     std::string write(const TypeCase& c, const std::vector<int>& dims = {2, 2, 1}) {
-        VolumeSpec spec;
-        spec.dims = dims;
-        spec.datatype = c.datatype;
-        spec.analyze = GetParam().analyze;
+        VolumeSpec layout;
+        layout.dims = dims;
+        layout.datatype = c.datatype;
+        layout.analyze = GetParam().analyze;
         const std::string path = dir_.file(std::string(c.name) + GetParam().ending);
-        writeVolume(path, spec, c.raw.data(), c.raw.size());
+        writeVolume(path, layout, c.raw.data(), c.raw.size());
         return path;
     }
 
@@ -241,11 +241,11 @@ class NiftiIORead : public ::testing::Test {
     template <typename T>
     std::string write(const std::string& name, int datatype, const std::vector<int>& dims,
                       const std::vector<T>& values) {
-        VolumeSpec spec;
-        spec.dims = dims;
-        spec.datatype = datatype;
+        VolumeSpec layout;
+        layout.dims = dims;
+        layout.datatype = datatype;
         const std::string path = dir_.file(name);
-        writeVolume(path, spec, values);
+        writeVolume(path, layout, values);
         return path;
     }
 

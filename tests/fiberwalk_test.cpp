@@ -58,7 +58,7 @@ enum class Layout { k4D, k5D };
 // along the fourth (or fifth) dimension.
 void writeTensor(const std::string& path, const Grid& grid,
                  const std::function<Tensor(int, int, int)>& field, Layout layout = Layout::k4D,
-                 VolumeSpec spec = VolumeSpec(), int components = 6) {
+                 VolumeSpec layout = VolumeSpec(), int components = 6) {
     static const int kMemoryPlace[6] = {0, 1, 3, 2, 4, 5};
     const int n = grid.count();
     std::vector<float> data(static_cast<size_t>(n) * components);
@@ -73,20 +73,20 @@ void writeTensor(const std::string& path, const Grid& grid,
             }
         }
     }
-    spec.dims = layout == Layout::k4D ? std::vector<int>{grid.nx, grid.ny, grid.nz, components}
+    layout.dims = layout == Layout::k4D ? std::vector<int>{grid.nx, grid.ny, grid.nz, components}
                                       : std::vector<int>{grid.nx, grid.ny, grid.nz, 1, components};
-    spec.datatype = DT_FLOAT32;
-    spec.pixdim[0] = spec.pixdim[1] = spec.pixdim[2] = grid.voxel;
-    writeVolume(path, spec, data);
+    layout.datatype = DT_FLOAT32;
+    layout.pixdim[0] = layout.pixdim[1] = layout.pixdim[2] = grid.voxel;
+    writeVolume(path, layout, data);
 }
 
 void writeScalar(const std::string& path, const Grid& grid, const std::vector<float>& values,
                  std::vector<int> dims = {}) {
-    VolumeSpec spec;
-    spec.dims = dims.empty() ? std::vector<int>{grid.nx, grid.ny, grid.nz} : dims;
-    spec.datatype = DT_FLOAT32;
-    spec.pixdim[0] = spec.pixdim[1] = spec.pixdim[2] = grid.voxel;
-    writeVolume(path, spec, values);
+    VolumeSpec layout;
+    layout.dims = dims.empty() ? std::vector<int>{grid.nx, grid.ny, grid.nz} : dims;
+    layout.datatype = DT_FLOAT32;
+    layout.pixdim[0] = layout.pixdim[1] = layout.pixdim[2] = grid.voxel;
+    writeVolume(path, layout, values);
 }
 
 template <typename T>
@@ -508,14 +508,14 @@ TEST_F(FiberwalkTest, WeightsOnAnotherGridOrUnreadableAreRefused) {
 // ---- header ---------------------------------------------------------------------------------
 
 TEST_F(FiberwalkTest, HeaderFieldsFromATensorWithOrientation) {
-    VolumeSpec spec;
-    spec.qformCode = 1;
-    spec.qoffset[0] = 10.0f;
-    spec.qoffset[1] = -20.0f;
-    spec.qoffset[2] = 30.0f;
+    VolumeSpec layout;
+    layout.qformCode = 1;
+    layout.qoffset[0] = 10.0f;
+    layout.qoffset[1] = -20.0f;
+    layout.qoffset[2] = 30.0f;
     writeTensor(
         dir_.file("s1_tensor.nii"), grid_, [](int, int, int) { return tensorAlong(1, 0, 0); },
-        Layout::k4D, spec);
+        Layout::k4D, layout);
     // With an orientation in the header the orientation options are not even looked at.
     const RunResult result = track({"-sorder", "-1", "-iop", "-info", "missing.info"});
     ASSERT_EQ(result.status, 0) << result.err;

@@ -22,16 +22,7 @@ namespace {
 using Vec3 = std::array<double, 3>;
 using Tensor = std::array<double, 6>;  // xx, xy, xz, yy, yz, zz in the image frame
 
-std::vector<Vec3> spiralDirections(int count) {
-    std::vector<Vec3> dirs;
-    const double golden = M_PI * (3.0 - std::sqrt(5.0));
-    for (int i = 0; i < count; ++i) {
-        const double z = 1.0 - (i + 0.5) * 2.0 / count;
-        const double r = std::sqrt(1.0 - z * z);
-        dirs.push_back({r * std::cos(golden * i), r * std::sin(golden * i), z});
-    }
-    return dirs;
-}
+using testsupport::spiralDirections;
 
 Tensor prolate(const Vec3& axis, double along, double across) {
     const double n = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
@@ -100,7 +91,7 @@ struct Acquisition {
     }
 
     // All volumes in one 4D file, repeated `repeats` times (the later repeats with a gain).
-    void write4d(const std::string& path, int repeats = 1, VolumeSpec spec = VolumeSpec()) const {
+    void write4d(const std::string& path, int repeats = 1, VolumeSpec layout = VolumeSpec()) const {
         std::vector<short> all;
         for (int r = 0; r < repeats; ++r) {
             for (int i = 0; i < rows(); ++i) {
@@ -108,12 +99,12 @@ struct Acquisition {
                 all.insert(all.end(), v.begin(), v.end());
             }
         }
-        spec.dims = {nx, ny, nz, rows() * repeats};
-        spec.datatype = 4;
-        spec.pixdim[0] = 2.0f;
-        spec.pixdim[1] = 2.0f;
-        spec.pixdim[2] = 2.5f;
-        writeVolume(path, spec, all);
+        layout.dims = {nx, ny, nz, rows() * repeats};
+        layout.datatype = 4;
+        layout.pixdim[0] = 2.0f;
+        layout.pixdim[1] = 2.0f;
+        layout.pixdim[2] = 2.5f;
+        writeVolume(path, layout, all);
     }
 };
 
@@ -219,10 +210,10 @@ TEST(TenscalcRun, HeadersOfEveryOutputType) {
                                                {"analyze", ".hdr", ""}}) {
         SCOPED_TRACE(c.type);
         Workspace r;
-        VolumeSpec spec;
-        spec.analyze = std::string(c.type) == "analyze";
-        r.raw = r.dir.file(spec.analyze ? "dwi.hdr" : "dwi.nii");
-        r.acq.write4d(r.raw, 1, spec);
+        VolumeSpec layout;
+        layout.analyze = std::string(c.type) == "analyze";
+        r.raw = r.dir.file(layout.analyze ? "dwi.hdr" : "dwi.nii");
+        r.acq.write4d(r.raw, 1, layout);
         const auto result = r.run({"-ot", c.type});
         ASSERT_EQ(result.status, 0) << result.err;
         struct Expected {
@@ -251,7 +242,7 @@ TEST(TenscalcRun, HeadersOfEveryOutputType) {
             if (e.dim0 == 4) {
                 EXPECT_EQ(vol.dim[4], e.dim4);
             }
-            if (!spec.analyze) {
+            if (!layout.analyze) {
                 EXPECT_EQ(vol.intentCode, e.intent);
                 EXPECT_EQ(vol.intentName, e.name);
                 EXPECT_EQ(vol.magic, c.magic);
@@ -261,7 +252,7 @@ TEST(TenscalcRun, HeadersOfEveryOutputType) {
             }
         }
         const bool infoWritten = testsupport::fileExists(r.dir.file("out.info"));
-        EXPECT_EQ(infoWritten, spec.analyze);
+        EXPECT_EQ(infoWritten, layout.analyze);
     }
 }
 
@@ -334,12 +325,12 @@ TEST(TenscalcRun, RepeatedAcquisitionsAreAveraged) {
 
 TEST(TenscalcRun, NumberedSeries) {
     Workspace r;
-    VolumeSpec spec;
-    spec.dims = {r.acq.nx, r.acq.ny, r.acq.nz};
+    VolumeSpec layout;
+    layout.dims = {r.acq.nx, r.acq.ny, r.acq.nz};
     for (int i = 0; i < r.acq.rows(); ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "s%02d.nii", i);
-        writeVolume(r.dir.file(name), spec, r.acq.volume(i));
+        writeVolume(r.dir.file(name), layout, r.acq.volume(i));
     }
     r.raw = r.dir.file("s");
     auto result = r.run({"-p", "2", "-sn", "0"});
@@ -404,9 +395,9 @@ TEST(TenscalcRun, OrientationPrecedence) {
     {
         // A header orientation wins over the .info beside the data.
         Workspace r;
-        VolumeSpec spec;
-        spec.qformCode = 1;
-        r.acq.write4d(r.raw, 1, spec);
+        VolumeSpec layout;
+        layout.qformCode = 1;
+        r.acq.write4d(r.raw, 1, layout);
         writeFile(r.dir.file("dwi.info"), info);
         ASSERT_EQ(r.run({"-ot", "analyze"}).status, 0);
         EXPECT_EQ(infoOrientation(r),

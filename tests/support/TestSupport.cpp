@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -38,7 +39,6 @@ std::string TempDir::file(const std::string& name) const {
 std::string programPath(const std::string& name) {
     return std::string(DTI_BIN_DIR) + "/" + name;
 }
-
 
 RunResult runProgram(const std::string& name, const std::vector<std::string>& args,
                      const std::string& cwd) {
@@ -106,50 +106,51 @@ bool fileExists(const std::string& path) {
     return stat(path.c_str(), &info) == 0;
 }
 
-void writeVolume(const std::string& path, const VolumeSpec& spec, const void* data, size_t bytes) {
+void writeVolume(const std::string& path, const VolumeSpec& layout, const void* data,
+                 size_t bytes) {
     nifti_1_header header{};
     header.sizeof_hdr = 348;
-    header.dim[0] = static_cast<short>(spec.dims.size());
-    for (size_t i = 0; i < spec.dims.size() && i < 7; ++i) {
-        header.dim[i + 1] = static_cast<short>(spec.dims[i]);
+    header.dim[0] = static_cast<short>(layout.dims.size());
+    for (size_t i = 0; i < layout.dims.size() && i < 7; ++i) {
+        header.dim[i + 1] = static_cast<short>(layout.dims[i]);
     }
-    for (int i = static_cast<int>(spec.dims.size()) + 1; i < 8; ++i) {
+    for (int i = static_cast<int>(layout.dims.size()) + 1; i < 8; ++i) {
         header.dim[i] = 1;
     }
-    header.datatype = static_cast<short>(spec.datatype);
+    header.datatype = static_cast<short>(layout.datatype);
     int nbyper = 0;
     int swapsize = 0;
-    nifti_datatype_sizes(spec.datatype, &nbyper, &swapsize);
+    nifti_datatype_sizes(layout.datatype, &nbyper, &swapsize);
     header.bitpix = static_cast<short>(8 * nbyper);
-    header.pixdim[0] = spec.qfac;
+    header.pixdim[0] = layout.qfac;
     for (int i = 0; i < 3; ++i) {
-        header.pixdim[i + 1] = spec.pixdim[i];
+        header.pixdim[i + 1] = layout.pixdim[i];
     }
     for (int i = 4; i < 8; ++i) {
         header.pixdim[i] = 1.0f;
     }
     header.xyzt_units = 10;
-    header.qform_code = static_cast<short>(spec.qformCode);
-    header.quatern_b = spec.quatern[0];
-    header.quatern_c = spec.quatern[1];
-    header.quatern_d = spec.quatern[2];
-    header.qoffset_x = spec.qoffset[0];
-    header.qoffset_y = spec.qoffset[1];
-    header.qoffset_z = spec.qoffset[2];
-    header.sform_code = static_cast<short>(spec.sformCode);
-    if (spec.sformCode > 0) {
-        header.srow_x[0] = spec.pixdim[0];
-        header.srow_y[1] = spec.pixdim[1];
-        header.srow_z[2] = spec.pixdim[2];
+    header.qform_code = static_cast<short>(layout.qformCode);
+    header.quatern_b = layout.quatern[0];
+    header.quatern_c = layout.quatern[1];
+    header.quatern_d = layout.quatern[2];
+    header.qoffset_x = layout.qoffset[0];
+    header.qoffset_y = layout.qoffset[1];
+    header.qoffset_z = layout.qoffset[2];
+    header.sform_code = static_cast<short>(layout.sformCode);
+    if (layout.sformCode > 0) {
+        header.srow_x[0] = layout.pixdim[0];
+        header.srow_y[1] = layout.pixdim[1];
+        header.srow_z[2] = layout.pixdim[2];
     }
     const bool single = path.size() >= 4 && (path.find(".nii") != std::string::npos);
-    if (!spec.analyze) {
+    if (!layout.analyze) {
         std::memcpy(header.magic, single ? "n+1" : "ni1", 4);
         header.vox_offset = single ? 352.0f : 0.0f;
     }
 
     size_t expected = static_cast<size_t>(nbyper);
-    for (int d : spec.dims) {
+    for (int d : layout.dims) {
         expected *= static_cast<size_t>(d);
     }
     if (expected != bytes) {
@@ -169,6 +170,17 @@ void writeVolume(const std::string& path, const VolumeSpec& spec, const void* da
     if (!fileExists(image->fname)) {
         throw std::runtime_error("writeVolume: nothing written for " + path);
     }
+}
+
+std::vector<std::array<double, 3>> spiralDirections(int count) {
+    std::vector<std::array<double, 3>> directions;
+    const double golden = M_PI * (3.0 - std::sqrt(5.0));
+    for (int i = 0; i < count; ++i) {
+        const double z = 1.0 - (i + 0.5) * 2.0 / count;
+        const double r = std::sqrt(1.0 - z * z);
+        directions.push_back({r * std::cos(golden * i), r * std::sin(golden * i), z});
+    }
+    return directions;
 }
 
 LoadedVolume readVolume(const std::string& path) {

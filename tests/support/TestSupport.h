@@ -2,6 +2,7 @@
 // Helpers shared by the test programs: temporary folders, running the built programs, and
 // writing small volumes through nifticlib.
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -58,13 +59,16 @@ struct VolumeSpec {
     bool analyze = false;
 };
 
-// Writes a volume whose voxel data is given as raw bytes (size must match the spec).
-void writeVolume(const std::string& path, const VolumeSpec& spec, const void* data, size_t bytes);
+// Writes a volume whose voxel data is given as raw bytes (size must match the layout).
+void writeVolume(const std::string& path, const VolumeSpec& layout, const void* data, size_t bytes);
 
 template <typename T>
-void writeVolume(const std::string& path, const VolumeSpec& spec, const std::vector<T>& data) {
-    writeVolume(path, spec, data.data(), data.size() * sizeof(T));
+void writeVolume(const std::string& path, const VolumeSpec& layout, const std::vector<T>& data) {
+    writeVolume(path, layout, data.data(), data.size() * sizeof(T));
 }
+
+// count well-spread unit directions on a spiral over the sphere, for gradient tables.
+std::vector<std::array<double, 3>> spiralDirections(int count);
 
 // A volume read back through nifticlib: its header as stored and its voxel bytes.
 struct LoadedVolume {
