@@ -58,7 +58,7 @@ enum class Layout { k4D, k5D };
 // along the fourth (or fifth) dimension.
 void writeTensor(const std::string& path, const Grid& grid,
                  const std::function<Tensor(int, int, int)>& field, Layout layout = Layout::k4D,
-                 VolumeSpec layout = VolumeSpec(), int components = 6) {
+                 VolumeSpec volume = VolumeSpec(), int components = 6) {
     static const int kMemoryPlace[6] = {0, 1, 3, 2, 4, 5};
     const int n = grid.count();
     std::vector<float> data(static_cast<size_t>(n) * components);
@@ -73,20 +73,21 @@ void writeTensor(const std::string& path, const Grid& grid,
             }
         }
     }
-    layout.dims = layout == Layout::k4D ? std::vector<int>{grid.nx, grid.ny, grid.nz, components}
-                                      : std::vector<int>{grid.nx, grid.ny, grid.nz, 1, components};
-    layout.datatype = DT_FLOAT32;
-    layout.pixdim[0] = layout.pixdim[1] = layout.pixdim[2] = grid.voxel;
-    writeVolume(path, layout, data);
+    volume.dims = layout == Layout::k4D
+                      ? std::vector<int>{grid.nx, grid.ny, grid.nz, components}
+                      : std::vector<int>{grid.nx, grid.ny, grid.nz, 1, components};
+    volume.datatype = DT_FLOAT32;
+    volume.pixdim[0] = volume.pixdim[1] = volume.pixdim[2] = grid.voxel;
+    writeVolume(path, volume, data);
 }
 
 void writeScalar(const std::string& path, const Grid& grid, const std::vector<float>& values,
                  std::vector<int> dims = {}) {
-    VolumeSpec layout;
-    layout.dims = dims.empty() ? std::vector<int>{grid.nx, grid.ny, grid.nz} : dims;
-    layout.datatype = DT_FLOAT32;
-    layout.pixdim[0] = layout.pixdim[1] = layout.pixdim[2] = grid.voxel;
-    writeVolume(path, layout, values);
+    VolumeSpec volume;
+    volume.dims = dims.empty() ? std::vector<int>{grid.nx, grid.ny, grid.nz} : dims;
+    volume.datatype = DT_FLOAT32;
+    volume.pixdim[0] = volume.pixdim[1] = volume.pixdim[2] = grid.voxel;
+    writeVolume(path, volume, values);
 }
 
 template <typename T>
@@ -508,14 +509,14 @@ TEST_F(FiberwalkTest, WeightsOnAnotherGridOrUnreadableAreRefused) {
 // ---- header ---------------------------------------------------------------------------------
 
 TEST_F(FiberwalkTest, HeaderFieldsFromATensorWithOrientation) {
-    VolumeSpec layout;
-    layout.qformCode = 1;
-    layout.qoffset[0] = 10.0f;
-    layout.qoffset[1] = -20.0f;
-    layout.qoffset[2] = 30.0f;
+    VolumeSpec volume;
+    volume.qformCode = 1;
+    volume.qoffset[0] = 10.0f;
+    volume.qoffset[1] = -20.0f;
+    volume.qoffset[2] = 30.0f;
     writeTensor(
         dir_.file("s1_tensor.nii"), grid_, [](int, int, int) { return tensorAlong(1, 0, 0); },
-        Layout::k4D, layout);
+        Layout::k4D, volume);
     // With an orientation in the header the orientation options are not even looked at.
     const RunResult result = track({"-sorder", "-1", "-iop", "-info", "missing.info"});
     ASSERT_EQ(result.status, 0) << result.err;
