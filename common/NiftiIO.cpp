@@ -496,8 +496,20 @@ bool NiftiIO::ReadCollapsed(void* buffer, size_t capacityBytes, int x, int y, in
         return false;
     }
     const int selectors[8] = {0, x, y, z, t, u, v, w};
-    void* target = buffer;
-    return nifti_read_collapsed_image(image_.get(), selectors, &target) >= 0;
+    // nifticlib frees the block it reads into when a read fails part way (a truncated file) and
+    // sets the pointer to null, so it is handed a block of its own kind, never the caller's.
+    const size_t bytes = count * static_cast<size_t>(image_->nbyper);
+    void* target = std::malloc(bytes);
+    if (target == nullptr) {
+        return false;
+    }
+    if (nifti_read_collapsed_image(image_.get(), selectors, &target) < 0) {
+        std::free(target);
+        return false;
+    }
+    std::memcpy(buffer, target, bytes);
+    std::free(target);
+    return true;
 }
 
 namespace {
@@ -517,7 +529,7 @@ bool readCollapsedAs(NiftiIO& io, nifti_image* image, D* dest, size_t capacity,
         return false;
     }
     // A stored type that is the working type itself (int16 into short, float32 into float) is
-    // read straight into the destination: its conversion would be a plain copy.
+    // copied straight into the destination: its conversion would be a plain copy.
     const bool sameType = (std::is_same<D, short>::value && image->datatype == DT_INT16) ||
                           (std::is_same<D, float>::value && image->datatype == DT_FLOAT32);
     if (sameType) {

@@ -460,6 +460,20 @@ TEST(TenscalcRun, FailuresStopBeforeWritingAnything) {
     EXPECT_FALSE(testsupport::fileExists(r.prefix + "_b0.nii"));
 }
 
+TEST(TenscalcRun, TruncatedAcquisitionIsReportedNotCrashedOn) {
+    Workspace r;
+    r.acq.write4d(r.raw);
+    // Cut the file in the middle of its volumes: the header still promises all of them.
+    const std::string whole = testsupport::readFile(r.raw);
+    writeFile(r.raw, whole.substr(0, whole.size() / 2));
+    const auto result = r.run();
+    EXPECT_EQ(result.status, 1);
+    const std::string message = "\nCan not read file " + r.raw + "\n";
+    ASSERT_GE(result.err.size(), message.size());
+    EXPECT_EQ(result.err.substr(result.err.size() - message.size()), message);
+    EXPECT_FALSE(testsupport::fileExists(r.prefix + "_b0.nii"));
+}
+
 TEST(TenscalcRun, UnwritableOutputsAreReportedAndFailTheRun) {
     Workspace r;
     r.acq.write4d(r.raw);
