@@ -194,89 +194,125 @@ int vtkJacobiN(T** a, int n, T* w, T** v) {
 // values so that the compiler keeps the whole matrix in registers. It runs once per tracking
 // step; the tests hold it to the general routine bit for bit.
 template <typename T>
-void jacobi3x3(const T* tensor, T* w, T** v) {
-    T a01 = tensor[1], a02 = tensor[2], a12 = tensor[4];
-    T V[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-    T b[3] = {tensor[0], tensor[3], tensor[5]};
-    T d[3] = {b[0], b[1], b[2]};
-    T z[3] = {0, 0, 0};
+class Jacobi3x3 {
+  public:
+    explicit Jacobi3x3(const T* tensor)
+        : a01_(tensor[1]),
+          a02_(tensor[2]),
+          a12_(tensor[4]),
+          b_{tensor[0], tensor[3], tensor[5]},
+          d_{tensor[0], tensor[3], tensor[5]} {}
 
-    for (int sweep = 0; sweep < kMaxJacobiSweeps; ++sweep) {
+    bool Active() const { return active_; }
+
+    // Starts sweep number `sweep`; false (and the lane ends) when the matrix is diagonal.
+    bool BeginSweep(int sweep) {
         T sm = T(0);
-        sm += std::fabs(a01);
-        sm += std::fabs(a02);
-        sm += std::fabs(a12);
+        sm += std::fabs(a01_);
+        sm += std::fabs(a02_);
+        sm += std::fabs(a12_);
         if (sm == T(0)) {
-            break;
+            active_ = false;
+            return false;
         }
-        const T threshold = sweep < 3 ? static_cast<T>(0.2 * sm / (3 * 3)) : T(0);
-        // Rotates pair (p, q) whose element is apq; x and y are the pair of other elements the
-        // rotation mixes.
-        auto rotate = [&](int p, int q, T& apq, T& x, T& y) {
-            const T g = static_cast<T>(100.0 * std::fabs(apq));
-            if (sweep > 3 && negligibleAgainst(d[p], g) && negligibleAgainst(d[q], g)) {
-                apq = T(0);
-                return;
+        sweep_ = sweep;
+        threshold_ = sweep < 3 ? static_cast<T>(0.2 * sm / (3 * 3)) : T(0);
+        return true;
+    }
+    void Rotate01() { Rotate(0, 1, a01_, a02_, a12_); }
+    void Rotate02() { Rotate(0, 2, a02_, a01_, a12_); }
+    void Rotate12() { Rotate(1, 2, a12_, a01_, a02_); }
+    void EndSweep() {
+        for (int p = 0; p < 3; ++p) {
+            b_[p] += z_[p];
+            d_[p] = b_[p];
+            z_[p] = T(0);
+        }
+    }
+
+    template <typename Mat>
+    void Finish(T* w, Mat&& v) const {
+        for (int r = 0; r < 3; ++r) {
+            w[r] = d_[r];
+            for (int c = 0; c < 3; ++c) {
+                v[r][c] = v_[r][c];
             }
-            if (!(std::fabs(apq) > threshold)) {
-                return;
+        }
+        eigsrt(w, v, 3);
+        for (int k = 0; k < 3; ++k) {
+            int nonNegative = 0;
+            for (int i = 0; i < 3; ++i) {
+                nonNegative += v[i][k] >= T(0) ? 1 : 0;
             }
-            T h = d[q] - d[p];
-            T t;
-            if (negligibleAgainst(h, g)) {
-                t = apq / h;
-            } else {
-                const T theta = static_cast<T>(0.5 * h / apq);
-                t = static_cast<T>(1.0 / (std::fabs(theta) + std::sqrt(1.0 + theta * theta)));
-                if (theta < T(0)) {
-                    t = -t;
+            if (nonNegative < 2) {
+                for (int i = 0; i < 3; ++i) {
+                    v[i][k] = -v[i][k];
                 }
             }
-            const T onePlusT2 = 1 + t * t;
-            const bool unitCosine = onePlusT2 == T(1);
-            const T c =
-                unitCosine ? T(1) : static_cast<T>(1.0 / std::sqrt(static_cast<double>(onePlusT2)));
-            const T s = t * c;
-            const T tau = unitCosine ? static_cast<T>(static_cast<double>(s) * 0.5)
-                                     : static_cast<T>(s / (1.0 + c));
-            h = t * apq;
-            z[p] -= h;
-            z[q] += h;
-            d[p] -= h;
-            d[q] += h;
+        }
+    }
+
+  private:
+    // Rotates pair (p, q) whose element is apq; x and y are the two other elements it mixes.
+    void Rotate(int p, int q, T& apq, T& x, T& y) {
+        const T g = static_cast<T>(100.0 * std::fabs(apq));
+        if (sweep_ > 3 && negligibleAgainst(d_[p], g) && negligibleAgainst(d_[q], g)) {
             apq = T(0);
-            rotatePair(x, y, s, tau);
-            for (int j = 0; j < 3; ++j) {
-                rotatePair(V[j][p], V[j][q], s, tau);
-            }
-        };
-        rotate(0, 1, a01, a02, a12);
-        rotate(0, 2, a02, a01, a12);
-        rotate(1, 2, a12, a01, a02);
-        for (int p = 0; p < 3; ++p) {
-            b[p] += z[p];
-            d[p] = b[p];
-            z[p] = T(0);
+            return;
         }
-    }
-    for (int r = 0; r < 3; ++r) {
-        w[r] = d[r];
-        for (int c = 0; c < 3; ++c) {
-            v[r][c] = V[r][c];
+        if (!(std::fabs(apq) > threshold_)) {
+            return;
         }
-    }
-    eigsrt(w, v, 3);
-    for (int k = 0; k < 3; ++k) {
-        int nonNegative = 0;
-        for (int i = 0; i < 3; ++i) {
-            nonNegative += v[i][k] >= T(0) ? 1 : 0;
-        }
-        if (nonNegative < 2) {
-            for (int i = 0; i < 3; ++i) {
-                v[i][k] = -v[i][k];
+        T h = d_[q] - d_[p];
+        T t;
+        if (negligibleAgainst(h, g)) {
+            t = apq / h;
+        } else {
+            const T theta = static_cast<T>(0.5 * h / apq);
+            t = static_cast<T>(1.0 / (std::fabs(theta) + std::sqrt(1.0 + theta * theta)));
+            if (theta < T(0)) {
+                t = -t;
             }
         }
+        const T onePlusT2 = 1 + t * t;
+        const bool unitCosine = onePlusT2 == T(1);
+        const T c =
+            unitCosine ? T(1) : static_cast<T>(1.0 / std::sqrt(static_cast<double>(onePlusT2)));
+        const T s = t * c;
+        const T tau = unitCosine ? static_cast<T>(static_cast<double>(s) * 0.5)
+                                 : static_cast<T>(s / (1.0 + c));
+        h = t * apq;
+        z_[p] -= h;
+        z_[q] += h;
+        d_[p] -= h;
+        d_[q] += h;
+        apq = T(0);
+        rotatePair(x, y, s, tau);
+        for (int j = 0; j < 3; ++j) {
+            rotatePair(v_[j][p], v_[j][q], s, tau);
+        }
     }
+
+    T a01_, a02_, a12_;
+    T v_[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    T b_[3];
+    T d_[3];
+    T z_[3] = {0, 0, 0};
+    T threshold_ = T(0);
+    int sweep_ = 0;
+    bool active_ = true;
+};
+
+template <typename T>
+void jacobi3x3(const T* tensor, T* w, T** v) {
+    Jacobi3x3<T> lane(tensor);
+    for (int sweep = 0; sweep < kMaxJacobiSweeps && lane.BeginSweep(sweep); ++sweep) {
+        lane.Rotate01();
+        lane.Rotate02();
+        lane.Rotate12();
+        lane.EndSweep();
+    }
+    lane.Finish(w, v);
 }
 
 template <typename T>
