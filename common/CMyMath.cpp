@@ -315,6 +315,47 @@ void jacobi3x3(const T* tensor, T* w, T** v) {
     lane.Finish(w, v);
 }
 
+// Two decompositions side by side: their long chains of divisions and square roots overlap in
+// the processor, while each lane does exactly what jacobi3x3 would.
+template <typename T>
+void jacobi3x3Pair(const T* tensorA, T* wA, T** vA, const T* tensorB, T* wB, T** vB) {
+    Jacobi3x3<T> a(tensorA);
+    Jacobi3x3<T> b(tensorB);
+    for (int sweep = 0; sweep < kMaxJacobiSweeps; ++sweep) {
+        const bool runA = a.Active() && a.BeginSweep(sweep);
+        const bool runB = b.Active() && b.BeginSweep(sweep);
+        if (!runA && !runB) {
+            break;
+        }
+        if (runA) {
+            a.Rotate01();
+        }
+        if (runB) {
+            b.Rotate01();
+        }
+        if (runA) {
+            a.Rotate02();
+        }
+        if (runB) {
+            b.Rotate02();
+        }
+        if (runA) {
+            a.Rotate12();
+        }
+        if (runB) {
+            b.Rotate12();
+        }
+        if (runA) {
+            a.EndSweep();
+        }
+        if (runB) {
+            b.EndSweep();
+        }
+    }
+    a.Finish(wA, vA);
+    b.Finish(wB, vB);
+}
+
 template <typename T>
 void computeEigens(const T* tensor, T* w, T** v) {
     jacobi3x3(tensor, w, v);
@@ -969,6 +1010,13 @@ void CMyMath::ComputeEigens(const float* tensor, float* w, float** v) {
 void CMyMath::ComputeEigens(const double* tensor, double* w, double** v) {
     computeEigens(tensor, w, v);
 }
+void CMyMath::ComputeEigensPair(const float* tensorA, float* wA, float vA[3][3],
+                                const float* tensorB, float* wB, float vB[3][3]) {
+    float* rowsA[3] = {vA[0], vA[1], vA[2]};
+    float* rowsB[3] = {vB[0], vB[1], vB[2]};
+    jacobi3x3Pair(tensorA, wA, rowsA, tensorB, wB, rowsB);
+}
+
 void CMyMath::ComputeEigens(const float* tensor, float* w, float v[3][3]) {
     float* rows[3] = {v[0], v[1], v[2]};
     computeEigens(tensor, w, rows);

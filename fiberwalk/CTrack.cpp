@@ -336,6 +336,170 @@ void MarchTrack(VoxelMethod method, const int* dims, const float* voxelSize, con
     sink.Finish();
 }
 
+// Trilinear interpolation of the six tensor values at a position in millimetres; false in the
+// last voxel layer along any axis and below zero.
+bool InterpolateTensor(const int* dims, const float* voxelSize, const float* tensors,
+                       const float position[3], float tensor[6]) {
+    int g[3];
+    float f[3];
+    for (int a = 0; a < 3; ++a) {
+        // Below zero the weights would extrapolate from the first layer.
+        if (!(position[a] >= 0.0f)) {
+            return false;
+        }
+        g[a] = TruncToVoxel(position[a] / voxelSize[a]);
+        if (g[a] < 0 || g[a] + 1 >= dims[a]) {
+            return false;
+        }
+    }
+    for (int a = 0; a < 3; ++a) {
+        f[a] = (position[a] - g[a] * voxelSize[a]) / voxelSize[a];
+    }
+    // Corners visited x fastest, then y, then z; each weight a product of three axis factors.
+    const float below[3] = {1.0f - f[0], 1.0f - f[1], 1.0f - f[2]};
+    const int64_t rowStride = dims[0];
+    const int64_t sliceStride = static_cast<int64_t>(dims[0]) * dims[1];
+    const float* const base = tensors + 6 * LinearIndex(dims, g);
+    std::fill(tensor, tensor + 6, 0.0f);
+    for (int l = 0; l < 2; ++l) {
+        for (int j = 0; j < 2; ++j) {
+            for (int i = 0; i < 2; ++i) {
+                const float weight =
+                    (i ? f[0] : below[0]) * (j ? f[1] : below[1]) * (l ? f[2] : below[2]);
+                const float* source = base + 6 * (i + j * rowStride + l * sliceStride);
+                for (int c = 0; c < 6; ++c) {
+                    tensor[c] += weight * source[c];
+                }
+            }
+        }
+    }
+    return true;
+}
+
+// One half of a fixed-step streamline, taken one step at a time: Interpolate gives the tensor at
+// the current position, Step takes its decomposition and moves on. Splitting the step lets the
+// two halves of a track have their decompositions done side by side.
+class FixedStepWalk {
+  public:
+    FixedStepWalk(const int* dims, const float* voxelSize, const float* tensors, const short* mask,
+                  const float seed[3], float step, float cosThreshold, const float* angleWeights,
+                  std::vector<float>& track, int backward, int eigenIndex)
+        : dims_(dims),
+          voxelSize_(voxelSize),
+          tensors_(tensors),
+          mask_(mask),
+          angleWeights_(angleWeights),
+          cosThreshold_(cosThreshold),
+          theta_(std::acos(static_cast<double>(cosThreshold))),
+          advance_(step * SmallestVoxelSize(voxelSize)),
+          eigenIndex_(eigenIndex),
+          backward_(backward != 0),
+          voxelCount_(VoxelCount(dims)),
+          sink_(track, backward) {
+        for (int a = 0; a < 3; ++a) {
+            pos_[a] = seed[a];
+            voxel_[a] = TruncToVoxel(pos_[a] / voxelSize[a]);
+        }
+        idx_ = LinearIndex(dims, voxel_);
+    }
+
+    // The stop tests at the top of a step, then the tensor there; false when the half ends.
+    bool Interpolate(float tensor[6]) const {
+        if (idx_ < 0 || idx_ >= voxelCount_ || mask_[idx_] < 1 || !VoxelInVolume(dims_, voxel_)) {
+            return false;
+        }
+        // Truncation puts (-1 voxel, 0) in voxel 0; such a position lies outside the volume.
+        if (!(pos_[0] >= 0.0f) || !(pos_[1] >= 0.0f) || !(pos_[2] >= 0.0f)) {
+            return false;
+        }
+        return InterpolateTensor(dims_, voxelSize_, tensors_, pos_, tensor);
+    }
+
+    // The rest of the step with the decomposition of that tensor; false when the half ends.
+    bool Step(const float w[3], const float e[3][3]) {
+        (void)w;
+        float d[3];
+        Column(e, eigenIndex_, d);
+        if (first_) {
+            if (backward_) {
+                Negate(d);
+            } else {
+                sink_.Store(pos_[0], pos_[1], pos_[2]);
+            }
+        } else {
+            double cosine = Dot(d, previous_);
+            if (cosine < 0.0) {
+                Negate(d);
+                cosine = -cosine;
+            }
+            if (!TurnAccepted(cosine, cosThreshold_, angleWeights_, idx_, theta_)) {
+                return false;
+            }
+            sink_.Store(pos_[0], pos_[1], pos_[2]);
+        }
+        first_ = false;
+        if (PointCount() + OtherPoints() > static_cast<size_t>(CTrack::kMaxPointsFixedStep)) {
+            return false;
+        }
+        for (int a = 0; a < 3; ++a) {
+            pos_[a] += advance_ * d[a];
+            voxel_[a] = TruncToVoxel(pos_[a] / voxelSize_[a]);
+        }
+        idx_ = LinearIndex(dims_, voxel_);
+        std::copy(d, d + 3, previous_);
+        return true;
+    }
+
+    // Points the list will hold from this half and what it held before.
+    size_t PointCount() const { return sink_.PointCount(); }
+    size_t StoredPoints() const { return PointCount() - sink_.pointsBefore; }
+
+    // While the backward half of the same track still runs, its points count toward this
+    // half's limit as they come.
+    void CountAlso(const FixedStepWalk* backwardHalf) { other_ = backwardHalf; }
+
+    // Once the backward half is complete with `backwardPoints` points: cuts this (forward) half
+    // back to where the limit would have stopped it after that half. False when it is complete.
+    bool LimitAfterBackwardHalf(size_t backwardPoints) {
+        otherFixed_ = backwardPoints;
+        const size_t limit = static_cast<size_t>(CTrack::kMaxPointsFixedStep);
+        const size_t before = sink_.pointsBefore;
+        // The first stored point that takes the list past the limit is the last one kept.
+        const size_t allowed =
+            before + backwardPoints >= limit ? 1 : limit + 1 - before - backwardPoints;
+        if (StoredPoints() >= allowed) {
+            sink_.track.resize(3 * (before + allowed));
+            return false;
+        }
+        return true;
+    }
+
+    void Finish() { sink_.Finish(); }
+
+  private:
+    size_t OtherPoints() const { return other_ != nullptr ? other_->StoredPoints() : otherFixed_; }
+
+    const int* dims_;
+    const float* voxelSize_;
+    const float* tensors_;
+    const short* mask_;
+    const float* angleWeights_;
+    float cosThreshold_;
+    double theta_;
+    float advance_;
+    int eigenIndex_;
+    bool backward_;
+    int64_t voxelCount_;
+    HalfSink sink_;
+    float pos_[3];
+    int voxel_[3];
+    int64_t idx_ = 0;
+    float previous_[3] = {0.0f, 0.0f, 0.0f};
+    bool first_ = true;
+    const FixedStepWalk* other_ = nullptr;
+    size_t otherFixed_ = 0;
+};
+
 }  // namespace
 
 int CTrack::GetTrack(const int* dims, const float* voxelSize, const float* tensors,
@@ -344,16 +508,15 @@ int CTrack::GetTrack(const int* dims, const float* voxelSize, const float* tenso
                      int eigenIndex, std::vector<float>* eigenCache) {
     const float cosThreshold = static_cast<float>(std::cos(angleDeg * 3.1415926535 / 180.0));
     points.clear();
-    if (method >= 0 && method < kTrackMethodCount) {
+    if (method == kFixedStep) {
+        GetTrackFixedStepBothHalves(dims, voxelSize, tensors, mask, seed, step, cosThreshold,
+                                    angleWeights, points, eigenIndex);
+    } else if (method >= 0 && method < kTrackMethodCount) {
         for (int backward = 1; backward >= 0; --backward) {
             switch (method) {
                 case kFACT:
                     GetTrackFACT(dims, voxelSize, tensors, mask, seed, step, cosThreshold,
                                  angleWeights, points, backward, eigenIndex, eigenCache);
-                    break;
-                case kFixedStep:
-                    GetTrackFixedStep(dims, voxelSize, tensors, mask, seed, step, cosThreshold,
-                                      angleWeights, points, backward, eigenIndex);
                     break;
                 case kRungeKutta2:
                     GetTrackRungeKutta2(dims, voxelSize, tensors, mask, seed, step, cosThreshold,
@@ -503,100 +666,63 @@ void CTrack::GetTrackFixedStep(const int* dims, const float* voxelSize, const fl
                                const short* mask, const float seed[3], float step,
                                float cosThreshold, const float* angleWeights,
                                std::vector<float>& track, int backward, int eigenIndex) {
-    const int64_t voxelCount = VoxelCount(dims);
-    HalfSink sink(track, backward);
-    float pos[3] = {seed[0], seed[1], seed[2]};
-    int voxel[3];
-    for (int a = 0; a < 3; ++a) {
-        voxel[a] = TruncToVoxel(pos[a] / voxelSize[a]);
-    }
-    int64_t idx = LinearIndex(dims, voxel);
-    const float m = SmallestVoxelSize(voxelSize);
-    const double theta = std::acos(static_cast<double>(cosThreshold));
-
-    float w[3] = {0.0f, 0.0f, 0.0f};
+    FixedStepWalk walk(dims, voxelSize, tensors, mask, seed, step, cosThreshold, angleWeights,
+                       track, backward, eigenIndex);
+    float tensor[6];
+    float w[3];
     float e[3][3];
-    float d[3] = {0.0f, 0.0f, 0.0f};
-    float previous[3] = {0.0f, 0.0f, 0.0f};
-    for (bool first = true;; first = false) {
-        if (idx < 0 || idx >= voxelCount || mask[idx] < 1 || !VoxelInVolume(dims, voxel)) {
+    while (walk.Interpolate(tensor)) {
+        CMyMath::ComputeEigens(tensor, w, e);
+        if (!walk.Step(w, e)) {
             break;
         }
-        // Truncation puts (-1 voxel, 0) in voxel 0; such a position lies outside the volume.
-        if (!(pos[0] >= 0.0f) || !(pos[1] >= 0.0f) || !(pos[2] >= 0.0f)) {
-            break;
-        }
-        if (!InterpolateVoxel(dims, voxelSize, tensors, pos, w, e)) {
-            break;
-        }
-        Column(e, eigenIndex, d);
-        if (first) {
-            if (backward) {
-                Negate(d);
-            } else {
-                sink.Store(pos[0], pos[1], pos[2]);
-            }
-        } else {
-            double cosine = Dot(d, previous);
-            if (cosine < 0.0) {
-                Negate(d);
-                cosine = -cosine;
-            }
-            if (!TurnAccepted(cosine, cosThreshold, angleWeights, idx, theta)) {
-                break;
-            }
-            sink.Store(pos[0], pos[1], pos[2]);
-        }
-        if (sink.PointCount() > static_cast<size_t>(kMaxPointsFixedStep)) {
-            break;
-        }
-        for (int a = 0; a < 3; ++a) {
-            pos[a] += step * m * d[a];
-            voxel[a] = TruncToVoxel(pos[a] / voxelSize[a]);
-        }
-        idx = LinearIndex(dims, voxel);
-        previous[0] = d[0];
-        previous[1] = d[1];
-        previous[2] = d[2];
     }
-    sink.Finish();
+    walk.Finish();
+}
+
+void CTrack::GetTrackFixedStepBothHalves(const int* dims, const float* voxelSize,
+                                         const float* tensors, const short* mask,
+                                         const float seed[3], float step, float cosThreshold,
+                                         const float* angleWeights, std::vector<float>& track,
+                                         int eigenIndex) {
+    FixedStepWalk backward(dims, voxelSize, tensors, mask, seed, step, cosThreshold, angleWeights,
+                           track, 1, eigenIndex);
+    FixedStepWalk forward(dims, voxelSize, tensors, mask, seed, step, cosThreshold, angleWeights,
+                          track, 0, eigenIndex);
+    // The forward half's point limit counts the backward half's points too; while both run, it
+    // counts those stored so far, so it stops no earlier than it would after the whole backward
+    // half, and is cut back to its proper length below.
+    forward.CountAlso(&backward);
+    float tensorB[6], tensorF[6];
+    float wB[3], wF[3];
+    float eB[3][3], eF[3][3];
+    bool backwardOn = backward.Interpolate(tensorB);
+    bool forwardOn = forward.Interpolate(tensorF);
+    while (backwardOn && forwardOn) {
+        CMyMath::ComputeEigensPair(tensorB, wB, eB, tensorF, wF, eF);
+        backwardOn = backward.Step(wB, eB) && backward.Interpolate(tensorB);
+        forwardOn = forward.Step(wF, eF) && forward.Interpolate(tensorF);
+    }
+    while (backwardOn) {
+        CMyMath::ComputeEigens(tensorB, wB, eB);
+        backwardOn = backward.Step(wB, eB) && backward.Interpolate(tensorB);
+    }
+    forward.CountAlso(nullptr);
+    forwardOn = forward.LimitAfterBackwardHalf(backward.StoredPoints()) && forwardOn;
+    while (forwardOn) {
+        CMyMath::ComputeEigens(tensorF, wF, eF);
+        forwardOn = forward.Step(wF, eF) && forward.Interpolate(tensorF);
+    }
+    backward.Finish();
+    forward.Finish();
 }
 
 bool CTrack::InterpolateVoxel(const int* dims, const float* voxelSize, const float* tensors,
                               const float position[3], float eigenvalues[3],
                               float eigenvectors[3][3]) {
-    int g[3];
-    float f[3];
-    for (int a = 0; a < 3; ++a) {
-        // Below zero the weights would extrapolate from the first layer.
-        if (!(position[a] >= 0.0f)) {
-            return false;
-        }
-        g[a] = TruncToVoxel(position[a] / voxelSize[a]);
-        if (g[a] < 0 || g[a] + 1 >= dims[a]) {
-            return false;
-        }
-    }
-    for (int a = 0; a < 3; ++a) {
-        f[a] = (position[a] - g[a] * voxelSize[a]) / voxelSize[a];
-    }
-    // Corners visited x fastest, then y, then z; each weight a product of three axis factors.
-    const float below[3] = {1.0f - f[0], 1.0f - f[1], 1.0f - f[2]};
-    const int64_t rowStride = dims[0];
-    const int64_t sliceStride = static_cast<int64_t>(dims[0]) * dims[1];
-    const float* const base = tensors + 6 * LinearIndex(dims, g);
-    float tensor[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-    for (int l = 0; l < 2; ++l) {
-        for (int j = 0; j < 2; ++j) {
-            for (int i = 0; i < 2; ++i) {
-                const float weight =
-                    (i ? f[0] : below[0]) * (j ? f[1] : below[1]) * (l ? f[2] : below[2]);
-                const float* source = base + 6 * (i + j * rowStride + l * sliceStride);
-                for (int c = 0; c < 6; ++c) {
-                    tensor[c] += weight * source[c];
-                }
-            }
-        }
+    float tensor[6];
+    if (!InterpolateTensor(dims, voxelSize, tensors, position, tensor)) {
+        return false;
     }
     CMyMath::ComputeEigens(tensor, eigenvalues, eigenvectors);
     return true;

@@ -72,6 +72,14 @@ class CTrack {
                                   const short* mask, const float seed[3], float step,
                                   float cosThreshold, const float* angleWeights,
                                   std::vector<float>& track, int backward, int eigenIndex);
+    // Both halves of a fixed-step track (backward, then forward, as GetTrack joins them), with
+    // the two halves' eigen decompositions done side by side; the points are exactly those of
+    // the two one-direction calls.
+    static void GetTrackFixedStepBothHalves(const int* dims, const float* voxelSize,
+                                            const float* tensors, const short* mask,
+                                            const float seed[3], float step, float cosThreshold,
+                                            const float* angleWeights, std::vector<float>& track,
+                                            int eigenIndex);
 
     // Eigen decomposition of the tensor interpolated trilinearly at a position in millimetres,
     // each voxel's tensor taken to sit at its lower corner. eigenvectors[a][j] is component a of

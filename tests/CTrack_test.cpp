@@ -456,6 +456,38 @@ TEST(CTrackFixedStep, StepsEvenlyAndNeverGoesBelowZero) {
     }
 }
 
+// GetTrack runs the two fixed-step halves side by side; the result must be exactly that of the
+// two one-direction calls in turn, also where the shared point limit cuts the forward half.
+TEST(CTrackFixedStep, BothHalvesTogetherEqualOneAfterTheOther) {
+    Field field(300, 100, 3, 1.0f);
+    field.FillInPlane(0.1);  // slightly off the x axis: the points are not round numbers
+    const float cosThreshold = static_cast<float>(std::cos(45.0 * 3.1415926535 / 180.0));
+    // Seeds whose backward half is short, near the limit, past it, and a seed outside the
+    // interpolation range.
+    for (const float x : {20.3f, 120.7f, 200.1f, 260.4f, 298.6f}) {
+        SCOPED_TRACE(x);
+        const float seed[3] = {x, 50.5f, 1.5f};
+        std::vector<float> sequential;
+        for (int backward = 1; backward >= 0; --backward) {
+            CTrack::GetTrackFixedStep(field.dims, field.voxelSize, field.tensors.data(),
+                                      field.mask.data(), seed, 0.05f, cosThreshold, nullptr,
+                                      sequential, backward, 0);
+        }
+        std::vector<float> together;
+        CTrack::GetTrackFixedStepBothHalves(field.dims, field.voxelSize, field.tensors.data(),
+                                            field.mask.data(), seed, 0.05f, cosThreshold, nullptr,
+                                            together, 0);
+        ASSERT_EQ(together.size(), sequential.size());
+        EXPECT_EQ(std::memcmp(together.data(), sequential.data(), 4 * together.size()), 0);
+        EXPECT_LE(together.size() / 3, static_cast<size_t>(CTrack::kMaxPointsFixedStep) + 2);
+    }
+    // The limit is reached: 5002 points at most, and the far seed's backward half alone fills it.
+    std::vector<float> points;
+    const float far[3] = {280.0f, 50.5f, 1.5f};
+    EXPECT_EQ(field.Track(far, CTrack::kFixedStep, 0.05f, 45.0f, points),
+              CTrack::kMaxPointsFixedStep + 2);
+}
+
 TEST(CTrackInterpolate, CornersAndMidpointsAndBorders) {
     Field field(4, 4, 4, 2.0f);
     for (int z = 0; z < 4; ++z) {
