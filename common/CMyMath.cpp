@@ -31,6 +31,38 @@ void rotatePair(T& x, T& y, T s, T tau) {
     y = h + s * (g - h * tau);
 }
 
+// The Jacobi rotation that zeroes apq, given h = w[q] - w[p] and g = 100 |apq|: its tangent t,
+// sine s and tau = s / (1 + cos).
+template <typename T>
+struct Rotation {
+    T t;
+    T s;
+    T tau;
+};
+
+template <typename T>
+inline Rotation<T> rotationFor(T apq, T h, T g) {
+    T t;
+    if (negligibleAgainst(h, g)) {
+        t = apq / h;
+    } else {
+        const T theta = static_cast<T>(0.5 * h / apq);
+        t = static_cast<T>(1.0 / (std::fabs(theta) + std::sqrt(1.0 + theta * theta)));
+        if (theta < T(0)) {
+            t = -t;
+        }
+    }
+    // Late rotations have tiny angles: when 1 + t^2 rounds to 1 the cosine is exactly 1 and tau
+    // exactly s / 2, so the square root and divisions can be skipped.
+    const T onePlusT2 = 1 + t * t;
+    const bool unitCosine = onePlusT2 == T(1);
+    const T c = unitCosine ? T(1) : static_cast<T>(1.0 / std::sqrt(static_cast<double>(onePlusT2)));
+    const T s = t * c;
+    const T tau =
+        unitCosine ? static_cast<T>(static_cast<double>(s) * 0.5) : static_cast<T>(s / (1.0 + c));
+    return {t, s, tau};
+}
+
 template <typename T>
 void swapColumns(T** v, int n, int j, int k) {
     for (int i = 0; i < n; ++i) {
@@ -114,28 +146,11 @@ int jacobiRotations(T** a, int sizeAtRunTime, T* w, T** v) {
                 if (!(std::fabs(apq) > threshold)) {
                     continue;
                 }
-                T h = w[q] - w[p];
-                T t;
-                if (negligibleAgainst(h, g)) {
-                    t = apq / h;
-                } else {
-                    const T theta = static_cast<T>(0.5 * h / apq);
-                    t = static_cast<T>(1.0 / (std::fabs(theta) + std::sqrt(1.0 + theta * theta)));
-                    if (theta < T(0)) {
-                        t = -t;
-                    }
-                }
-                // Late rotations have tiny angles: when 1 + t^2 rounds to 1 the cosine is exactly
-                // 1 and tau exactly s / 2, so the square root and divisions can be skipped.
-                const T onePlusT2 = 1 + t * t;
-                const bool unitCosine = onePlusT2 == T(1);
-                const T c = unitCosine
-                                ? T(1)
-                                : static_cast<T>(1.0 / std::sqrt(static_cast<double>(onePlusT2)));
-                const T s = t * c;
-                const T tau = unitCosine ? static_cast<T>(static_cast<double>(s) * 0.5)
-                                         : static_cast<T>(s / (1.0 + c));
-                h = t * apq;
+                const Rotation<T> r = rotationFor(apq, w[q] - w[p], g);
+                const T t = r.t;
+                const T s = r.s;
+                const T tau = r.tau;
+                const T h = t * apq;
                 z[p] -= h;
                 z[q] += h;
                 w[p] -= h;
@@ -263,25 +278,11 @@ class Jacobi3x3 {
         if (!(std::fabs(apq) > threshold_)) {
             return;
         }
-        T h = d_[q] - d_[p];
-        T t;
-        if (negligibleAgainst(h, g)) {
-            t = apq / h;
-        } else {
-            const T theta = static_cast<T>(0.5 * h / apq);
-            t = static_cast<T>(1.0 / (std::fabs(theta) + std::sqrt(1.0 + theta * theta)));
-            if (theta < T(0)) {
-                t = -t;
-            }
-        }
-        const T onePlusT2 = 1 + t * t;
-        const bool unitCosine = onePlusT2 == T(1);
-        const T c =
-            unitCosine ? T(1) : static_cast<T>(1.0 / std::sqrt(static_cast<double>(onePlusT2)));
-        const T s = t * c;
-        const T tau = unitCosine ? static_cast<T>(static_cast<double>(s) * 0.5)
-                                 : static_cast<T>(s / (1.0 + c));
-        h = t * apq;
+        const Rotation<T> r = rotationFor(apq, d_[q] - d_[p], g);
+        const T t = r.t;
+        const T s = r.s;
+        const T tau = r.tau;
+        const T h = t * apq;
         z_[p] -= h;
         z_[q] += h;
         d_[p] -= h;
