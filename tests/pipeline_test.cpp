@@ -282,7 +282,7 @@ TEST(TrkviewCommandLine, ReportsMissingInputsAndBadSlices) {
     EXPECT_FALSE(testsupport::fileExists(dir.file("out.png")));
 
     const auto tooFew = runProgram("trkview", {dir.file("none.nii")});
-    EXPECT_EQ(tooFew.status, 0);
+    EXPECT_EQ(tooFew.status, 2);
     EXPECT_NE(tooFew.err.find("Missing argument(s)."), std::string::npos);
 
     ASSERT_EQ(runProgram("dwiphantom", {dir.file("p")}).status, 0);

@@ -9,6 +9,7 @@
 
 #include "CMyCmdParser.h"
 #include "CTrackReader.h"
+#include "ExitStatus.h"
 #include "PngWriter.h"
 #include "SliceCanvas.h"
 #include "VolumeSlice.h"
@@ -53,7 +54,7 @@ int main(int argc, char** argv) {
     const CMyCmdParser parser(argc, argv);
     if (argc < 2 || parser.HasSwitch("-h", "--help")) {
         ShowHelp();
-        return 0;
+        return kExitSuccess;
     }
     const std::vector<CMyCmdParser::SwitchSpec> switches = {
         {"-z", "--slice", 1}, {"-s", "--scale", 1}, {"-a", "--all", 0}, {"-h", "--help", 0}};
@@ -62,12 +63,12 @@ int main(int argc, char** argv) {
     if (!unknown.empty()) {
         std::fprintf(stderr, "\nUnrecognized switch '%s'.\n", unknown.c_str());
         ShowHint();
-        return 0;
+        return kExitUsage;
     }
     if (positional.size() < 3) {
         std::fprintf(stderr, "\nMissing argument(s).\n");
         ShowHint();
-        return 0;
+        return kExitUsage;
     }
     const std::string& volumeName = positional[0];
     const std::string& trackName = positional[1];
@@ -78,7 +79,7 @@ int main(int argc, char** argv) {
         std::strtol(parser.GetArgument("-s", "--scale", 1, "4").c_str(), nullptr, 10));
     if (scale < 1 || scale > 64) {
         std::fprintf(stderr, "\nScale must be between 1 and 64.\n");
-        return 0;
+        return kExitUsage;
     }
     const bool drawAll = parser.HasSwitch("-a", "--all");
 
@@ -86,14 +87,14 @@ int main(int argc, char** argv) {
     std::string message;
     if (!slice.Load(volumeName, requestedSlice, &message)) {
         std::fprintf(stderr, "\n%s\n", message.c_str());
-        return 1;
+        return kExitFailure;
     }
 
     CTrackReader reader;
     TRACK_HEADER header{};
     if (!reader.Open(trackName.c_str(), &header)) {
         std::fprintf(stderr, "\nCan not open file %s\n", trackName.c_str());
-        return 1;
+        return kExitFailure;
     }
 
     SliceCanvas canvas(slice.width(), slice.height(), scale, slice.rgb());
@@ -139,10 +140,10 @@ int main(int argc, char** argv) {
 
     if (!PngWriter::Write(pictureName, canvas.width(), canvas.height(), canvas.pixels())) {
         std::fprintf(stderr, "\nCan not write file %s\n", pictureName.c_str());
-        return 1;
+        return kExitFailure;
     }
     std::printf("Slice %d of %d: %d of %d tracks drawn, %dx%d picture written to %s\n",
                 slice.slice(), slice.depth(), drawn, total, canvas.width(), canvas.height(),
                 pictureName.c_str());
-    return 0;
+    return kExitSuccess;
 }
