@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -558,7 +559,7 @@ void writeRunLog(int argc, const char* const* argv, const std::string& outputFil
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     // Missing files are reported by the run's own messages, not by the library's diagnostics.
     nifti_set_debug_level(0);
@@ -619,4 +620,15 @@ int main(int argc, char** argv) {
     printSummary(tracks, start, end);
     writeRunLog(argc, argv, settings.outputFile);
     return kExitSuccess;
+}
+
+int main(int argc, char** argv) {
+    // Sizes come from file headers; one too large for this machine ends the run with a message
+    // instead of an abort.
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "\nNot enough memory for %s.\n", "the volumes of this run");
+        return kExitFailure;
+    }
 }

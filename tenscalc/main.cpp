@@ -3,12 +3,15 @@
 
 #include <nifti1_io.h>
 
+#include <cstdio>
+#include <new>
+
 #include "ExitStatus.h"
 #include "ReconstructionRun.h"
 #include "TenscalcCommandLine.h"
 #include "TenscalcSettings.h"
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     // Unreadable inputs are reported by the run's own messages, not by the library's diagnostics.
     nifti_set_debug_level(0);
     TenscalcSettings settings;
@@ -31,4 +34,15 @@ int main(int argc, char** argv) {
     if (status == ReconstructionRun::kContinue)
         status = run.WriteOutputs();
     return status;
+}
+
+int main(int argc, char** argv) {
+    // Sizes come from file headers; one too large for this machine ends the run with a message
+    // instead of an abort.
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "\nNot enough memory for %s.\n", "the volumes of this run");
+        return kExitFailure;
+    }
 }

@@ -851,3 +851,29 @@ TEST_F(FiberwalkTest, RunLogBesideTheOutput) {
 }
 
 }  // namespace
+
+namespace {
+
+// Rewrites the three spatial sizes in a single-file volume's header (dim[1..3] at byte 42).
+void claimSize(const std::string& path, short size) {
+    std::string bytes = testsupport::readFile(path);
+    for (int axis = 0; axis < 3; ++axis) {
+        std::memcpy(&bytes[42 + 2 * axis], &size, sizeof size);
+    }
+    testsupport::writeFile(path, bytes);
+}
+
+TEST_F(FiberwalkTest, VolumesTooLargeForMemoryEndWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's allocator aborts on such sizes instead of failing them";
+#endif
+    // Headers that promise 30000^3 voxels: far more than any machine holds.
+    claimSize(dir_.file("s1_tensor.nii"), 30000);
+    claimSize(dir_.file("fa.nii"), 30000);
+    const RunResult r = track();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("\nNot enough memory"), std::string::npos) << r.err;
+    EXPECT_FALSE(testsupport::fileExists(dir_.file("out.trk")));
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,7 @@ void ShowHint() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     const CMyCmdParser parser(argc, argv);
     if (argc < 2 || parser.HasSwitch("-h", "--help")) {
         ShowHelp();
@@ -146,4 +147,15 @@ int main(int argc, char** argv) {
                 slice.slice(), slice.depth(), drawn, total, canvas.width(), canvas.height(),
                 pictureName.c_str());
     return kExitSuccess;
+}
+
+int main(int argc, char** argv) {
+    // Sizes come from file headers; one too large for this machine ends the run with a message
+    // instead of an abort.
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "\nNot enough memory for %s.\n", "the picture");
+        return kExitFailure;
+    }
 }
