@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <new>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -20,6 +19,7 @@
 #include "ExitStatus.h"
 #include "ImageInfoParser.h"
 #include "ImageOrientation.h"
+#include "MemoryGuard.h"
 #include "MyLog.h"
 #include "NiftiIO.h"
 #include "ProgressDisplay.h"
@@ -623,12 +623,5 @@ int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-    // Sizes come from file headers; one too large for this machine ends the run with a message
-    // instead of an abort.
-    try {
-        return run(argc, argv);
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "\nNot enough memory for %s.\n", "the volumes of this run");
-        return kExitFailure;
-    }
+    return MemoryGuard::Call(run, argc, argv, "the volumes of this run");
 }

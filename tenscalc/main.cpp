@@ -3,10 +3,8 @@
 
 #include <nifti1_io.h>
 
-#include <cstdio>
-#include <new>
-
 #include "ExitStatus.h"
+#include "MemoryGuard.h"
 #include "ReconstructionRun.h"
 #include "TenscalcCommandLine.h"
 #include "TenscalcSettings.h"
@@ -37,12 +35,5 @@ int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-    // Sizes come from file headers; one too large for this machine ends the run with a message
-    // instead of an abort.
-    try {
-        return run(argc, argv);
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "\nNot enough memory for %s.\n", "the volumes of this run");
-        return kExitFailure;
-    }
+    return MemoryGuard::Call(run, argc, argv, "the volumes of this run");
 }

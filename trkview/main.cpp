@@ -4,13 +4,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "CMyCmdParser.h"
 #include "CTrackReader.h"
 #include "ExitStatus.h"
+#include "MemoryGuard.h"
 #include "PngWriter.h"
 #include "SliceCanvas.h"
 #include "VolumeSlice.h"
@@ -150,12 +150,5 @@ int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-    // Sizes come from file headers; one too large for this machine ends the run with a message
-    // instead of an abort.
-    try {
-        return run(argc, argv);
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "\nNot enough memory for %s.\n", "the picture");
-        return kExitFailure;
-    }
+    return MemoryGuard::Call(run, argc, argv, "the picture");
 }
