@@ -76,6 +76,19 @@ std::string CMyCmdParser::GetArgument(const char* shortName, const char* longNam
                                 : GetArgument(longName, index, defaultValue);
 }
 
+bool CMyCmdParser::HasSwitch(const SwitchSpec& spec) const {
+    return HasSwitch(spec.shortName, spec.longName);
+}
+
+int CMyCmdParser::GetNumberOfArguments(const SwitchSpec& spec) const {
+    return GetNumberOfArguments(spec.shortName, spec.longName);
+}
+
+std::string CMyCmdParser::GetArgument(const SwitchSpec& spec, int index,
+                                      const char* defaultValue) const {
+    return GetArgument(spec.shortName, spec.longName, index, defaultValue);
+}
+
 std::string CMyCmdParser::ExtractPureArguments(std::vector<std::string>* out,
                                                const std::vector<SwitchSpec>& switches) const {
     out->assign(arguments_.begin(), arguments_.end());

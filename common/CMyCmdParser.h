@@ -23,6 +23,11 @@ class CMyCmdParser {
     CMyCmdParser& operator=(const CMyCmdParser&) = delete;
 
     int GetNumberOfSwitches() const;
+    // Lookups by a switch's table entry, either spelling.
+    bool HasSwitch(const SwitchSpec& spec) const;
+    int GetNumberOfArguments(const SwitchSpec& spec) const;
+    std::string GetArgument(const SwitchSpec& spec, int index, const char* defaultValue) const;
+
     bool HasSwitch(const char* name) const;
     bool HasSwitch(const char* shortName, const char* longName) const;
     // Values attached to the first occurrence of the switch (0 when absent).

@@ -794,3 +794,12 @@ bool NiftiIO::GetNiftiRotationMatrix(const nifti_1_header& hdr, mat44& matrix) {
                                     hdr.pixdim[3], hdr.pixdim[0] < 0.0f ? -1.0f : 1.0f);
     return true;
 }
+
+size_t NiftiIO::VoxelsInHeader(const nifti_1_header& hdr) {
+    size_t count = 1;
+    const int rank = hdr.dim[0] < 1 || hdr.dim[0] > 7 ? 3 : hdr.dim[0];
+    for (int i = 1; i <= rank; ++i) {
+        count *= hdr.dim[i] > 0 ? static_cast<size_t>(hdr.dim[i]) : 1U;
+    }
+    return count;
+}

@@ -108,6 +108,10 @@ class NiftiIO {
     // untouched) when the file cannot be read.
     static double GetAutoThreshold(const std::string& filename, int nb, double* range);
 
+    // Voxels of all volumes the header describes (dimensions 1..dim[0], each at least 1), so
+    // that a 4D volume is told apart from a 3D one of the same grid.
+    static size_t VoxelsInHeader(const nifti_1_header& hdr);
+
     // True when the file can be read and is Analyze 7.5 rather than NIfTI.
     static bool IsAnalyze(const std::string& filename);
 

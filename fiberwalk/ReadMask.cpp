@@ -5,20 +5,6 @@
 
 #include "NiftiIO.h"
 
-namespace {
-
-// Voxels of all volumes the header describes, so that a 4D mask is told apart from a 3D one.
-size_t voxelCount(const nifti_1_header& header) {
-    size_t count = 1;
-    const int rank = header.dim[0] < 1 || header.dim[0] > 7 ? 3 : header.dim[0];
-    for (int i = 1; i <= rank; ++i) {
-        count *= header.dim[i] > 0 ? static_cast<size_t>(header.dim[i]) : 1U;
-    }
-    return count;
-}
-
-}  // namespace
-
 bool ReadMask(const std::string& file, const float thresholds[2], const int dims[3],
               std::vector<short>& destination) {
     nifti_1_header header{};
@@ -32,7 +18,7 @@ bool ReadMask(const std::string& file, const float thresholds[2], const int dims
     const size_t count =
         static_cast<size_t>(dims[0]) * static_cast<size_t>(dims[1]) * static_cast<size_t>(dims[2]);
     const bool sameGrid = maskDims[0] == dims[0] && maskDims[1] == dims[1] &&
-                          maskDims[2] == dims[2] && voxelCount(header) == count;
+                          maskDims[2] == dims[2] && NiftiIO::VoxelsInHeader(header) == count;
     if (!sameGrid) {
         std::printf("\nMask image has unmatched dimension or voxel size.\n");
         std::printf("\nVolume dimension: %d %d %d\nVoxel size: %.3f %.3f %.3f\n", maskDims[0],

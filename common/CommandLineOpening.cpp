@@ -1,0 +1,39 @@
+#include "CommandLineOpening.h"
+
+#include <cstdio>
+
+#include "ExitStatus.h"
+
+namespace {
+constexpr CMyCmdParser::SwitchSpec kHelp = {"-h", "--help", 0};
+}
+
+RunStep CommandLineOpening::Open(int argc, const CMyCmdParser& parser,
+                                 const std::vector<CMyCmdParser::SwitchSpec>& switches,
+                                 const Program& program, std::vector<std::string>* positional) {
+    if (argc <= 1 || parser.HasSwitch(kHelp)) {
+        program.showHelp();
+        std::fflush(stdout);
+        return kExitSuccess;
+    }
+    const std::string unknown = parser.ExtractPureArguments(positional, switches);
+    if (!unknown.empty()) {
+        return UsageError(program.name, "\nUnrecognized switch '" + unknown + "'.");
+    }
+    if (positional->size() < program.positionalCount) {
+        return UsageError(program.name, "\nMissing argument(s).");
+    }
+    return kGoOn;
+}
+
+int CommandLineOpening::UsageError(const char* programName, const std::string& message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fflush(stderr);
+    PrintHint(programName);
+    return kExitUsage;
+}
+
+void CommandLineOpening::PrintHint(const char* programName) {
+    std::printf("Type '%s --help' for more information.\n", programName);
+    std::fflush(stdout);
+}

@@ -1,0 +1,30 @@
+#pragma once
+// The opening every program's command line shares: the help, unknown switches and missing
+// positional arguments, each with the same messages and the usage hint.
+
+#include <string>
+#include <vector>
+
+#include "CMyCmdParser.h"
+#include "RunStep.h"
+
+class CommandLineOpening {
+  public:
+    struct Program {
+        const char* name;       // for the hint "Type '<name> --help' for more information."
+        void (*showHelp)();     // prints the help text
+        size_t positionalCount; // positional arguments the program needs
+    };
+
+    // Shows the help (status 0) when there are no arguments or -h/--help is given; refuses an
+    // unknown switch or too few positional arguments (status 2, message and hint). Otherwise
+    // fills positional with the words left after the known switches and goes on.
+    static RunStep Open(int argc, const CMyCmdParser& parser,
+                        const std::vector<CMyCmdParser::SwitchSpec>& switches,
+                        const Program& program, std::vector<std::string>* positional);
+
+    // Message on standard error, then the hint on standard output; returns status 2.
+    static int UsageError(const char* programName, const std::string& message);
+    // "Type '<name> --help' for more information." on standard output.
+    static void PrintHint(const char* programName);
+};
