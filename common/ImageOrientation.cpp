@@ -38,6 +38,12 @@ vector3D toVector(const float* v) {
     return {static_cast<double>(v[0]), static_cast<double>(v[1]), static_cast<double>(v[2])};
 }
 
+bool isNormalisable(const vector3D& v) {
+    const double length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) &&
+           std::isfinite(length) && length > 0.0;
+}
+
 void snapToAxis(double row[3]) {
     int best = 0;
     double bestDot = 0.0;
@@ -193,6 +199,16 @@ bool ImageOrientation::GetImageOrientationTransformationMatrix(const float* orie
                                                                bool obliqueCorrection) {
     const vector3D r = toVector(orientation6);
     const vector3D c = toVector(orientation6 + 3);
+    // Infinite or NaN components, or a direction without a finite non-zero length, describe no
+    // orientation at all; the snapping below would otherwise turn them into a plausible one.
+    if (!isNormalisable(r) || !isNormalisable(c)) {
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                m[i][j] = i == j ? 1.0 : 0.0;
+            }
+        }
+        return false;
+    }
     const vector3D n = ProductVectorial(r, c);
     double rows[3][3] = {{r.x, r.y, r.z}, {c.x, c.y, c.z}, {n.x, n.y, n.z}};
     if (!obliqueCorrection) {

@@ -52,8 +52,8 @@ class ImageOrientation {
 
     // Rotation of gradient directions into the image frame: (M^T)^-1 * diag(1, -1, -1), where M
     // has the rows r, c and r x c (each snapped to the nearest axis when obliqueCorrection is
-    // false). Returns false when M cannot be inverted (degenerate orientation); m is then the
-    // diag(1, -1, -1)-scaled transpose of M and must not be used.
+    // false). Returns false for a degenerate orientation: a non-finite component, a direction
+    // of zero or non-finite length, or M not invertible; m must then not be used.
     static bool GetImageOrientationTransformationMatrix(const float* orientation6, double m[3][3],
                                                         bool obliqueCorrection);
 

@@ -37,7 +37,7 @@ int ReconstructionRun::UsageError(const std::string& message) const {
     return kExitUsage;
 }
 
-int ReconstructionRun::OpenRawData() {
+RunStep ReconstructionRun::OpenRawData() {
     const std::string& name = settings_.rawDataName;
     if (!raw_.Open(name, &header_, NiftiIO::kRead)) {
         return failure("\nCan not load image data from " + name);
@@ -60,10 +60,10 @@ int ReconstructionRun::OpenRawData() {
         seriesPrefix_ = get_nifti_prefix(name, true, settings_.paddings);
         infoBaseName_ = seriesPrefix_;
     }
-    return kContinue;
+    return kGoOn;
 }
 
-int ReconstructionRun::SettleOrientation() {
+RunStep ReconstructionRun::SettleOrientation() {
     const bool fromHeader = raw_.GetOrientationInfo(orientation_, &sliceOrder_);
 
     std::string orientationFile;
@@ -115,9 +115,23 @@ int ReconstructionRun::SettleOrientation() {
         return failure("\nCannot load image orientation matrix from " + orientationFile);
     }
 
+    return CheckOrientation();
+}
+
+// The fit uses the orientation with both directions normalised, so that is what is checked: an
+// orientation that only fails after normalising would otherwise surface as an unreadable table.
+RunStep ReconstructionRun::CheckOrientation() const {
+    DTIReconstructor normalising;
+    normalising.SetImageOrientation(orientation_);
+    float normalised[6];
+    normalising.GetImageOrientation(normalised);
     double transform[3][3];
-    if (!ImageOrientation::GetImageOrientationTransformationMatrix(orientation_, transform,
-                                                                   settings_.obliqueCorrection)) {
+    const bool usable =
+        ImageOrientation::GetImageOrientationTransformationMatrix(orientation_, transform,
+                                                                  settings_.obliqueCorrection) &&
+        ImageOrientation::GetImageOrientationTransformationMatrix(normalised, transform,
+                                                                  settings_.obliqueCorrection);
+    if (!usable) {
         char text[160];
         std::snprintf(text, sizeof text, "%g, %g, %g, %g, %g, %g", orientation_[0], orientation_[1],
                       orientation_[2], orientation_[3], orientation_[4], orientation_[5]);
@@ -125,10 +139,10 @@ int ReconstructionRun::SettleOrientation() {
                        ") is degenerate: the row and column directions must be non-zero and not "
                        "parallel.");
     }
-    return kContinue;
+    return kGoOn;
 }
 
-int ReconstructionRun::LoadGradientTable() {
+RunStep ReconstructionRun::LoadGradientTable() {
     reconstructor_.SetImageOrientation(orientation_);
     if (!reconstructor_.LoadGradientMatrix(settings_.gradientTable, settings_.requestedB0,
                                            settings_.bValue, settings_.tabledBValues,
@@ -145,17 +159,17 @@ int ReconstructionRun::LoadGradientTable() {
         "gradient directions: %d\n",
         header_.dim[1], header_.dim[2], header_.dim[3], header_.pixdim[1], header_.pixdim[2],
         header_.pixdim[3], reconstructor_.GetNumberOfB0(), reconstructor_.GetNumberOfDirections());
-    return kContinue;
+    return kGoOn;
 }
 
 // Reads acquisition number `acquisition` (a 4D volume index, or the offset in the series) into
-// a volume of all voxels; returns kContinue or the failure status.
-int ReconstructionRun::ReadVolume(int acquisition, short* volume) {
+// a volume of all voxels.
+RunStep ReconstructionRun::ReadVolume(int acquisition, short* volume) {
     if (fourD_) {
         if (!raw_.ReadCollapsedAsShort(volume, voxels_, -1, -1, -1, acquisition, -1, -1, -1)) {
             return failure("\nCan not read file " + settings_.rawDataName);
         }
-        return kContinue;
+        return kGoOn;
     }
     const std::string name =
         seriesPrefix_ +
@@ -169,10 +183,10 @@ int ReconstructionRun::ReadVolume(int acquisition, short* volume) {
         !NiftiIO::ReadAsShort(name, volume, voxels_, 0, 0, false)) {
         return failure("\nCan not read file " + name);
     }
-    return kContinue;
+    return kGoOn;
 }
 
-int ReconstructionRun::ReadRawVolumes() {
+RunStep ReconstructionRun::ReadRawVolumes() {
     start_ = std::time(nullptr);
     std::printf("\nReading raw data...     ");
     std::fflush(stdout);
@@ -200,17 +214,15 @@ int ReconstructionRun::ReadRawVolumes() {
     for (size_t i = 0; i < rows_; ++i) {
         short* volume = rawVolumes_.data() + i * voxels_;
         if (nex == 1) {
-            const int status = ReadVolume(static_cast<int>(i), volume);
-            if (status != kContinue) {
-                return status;
+            if (const RunStep stop = ReadVolume(static_cast<int>(i), volume)) {
+                return stop;
             }
         } else {
             std::fill(sum.begin(), sum.end(), 0);
             for (int r = 0; r < nex; ++r) {
-                const int status = ReadVolume(static_cast<int>(i) + r * static_cast<int>(rows_),
-                                              repetition.data());
-                if (status != kContinue) {
-                    return status;
+                if (const RunStep stop = ReadVolume(
+                        static_cast<int>(i) + r * static_cast<int>(rows_), repetition.data())) {
+                    return stop;
                 }
                 for (size_t p = 0; p < voxels_; ++p) {
                     sum[p] += repetition[p];
@@ -222,7 +234,7 @@ int ReconstructionRun::ReadRawVolumes() {
         }
         ProgressDisplay::Show(static_cast<double>(i + 1) / static_cast<double>(rows_) * 100.0);
     }
-    return kContinue;
+    return kGoOn;
 }
 
 void ReconstructionRun::FitVoxel(size_t p, const short* signals, const int* channel) {
@@ -257,7 +269,7 @@ void ReconstructionRun::FitVoxel(size_t p, const short* signals, const int* chan
     }
 }
 
-int ReconstructionRun::FitVoxels() {
+RunStep ReconstructionRun::FitVoxels() {
     std::printf("\nReconstructing...     ");
     std::fflush(stdout);
     const size_t v = voxels_;
@@ -318,10 +330,10 @@ int ReconstructionRun::FitVoxels() {
         }
     }
     rawVolumes_ = UninitializedVector<short>();
-    return kContinue;
+    return kGoOn;
 }
 
-int ReconstructionRun::MaskBackground() {
+RunStep ReconstructionRun::MaskBackground() {
     const size_t v = voxels_;
     double range[2] = {0.0, 0.0};
     const double automatic =
@@ -349,7 +361,7 @@ int ReconstructionRun::MaskBackground() {
             maps_.color[3 * p] = maps_.color[3 * p + 1] = maps_.color[3 * p + 2] = 0;
         }
     }
-    return kContinue;
+    return kGoOn;
 }
 
 bool ReconstructionRun::WriteMap(const std::string& suffix, short datatype, int dims0, int dims4,
@@ -375,7 +387,7 @@ bool ReconstructionRun::WriteMap(const std::string& suffix, short datatype, int 
     return true;
 }
 
-int ReconstructionRun::WriteOutputs() {
+RunStep ReconstructionRun::WriteOutputs() {
     std::printf("\nWriting output...");
     std::fflush(stdout);
     if (!settings_.outputMagic.empty()) {
@@ -441,5 +453,5 @@ int ReconstructionRun::WriteOutputs() {
     std::printf("Done.\nReconstruction completed successfully.\n");
     std::printf("Time taken: %02ld:%02ld:%02ld\n", elapsed / 3600, (elapsed / 60) % 60,
                 elapsed % 60);
-    return kExitSuccess;
+    return kGoOn;
 }

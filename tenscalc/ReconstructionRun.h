@@ -1,8 +1,7 @@
 #pragma once
 // The second phase of tenscalc: from opening the raw data to writing every map.
 //
-// Each step returns kContinue when the run goes on, otherwise the exit status to end with (its
-// message printed). Nothing is written before WriteOutputs, so a run that stops early leaves no
+// Each step goes on (kGoOn) or stops with the exit status to end with (its message printed). Nothing is written before WriteOutputs, so a run that stops early leaves no
 // files behind.
 
 #include <nifti1_io.h>
@@ -15,21 +14,20 @@
 #include "DefaultInitAllocator.h"
 #include "ImageInfoParser.h"
 #include "NiftiIO.h"
+#include "RunStep.h"
 #include "TenscalcSettings.h"
 
 class ReconstructionRun {
   public:
-    static constexpr int kContinue = -1;
-
     explicit ReconstructionRun(const TenscalcSettings& settings);
 
-    int OpenRawData();
-    int SettleOrientation();
-    int LoadGradientTable();
-    int ReadRawVolumes();
-    int FitVoxels();
-    int MaskBackground();
-    int WriteOutputs();
+    RunStep OpenRawData();
+    RunStep SettleOrientation();
+    RunStep LoadGradientTable();
+    RunStep ReadRawVolumes();
+    RunStep FitVoxels();
+    RunStep MaskBackground();
+    RunStep WriteOutputs();
 
   private:
     // The maps of every voxel, in file order (x fastest).
@@ -43,7 +41,8 @@ class ReconstructionRun {
         UninitializedVector<float> eigenvectors[3];  // three planes (x, y, z) each
     };
 
-    int ReadVolume(int acquisition, short* volume);
+    RunStep ReadVolume(int acquisition, short* volume);
+    RunStep CheckOrientation() const;
     void FitVoxel(size_t p, const short* signals, const int* channel);
     bool WriteMap(const std::string& suffix, short datatype, int dims0, int dims4, int dims5,
                   int intentCode, const char* intentName, const void* data, size_t bytes);

@@ -7,35 +7,37 @@
 #include <vector>
 
 #include "CMyCmdParser.h"
+#include "CommandLineOpening.h"
 #include "ExitStatus.h"
 #include "NiftiFileNames.h"
 
 namespace {
 
-const std::vector<CMyCmdParser::SwitchSpec> kSwitches = {
-    {"-gm", "--gradient_matrix", 2},
-    {"-p", "--paddings", 1},
-    {"-h", "--help", 0},
-    {"-b0", "--number_of_b0", 1},
-    {"-b", "-b_value", 1},
-    {"-iop", "--image_orientation_patient", 6},
-    {"-no_eigen", "--no_eigen_output", 0},
-    {"-no_tensor", "--no_tensor_output", 0},
-    {"-no_exp", "--no_exp_output", 0},
-    {"-oc", "--oblique_correction", 0},
-    {"-axial", "--axial", 0},
-    {"-sag", "--sagittal", 0},
-    {"-cor", "--coronal", 0},
-    {"-vorder", "--voxel_order", 1},
-    {"-info", "--image_info", 1},
-    {"-b0_th", "--b0_threshold", 2},
-    {"-sn", "--start_number", 1},
-    {"-it", "--input_type", 1},
-    {"-ot", "--output_type", 1},
-    {"-cb", "--color_brightness", 1},
-    {"-nex", "--nex", 1},
-    {"-output_5d", "--output_5d", 0},
-};
+using Switch = CMyCmdParser::SwitchSpec;
+constexpr Switch kGradientMatrix = {"-gm", "--gradient_matrix", 2};
+constexpr Switch kPaddings = {"-p", "--paddings", 1};
+constexpr Switch kHelp = {"-h", "--help", 0};
+constexpr Switch kNumberOfB0 = {"-b0", "--number_of_b0", 1};
+// The long spelling has one dash on purpose: scripts written for this program pass "-b_value".
+constexpr Switch kBValue = {"-b", "-b_value", 1};
+constexpr Switch kOrientation = {"-iop", "--image_orientation_patient", 6};
+constexpr Switch kNoEigen = {"-no_eigen", "--no_eigen_output", 0};
+constexpr Switch kNoTensor = {"-no_tensor", "--no_tensor_output", 0};
+constexpr Switch kNoExp = {"-no_exp", "--no_exp_output", 0};
+constexpr Switch kObliqueCorrection = {"-oc", "--oblique_correction", 0};
+constexpr Switch kAxial = {"-axial", "--axial", 0};
+constexpr Switch kSagittal = {"-sag", "--sagittal", 0};
+constexpr Switch kCoronal = {"-cor", "--coronal", 0};
+constexpr Switch kVoxelOrder = {"-vorder", "--voxel_order", 1};
+constexpr Switch kImageInfo = {"-info", "--image_info", 1};
+constexpr Switch kB0Threshold = {"-b0_th", "--b0_threshold", 2};
+constexpr Switch kStartNumber = {"-sn", "--start_number", 1};
+constexpr Switch kInputType = {"-it", "--input_type", 1};
+constexpr Switch kOutputType = {"-ot", "--output_type", 1};
+constexpr Switch kColorBrightness = {"-cb", "--color_brightness", 1};
+constexpr Switch kNex = {"-nex", "--nex", 1};
+constexpr Switch kOutput5d = {"-output_5d", "--output_5d", 0};
+
 
 struct OutputType {
     const char* keyword;
@@ -51,9 +53,7 @@ const OutputType kOutputTypes[] = {
 };
 
 int usageError(const std::string& message) {
-    std::cerr << message << std::endl;
-    TenscalcCommandLine::ShowHint();
-    return kExitUsage;
+    return CommandLineOpening::UsageError(TenscalcCommandLine::kProgramName, message);
 }
 
 double toDouble(const std::string& text) {
@@ -65,9 +65,19 @@ int toInt(const std::string& text) {
 
 }  // namespace
 
+const std::vector<CMyCmdParser::SwitchSpec>& TenscalcCommandLine::Switches() {
+    static const std::vector<CMyCmdParser::SwitchSpec> table = {
+        kGradientMatrix, kPaddings,      kHelp,          kNumberOfB0,   kBValue,
+        kOrientation,    kNoEigen,       kNoTensor,      kNoExp,        kObliqueCorrection,
+        kAxial,          kSagittal,      kCoronal,       kVoxelOrder,   kImageInfo,
+        kB0Threshold,    kStartNumber,   kInputType,     kOutputType,   kColorBrightness,
+        kNex,            kOutput5d,
+    };
+    return table;
+}
+
 void TenscalcCommandLine::ShowHint() {
-    std::cout << "Type 'tenscalc --help' for more information.\n";
-    std::cout.flush();
+    CommandLineOpening::PrintHint(kProgramName);
 }
 
 void TenscalcCommandLine::ShowHelp() {
@@ -175,40 +185,33 @@ void TenscalcCommandLine::ShowHelp() {
     std::cout.flush();
 }
 
-int TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSettings& settings) {
+RunStep TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSettings& settings) {
     const CMyCmdParser parser(argc, argv);
-    if (argc <= 1 || parser.HasSwitch("-h", "--help")) {
-        ShowHelp();
-        return kExitSuccess;
-    }
-
     std::vector<std::string> positional;
-    const std::string unknown = parser.ExtractPureArguments(&positional, kSwitches);
-    if (!unknown.empty()) {
-        return usageError("\nUnrecognized switch '" + unknown + "'.");
+    const CommandLineOpening::Program program = {kProgramName, &ShowHelp, 2};
+    if (const RunStep stop =
+            CommandLineOpening::Open(argc, parser, Switches(), program, &positional)) {
+        return *stop;
     }
-    if (positional.size() < 2) {
-        return usageError("\nMissing argument(s).");
-    }
-    if (!parser.HasSwitch("-gm", "--gradient_matrix")) {
+    if (!parser.HasSwitch(kGradientMatrix)) {
         return usageError("\nPlease specify a matrix file with -gm.");
     }
-    settings.gradientTable = parser.GetArgument("-gm", "--gradient_matrix", 1, "");
+    settings.gradientTable = parser.GetArgument(kGradientMatrix, 1, "");
     if (settings.gradientTable.empty()) {
         return usageError("\nMissing argument(s).");
     }
 
-    const std::string tabled = parser.GetArgument("-gm", "--gradient_matrix", 2, "");
+    const std::string tabled = parser.GetArgument(kGradientMatrix, 2, "");
     settings.tabledBValues = tabled == "1" || tabled == "true";
     if (settings.tabledBValues) {
         std::cout << "Using b values provided in gradient table" << std::endl;
     }
-    settings.bValue = toDouble(parser.GetArgument("-b", "-b_value", 1, "1000"));
+    settings.bValue = toDouble(parser.GetArgument(kBValue, 1, "1000"));
     if (settings.bValue <= 0) {
         settings.bValue = 1000.0;
     }
-    settings.paddings = toInt(parser.GetArgument("-p", "--paddings", 1, "3"));
-    settings.startNumber = toInt(parser.GetArgument("-sn", "--start_number", 1, "1"));
+    settings.paddings = toInt(parser.GetArgument(kPaddings, 1, "3"));
+    settings.startNumber = toInt(parser.GetArgument(kStartNumber, 1, "1"));
     if (settings.startNumber < 0) {
         settings.startNumber = 1;
     }
@@ -227,7 +230,7 @@ int TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSettin
         settings.outputPrefix += "_";
     }
 
-    const std::string type = parser.GetArgument("-ot", "--output_type", 1, "nii");
+    const std::string type = parser.GetArgument(kOutputType, 1, "nii");
     const OutputType* chosen = nullptr;
     for (const auto& candidate : kOutputTypes) {
         if (type == candidate.keyword) {
@@ -241,7 +244,7 @@ int TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSettin
     settings.outputMagic = chosen->magic;
     settings.analyzeOutput = type == "analyze";
 
-    const std::string nex = parser.GetArgument("-nex", "--nex", 1, "auto");
+    const std::string nex = parser.GetArgument(kNex, 1, "auto");
     settings.nex = nex == "auto" ? 0 : toInt(nex);
     if (nex != "auto" && settings.nex < 1) {
         std::cerr << "\nNEX must be equal or greater than 1";
@@ -249,34 +252,34 @@ int TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSettin
         return kExitUsage;
     }
     // Accepted for compatibility; the colour map uses the fixed scale 255.
-    (void)toDouble(parser.GetArgument("-cb", "--color_brightness", 1, "1"));
+    (void)toDouble(parser.GetArgument(kColorBrightness, 1, "1"));
 
-    const std::string b0 = parser.GetArgument("-b0", "--number_of_b0", 1, "0");
+    const std::string b0 = parser.GetArgument(kNumberOfB0, 1, "0");
     settings.requestedB0 = b0 == "auto" ? 0 : toInt(b0);
-    settings.obliqueCorrection = parser.HasSwitch("-oc", "--oblique_correction");
-    settings.writeEigen = !parser.HasSwitch("-no_eigen", "--no_eigen_output");
-    settings.writeTensor = !parser.HasSwitch("-no_tensor", "--no_tensor_output");
-    settings.writeExp = !parser.HasSwitch("-no_exp", "--no_exp_output");
-    settings.output5d = parser.HasSwitch("-output_5d", "--output_5d");
+    settings.obliqueCorrection = parser.HasSwitch(kObliqueCorrection);
+    settings.writeEigen = !parser.HasSwitch(kNoEigen);
+    settings.writeTensor = !parser.HasSwitch(kNoTensor);
+    settings.writeExp = !parser.HasSwitch(kNoExp);
+    settings.output5d = parser.HasSwitch(kOutput5d);
 
-    settings.iopPresent = parser.HasSwitch("-iop", "--image_orientation_patient");
-    const int iopCount = parser.GetNumberOfArguments("-iop", "--image_orientation_patient");
+    settings.iopPresent = parser.HasSwitch(kOrientation);
+    const int iopCount = parser.GetNumberOfArguments(kOrientation);
     for (int i = 1; i <= iopCount; ++i) {
         settings.iopValues.push_back(
-            parser.GetArgument("-iop", "--image_orientation_patient", i, ""));
+            parser.GetArgument(kOrientation, i, ""));
     }
-    settings.infoPresent = parser.HasSwitch("-info", "--image_info");
-    settings.infoName = parser.GetArgument("-info", "--image_info", 1, "");
-    settings.sagittal = parser.HasSwitch("-sag", "--sagittal");
-    settings.coronal = parser.HasSwitch("-cor", "--coronal");
-    settings.axial = parser.HasSwitch("-axial", "--axial");
+    settings.infoPresent = parser.HasSwitch(kImageInfo);
+    settings.infoName = parser.GetArgument(kImageInfo, 1, "");
+    settings.sagittal = parser.HasSwitch(kSagittal);
+    settings.coronal = parser.HasSwitch(kCoronal);
+    settings.axial = parser.HasSwitch(kAxial);
 
-    settings.b0ThresholdValues = parser.GetNumberOfArguments("-b0_th", "--b0_threshold");
+    settings.b0ThresholdValues = parser.GetNumberOfArguments(kB0Threshold);
     if (settings.b0ThresholdValues >= 1) {
-        settings.b0Lower = toDouble(parser.GetArgument("-b0_th", "--b0_threshold", 1, "0"));
+        settings.b0Lower = toDouble(parser.GetArgument(kB0Threshold, 1, "0"));
     }
     if (settings.b0ThresholdValues >= 2) {
-        settings.b0Upper = toDouble(parser.GetArgument("-b0_th", "--b0_threshold", 2, "1e12"));
+        settings.b0Upper = toDouble(parser.GetArgument(kB0Threshold, 2, "1e12"));
     }
-    return -1;
+    return kGoOn;
 }

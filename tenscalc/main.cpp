@@ -6,6 +6,7 @@
 #include "ExitStatus.h"
 #include "MemoryGuard.h"
 #include "ReconstructionRun.h"
+#include "RunStep.h"
 #include "TenscalcCommandLine.h"
 #include "TenscalcSettings.h"
 
@@ -13,25 +14,21 @@ int run(int argc, char** argv) {
     // Unreadable inputs are reported by the run's own messages, not by the library's diagnostics.
     nifti_set_debug_level(0);
     TenscalcSettings settings;
-    int status = TenscalcCommandLine::Parse(argc, argv, settings);
-    if (status != ReconstructionRun::kContinue) {
-        return status;
+    if (const RunStep stop = TenscalcCommandLine::Parse(argc, argv, settings)) {
+        return *stop;
     }
     ReconstructionRun run(settings);
-    status = run.OpenRawData();
-    if (status == ReconstructionRun::kContinue)
-        status = run.SettleOrientation();
-    if (status == ReconstructionRun::kContinue)
-        status = run.LoadGradientTable();
-    if (status == ReconstructionRun::kContinue)
-        status = run.ReadRawVolumes();
-    if (status == ReconstructionRun::kContinue)
-        status = run.FitVoxels();
-    if (status == ReconstructionRun::kContinue)
-        status = run.MaskBackground();
-    if (status == ReconstructionRun::kContinue)
-        status = run.WriteOutputs();
-    return status;
+    using Step = RunStep (ReconstructionRun::*)();
+    for (const Step step :
+         {&ReconstructionRun::OpenRawData, &ReconstructionRun::SettleOrientation,
+          &ReconstructionRun::LoadGradientTable, &ReconstructionRun::ReadRawVolumes,
+          &ReconstructionRun::FitVoxels, &ReconstructionRun::MaskBackground,
+          &ReconstructionRun::WriteOutputs}) {
+        if (const RunStep stop = (run.*step)()) {
+            return *stop;
+        }
+    }
+    return kExitSuccess;
 }
 
 int main(int argc, char** argv) {

@@ -416,6 +416,8 @@ TEST(TenscalcRun, FailuresStopBeforeWritingAnything) {
     };
     writeFile(r.dir.file("bad.info"), "<Other/>");
     writeFile(r.dir.file("five.txt"), "0 0 0\n1 0 0\n0 1 0\n0 0 1\n1 1 0\n1 0 1\n");
+    // Out of float range or not numbers at all: no orientation, with or without the correction.
+    writeFile(r.dir.file("huge.txt"), "2147483648, 1, -1, -inf, 1e39, 66\n");
     const std::vector<Case> cases = {
         {{"-iop"}, "\nMissing argument(s) for -iop or --image_orientation_patient.\n", true, 2},
         {{"-info"}, "\nMissing argument(s) for -info or --image_info.\n", true, 2},
@@ -425,6 +427,10 @@ TEST(TenscalcRun, FailuresStopBeforeWritingAnything) {
          1},
         {{"-iop", "a", "b", "c"}, "\nCannot load image orientation matrix from a\n", false, 1},
         {{"-iop", "1", "0", "0", "2", "0", "0"}, "degenerate", false, 1},
+        {{"-iop", r.dir.file("huge.txt"), "-oc"}, "degenerate", false, 1},
+        {{"-iop", r.dir.file("huge.txt")}, "degenerate", false, 1},
+        {{"-iop", "1", "0", "nan", "0", "1", "0", "-oc"}, "degenerate", false, 1},
+        {{"-iop", "0", "0", "0", "0", "1", "0", "-oc"}, "degenerate", false, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.err);
@@ -432,6 +438,8 @@ TEST(TenscalcRun, FailuresStopBeforeWritingAnything) {
         EXPECT_EQ(result.status, c.status);
         if (c.err == "degenerate") {
             EXPECT_NE(result.err.find("degenerate"), std::string::npos) << result.err;
+            // The table is fine: only the orientation is reported.
+            EXPECT_EQ(result.err.find("gradient"), std::string::npos) << result.err;
         } else if (!c.err.empty()) {
             EXPECT_EQ(result.err, c.err);
         }
