@@ -2,12 +2,12 @@
 
 #include <cstdio>
 
+#include "CommandLineOpening.h"
 #include "ExitStatus.h"
+#include "TrackingSettings.h"
 
 int RunReport::UsageError(const std::string& message) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    PrintUsageHint();
-    return kExitUsage;
+    return CommandLineOpening::UsageError(TrackingSettings::kProgramName, message);
 }
 
 int RunReport::UsageErrorOnOutput(const std::string& message) {
@@ -27,6 +27,5 @@ int RunReport::Failure(const std::string& message) {
 }
 
 void RunReport::PrintUsageHint() {
-    std::printf("Type 'fiberwalk --help' for more information.\n");
-    std::fflush(stdout);
+    CommandLineOpening::PrintHint(TrackingSettings::kProgramName);
 }

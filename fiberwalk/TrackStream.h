@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "OwnedHandles.h"
 #include "TRACK_HEADER.h"
 
 class TrackStream {
@@ -27,12 +28,9 @@ class TrackStream {
     int TracksWritten() const { return tracksWritten_; }
 
   private:
-    struct FileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
 
     // Declared before the file so that it outlives the stream that uses it as its buffer.
     std::vector<char> buffer_;
-    std::unique_ptr<std::FILE, FileCloser> file_;
+    OwnedFile file_;
     int tracksWritten_ = 0;
 };

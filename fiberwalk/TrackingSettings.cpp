@@ -5,10 +5,39 @@
 #include <cstdlib>
 
 #include "CTrack.h"
+#include "CommandLineOpening.h"
 #include "ExitStatus.h"
 #include "RunReport.h"
 
 namespace {
+
+using Switch = CMyCmdParser::SwitchSpec;
+constexpr Switch kStepLength = {"-l", "--step_length", 1};
+constexpr Switch kAngleThreshold = {"-at", "--angle_threshold", 1};
+constexpr Switch kHelp = {"-h", "--help", 0};
+constexpr Switch kAngleWeights = {"-atw", "--angle_threshold_weight", 1};
+constexpr Switch kMask = {"-m", "--mask", 3};
+constexpr Switch kMask2 = {"-m2", "--mask2", 3};
+constexpr Switch kFact = {"-fact", "--fact", 0};
+constexpr Switch kRungeKutta2 = {"-rk2", "--runge_kutta2", 0};
+constexpr Switch kTensorLine = {"-tl", "--tensor_line", 0};
+constexpr Switch kOutputMask = {"-om", "--output_mask", 1};
+constexpr Switch kInvertX = {"-ix", "--invert_x", 0};
+constexpr Switch kInvertY = {"-iy", "--invert_y", 0};
+constexpr Switch kInvertZ = {"-iz", "--invert_z", 0};
+constexpr Switch kSwapXY = {"-sxy", "--swap_xy", 0};
+constexpr Switch kSwapYZ = {"-syz", "--swap_yz", 0};
+constexpr Switch kSwapZX = {"-szx", "--swap_zx", 0};
+constexpr Switch kStreamLine = {"-sl", "--stream_line", 0};
+constexpr Switch kOrientation = {"-iop", "--image_orientation_patient", 6};
+constexpr Switch kVoxelOrder = {"-vorder", "--voxel_order", 1};
+constexpr Switch kImageInfo = {"-info", "--image_info", 1};
+constexpr Switch kSliceOrder = {"-sorder", "--slice_order", 1};
+constexpr Switch kInputType = {"-it", "--input_type", 1};
+constexpr Switch kRandomSeed = {"-rseed", "--random_seed", 1};
+constexpr Switch kV2 = {"-v2", "--v2", 0};
+constexpr Switch kV3 = {"-v3", "--v3", 0};
+constexpr Switch kSeedMask = {"-sm", "--seed_mask", 3};
 
 const char* const kHelpLines[] = {
     "",
@@ -144,23 +173,23 @@ std::optional<std::string> suffixOfType(const std::string& type) {
 }
 
 int methodOf(const CMyCmdParser& parser) {
-    if (parser.HasSwitch("-sl", "--stream_line")) {
+    if (parser.HasSwitch(kStreamLine)) {
         return CTrack::kFixedStep;
     }
-    if (parser.HasSwitch("-rk2", "--runge_kutta2")) {
+    if (parser.HasSwitch(kRungeKutta2)) {
         return CTrack::kRungeKutta2;
     }
-    if (parser.HasSwitch("-tl", "--tensor_line")) {
+    if (parser.HasSwitch(kTensorLine)) {
         return CTrack::kTensorLine;
     }
     return CTrack::kFACT;
 }
 
 int eigenvectorOf(const CMyCmdParser& parser) {
-    if (parser.HasSwitch("-v2", "--v2")) {
+    if (parser.HasSwitch(kV2)) {
         return 1;
     }
-    if (parser.HasSwitch("-v3", "--v3")) {
+    if (parser.HasSwitch(kV3)) {
         return 2;
     }
     return 0;
@@ -170,60 +199,71 @@ float parseFloat(const std::string& text) {
     return static_cast<float>(std::strtod(text.c_str(), nullptr));
 }
 
+TrackingSettings::MaskOption maskOption(const CMyCmdParser& parser, const Switch& mask) {
+    TrackingSettings::MaskOption option;
+    option.given = parser.HasSwitch(mask);
+    option.file = parser.GetArgument(mask, 1, "");
+    option.valueCount = parser.GetNumberOfArguments(mask);
+    option.low = parseFloat(parser.GetArgument(mask, 2, ""));
+    option.high = parseFloat(parser.GetArgument(mask, 3, ""));
+    return option;
+}
+
+TrackingSettings::OrientationOptions orientationOptions(const CMyCmdParser& parser) {
+    TrackingSettings::OrientationOptions options;
+    options.orientationGiven = parser.HasSwitch(kOrientation);
+    const int values = parser.GetNumberOfArguments(kOrientation);
+    for (int i = 1; i <= values; ++i) {
+        options.orientation.push_back(parser.GetArgument(kOrientation, i, ""));
+    }
+    options.infoGiven = parser.HasSwitch(kImageInfo);
+    options.infoHasValue = parser.GetNumberOfArguments(kImageInfo) >= 1;
+    options.infoFile = parser.GetArgument(kImageInfo, 1, "");
+    options.sliceOrderGiven = parser.GetNumberOfArguments(kSliceOrder) >= 1;
+    options.sliceOrder = std::strtol(parser.GetArgument(kSliceOrder, 1, "1").c_str(), nullptr, 10);
+    options.voxelOrderGiven = parser.HasSwitch(kVoxelOrder);
+    options.voxelOrderHasValue = parser.GetNumberOfArguments(kVoxelOrder) >= 1;
+    options.voxelOrder = parser.GetArgument(kVoxelOrder, 1, "");
+    return options;
+}
+
+TrackingSettings::VectorFrame vectorFrame(const CMyCmdParser& parser) {
+    TrackingSettings::VectorFrame frame;
+    frame.invertX = parser.HasSwitch(kInvertX);
+    frame.invertY = parser.HasSwitch(kInvertY);
+    frame.invertZ = parser.HasSwitch(kInvertZ);
+    frame.swapXY = parser.HasSwitch(kSwapXY);
+    frame.swapYZ = parser.HasSwitch(kSwapYZ);
+    frame.swapZX = parser.HasSwitch(kSwapZX);
+    return frame;
+}
+
 }  // namespace
 
 const std::vector<CMyCmdParser::SwitchSpec>& TrackingSettings::Switches() {
     static const std::vector<CMyCmdParser::SwitchSpec> table = {
-        {"-l", "--step_length", 1},
-        {"-at", "--angle_threshold", 1},
-        {"-h", "--help", 0},
-        {"-atw", "--angle_threshold_weight", 1},
-        {"-m", "--mask", 3},
-        {"-m2", "--mask2", 3},
-        {"-fact", "--fact", 0},
-        {"-rk2", "--runge_kutta2", 0},
-        {"-tl", "--tensor_line", 0},
-        {"-om", "--output_mask", 1},
-        {"-ix", "--invert_x", 0},
-        {"-iy", "--invert_y", 0},
-        {"-iz", "--invert_z", 0},
-        {"-sxy", "--swap_xy", 0},
-        {"-syz", "--swap_yz", 0},
-        {"-szx", "--swap_zx", 0},
-        {"-sl", "--stream_line", 0},
-        {"-iop", "--image_orientation_patient", 6},
-        {"-vorder", "--voxel_order", 1},
-        {"-info", "--image_info", 1},
-        {"-sorder", "--slice_order", 1},
-        {"-it", "--input_type", 1},
-        {"-rseed", "--random_seed", 1},
-        {"-v2", "--v2", 0},
-        {"-v3", "--v3", 0},
-        {"-sm", "--seed_mask", 3},
+        kStepLength, kAngleThreshold, kHelp,        kAngleWeights, kMask,        kMask2,
+        kFact,       kRungeKutta2,    kTensorLine,  kOutputMask,   kInvertX,     kInvertY,
+        kInvertZ,    kSwapXY,         kSwapYZ,      kSwapZX,       kStreamLine,  kOrientation,
+        kVoxelOrder, kImageInfo,      kSliceOrder,  kInputType,    kRandomSeed,  kV2,
+        kV3,         kSeedMask,
     };
     return table;
 }
 
-std::optional<int> TrackingSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
+RunStep TrackingSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
                                                      TrackingSettings* settings) {
-    if (argc <= 1 || parser.HasSwitch("-h", "--help")) {
-        ShowHelp();
-        return kExitSuccess;
-    }
-
     std::vector<std::string> positional;
-    const std::string unknown = parser.ExtractPureArguments(&positional, Switches());
-    if (!unknown.empty()) {
-        return RunReport::UsageError("\nUnrecognized switch '" + unknown + "'.");
-    }
-    if (positional.size() < 2) {
-        return RunReport::UsageError("\nMissing argument(s).");
+    const CommandLineOpening::Program program = {kProgramName, &ShowHelp, 2};
+    if (const RunStep stop =
+            CommandLineOpening::Open(argc, parser, Switches(), program, &positional)) {
+        return stop;
     }
     settings->inputPrefix = positional[0];
     settings->outputFile = positional[1];
 
     settings->eigenvectorIndex = eigenvectorOf(parser);
-    const std::string type = parser.GetArgument("-it", "--input_type", 1, "nii");
+    const std::string type = parser.GetArgument(kInputType, 1, "nii");
     const std::optional<std::string> suffix = suffixOfType(type);
     if (!suffix) {
         return RunReport::UsageErrorOnOutput("\nUnrecognized file type '" + type + "'.");
@@ -233,10 +273,10 @@ std::optional<int> TrackingSettings::FromCommandLine(int argc, const CMyCmdParse
     settings->tensorFile = prefix + "tensor" + settings->inputSuffix;
     settings->defaultInfoFile = prefix.substr(0, prefix.size() - 1) + ".info";
 
-    settings->randomSeeding = parser.HasSwitch("-rseed", "--random_seed");
+    settings->randomSeeding = parser.HasSwitch(kRandomSeed);
     if (settings->randomSeeding) {
         const long count =
-            std::strtol(parser.GetArgument("-rseed", "--random_seed", 1, "1").c_str(), nullptr, 10);
+            std::strtol(parser.GetArgument(kRandomSeed, 1, "1").c_str(), nullptr, 10);
         settings->seedsPerVoxel = count < 1 ? 1 : static_cast<int>(count);
     }
 
@@ -246,26 +286,34 @@ std::optional<int> TrackingSettings::FromCommandLine(int argc, const CMyCmdParse
             "\nCan not track v2 or v3 with tensor line method.");
     }
 
-    if (parser.HasSwitch("-om", "--output_mask") &&
-        parser.GetNumberOfArguments("-om", "--output_mask") < 1) {
+    if (parser.HasSwitch(kOutputMask) &&
+        parser.GetNumberOfArguments(kOutputMask) < 1) {
         return RunReport::UsageError("\nMissing argument(s) for -om.");
     }
-    settings->outputMaskFile = parser.GetArgument("-om", "--output_mask", 1, "");
-    settings->angleThreshold = parseFloat(parser.GetArgument("-at", "--angle_threshold", 1, "35"));
+    settings->outputMaskFile = parser.GetArgument(kOutputMask, 1, "");
+    settings->angleThreshold = parseFloat(parser.GetArgument(kAngleThreshold, 1, "35"));
     const char* defaultStep = settings->methodCode == CTrack::kFixedStep ? "0.5" : "0.05";
-    settings->stepLength = parseFloat(parser.GetArgument("-l", "--step_length", 1, defaultStep));
+    settings->stepLength = parseFloat(parser.GetArgument(kStepLength, 1, defaultStep));
     // A step of 0 (also what text that is not a number reads as) would never leave a voxel.
     if (!(std::isfinite(settings->stepLength) && settings->stepLength > 0.0f)) {
         return RunReport::UsageError("\nStep length must be larger than 0.");
     }
 
-    if (!parser.HasSwitch("-m", "--mask")) {
+    if (!parser.HasSwitch(kMask)) {
         return RunReport::UsageError("\nPlease specify first mask file by -m.");
     }
-    if (parser.GetNumberOfArguments("-m", "--mask") < 1) {
+    if (parser.GetNumberOfArguments(kMask) < 1) {
         return RunReport::UsageError("\nMissing argument(s) for -m.");
     }
-    return std::nullopt;
+    settings->trackingMask = maskOption(parser, kMask);
+    settings->secondMask = maskOption(parser, kMask2);
+    settings->seedMask = maskOption(parser, kSeedMask);
+    settings->angleWeightsGiven = parser.HasSwitch(kAngleWeights);
+    settings->angleWeightsHasValue = parser.GetNumberOfArguments(kAngleWeights) >= 1;
+    settings->angleWeightsFile = parser.GetArgument(kAngleWeights, 1, "");
+    settings->orientation = orientationOptions(parser);
+    settings->frame = vectorFrame(parser);
+    return kGoOn;
 }
 
 void TrackingSettings::ShowHelp() {

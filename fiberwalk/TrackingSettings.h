@@ -1,15 +1,54 @@
 #pragma once
-// Run settings of the tracking program, settled from its command line, with the help text and
-// the table of every switch the program knows.
+// Run settings of the tracking program, read once from its command line, with the help text
+// and the table of every switch the program knows.
+//
+// Some options are only checked where the run first needs them (a mask switch without a file
+// name is reported after the tensor volume has been opened), so the settings record what was
+// typed, including a switch given without its value.
 
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "CMyCmdParser.h"
+#include "RunStep.h"
 
 class TrackingSettings {
   public:
+    static constexpr const char* kProgramName = "fiberwalk";
+
+    // A mask switch: the file, then optional low and high thresholds.
+    struct MaskOption {
+        bool given = false;
+        std::string file;
+        int valueCount = 0;   // 0: no file; 2: low given; 3: low and high given
+        float low = 0.0f;
+        float high = 0.0f;
+    };
+
+    // Orientation switches, used when the tensor header has no orientation of its own.
+    struct OrientationOptions {
+        bool orientationGiven = false;           // -iop
+        std::vector<std::string> orientation;    // -iop values as typed (one file or six numbers)
+        bool infoGiven = false;                  // -info
+        bool infoHasValue = false;
+        std::string infoFile;
+        bool sliceOrderGiven = false;            // -sorder with a value
+        long sliceOrder = 1;
+        bool voxelOrderGiven = false;            // -vorder
+        bool voxelOrderHasValue = false;
+        std::string voxelOrder;                  // as typed
+    };
+
+    // Axis inversions and exchanges applied to every tensor before tracking.
+    struct VectorFrame {
+        bool invertX = false;
+        bool invertY = false;
+        bool invertZ = false;
+        bool swapXY = false;
+        bool swapYZ = false;
+        bool swapZX = false;
+    };
+
     std::string inputPrefix;
     std::string outputFile;
     std::string inputSuffix;       // ".nii", ".hdr" or ".nii.gz"
@@ -22,14 +61,22 @@ class TrackingSettings {
     int eigenvectorIndex = 0;      // 0 principal, 1 second, 2 third
     bool randomSeeding = false;
     int seedsPerVoxel = 1;
+    MaskOption trackingMask;       // -m
+    MaskOption secondMask;         // -m2
+    MaskOption seedMask;           // -sm
+    bool angleWeightsGiven = false;
+    bool angleWeightsHasValue = false;
+    std::string angleWeightsFile;  // empty: no weighting
+    OrientationOptions orientation;
+    VectorFrame frame;
 
     // Every switch with its declared value count, in the order the parser is given them.
     static const std::vector<CMyCmdParser::SwitchSpec>& Switches();
 
-    // Checks the command line and fills settings. Returns no value when the run goes on;
-    // otherwise the exit status after the help or a reported error.
-    static std::optional<int> FromCommandLine(int argc, const CMyCmdParser& parser,
-                                              TrackingSettings* settings);
+    // Checks the command line and fills settings. Goes on, or stops with the exit status after
+    // the help or a reported error.
+    static RunStep FromCommandLine(int argc, const CMyCmdParser& parser,
+                                   TrackingSettings* settings);
 
     static void ShowHelp();
 };

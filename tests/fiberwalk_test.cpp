@@ -17,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "SwitchTableCheck.h"
 #include "TestSupport.h"
+#include "TrackingSettings.h"
 
 namespace {
 
@@ -255,6 +257,13 @@ TEST_F(FiberwalkTest, LateUsageErrorsExitWithTwo) {
     expectUsageError(track({"-vorder", "RA"}), "\nInvalid input for -vorder or --voxel_roder.");
     expectUsageError(track({"-vorder", "RAX"}), "\nInvalid input for -vorder or --voxel_roder.");
     EXPECT_FALSE(fileExists(dir_.file("out.trk")));
+}
+
+TEST(FiberwalkSwitches, EverySwitchParsesInBothSpellingsAndIsInTheHelp) {
+    testing::internal::CaptureStdout();
+    TrackingSettings::ShowHelp();
+    const std::string help = testing::internal::GetCapturedStdout();
+    expectSwitchTableHolds(TrackingSettings::Switches(), help, {"dti", "tracks.trk"});
 }
 
 TEST_F(FiberwalkTest, SwitchTakesOnlyItsDeclaredValues) {

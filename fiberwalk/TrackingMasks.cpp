@@ -1,0 +1,140 @@
+#include "TrackingMasks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+
+#include "ExitStatus.h"
+#include "NiftiIO.h"
+#include "ReadMask.h"
+#include "RunReport.h"
+
+namespace {
+
+constexpr int kAutoThresholdBins = 50;
+// Intent code the output mask carries, as the viewers of these masks expect it.
+constexpr short kOutputMaskIntent = 1001;
+
+// Thresholds of a mask switch: its second and third values, or the automatic low bound and the
+// volume's maximum + 1. Empty when the file cannot be read at all, so that no line is printed.
+std::optional<std::pair<float, float>> maskThresholds(const TrackingSettings::MaskOption& mask) {
+    nifti_1_header probe{};
+    if (!NiftiIO::ReadHeader(mask.file, probe, nullptr, nullptr)) {
+        return std::nullopt;
+    }
+    if (mask.valueCount == 3) {
+        return std::make_pair(mask.low, mask.high);
+    }
+    double range[2] = {NAN, NAN};
+    float low = static_cast<float>(NiftiIO::GetAutoThreshold(mask.file, kAutoThresholdBins, range));
+    if (std::isnan(range[1])) {
+        return std::nullopt;
+    }
+    const float high = static_cast<float>(range[1] + 1.0);
+    if (mask.valueCount == 2) {
+        low = mask.low;
+    }
+    return std::make_pair(low, high);
+}
+
+void printThresholds(const char* label, const std::pair<float, float>& thresholds) {
+    std::ostringstream line;
+    line << label << thresholds.first << " " << thresholds.second << "\n";
+    std::fputs(line.str().c_str(), stdout);
+}
+
+// Reads one mask switch's volume; false after ReadMask's message when it cannot be used.
+bool readMaskOption(const TrackingSettings::MaskOption& mask, const char* label,
+                    const VolumeGeometry& geometry, std::vector<short>& destination) {
+    const std::optional<std::pair<float, float>> thresholds = maskThresholds(mask);
+    float bounds[2] = {0.0f, 0.0f};
+    if (thresholds) {
+        printThresholds(label, *thresholds);
+        bounds[0] = thresholds->first;
+        bounds[1] = thresholds->second;
+    }
+    return ReadMask(mask.file, bounds, geometry.dims, destination);
+}
+
+}  // namespace
+
+RunStep TrackingMasks::Read(const TrackingSettings& settings, const VolumeGeometry& geometry) {
+    if (!readMaskOption(settings.trackingMask, "\nThreshold for mask one:  ", geometry, tracking)) {
+        return RunReport::Failure("\nCan not load mask file " + settings.trackingMask.file);
+    }
+
+    const TrackingSettings::MaskOption& second = settings.secondMask;
+    if (second.given) {
+        if (second.valueCount < 1) {
+            return RunReport::UsageError("\nMissing argument(s) for -m2.");
+        }
+        std::vector<short> secondMask;
+        if (!readMaskOption(second, "Threshold for mask two:  ", geometry, secondMask)) {
+            return kExitFailure;
+        }
+        for (size_t v = 0; v < tracking.size(); ++v) {
+            if (secondMask[v] == 0) {
+                tracking[v] = 0;
+            }
+        }
+    }
+
+    const TrackingSettings::MaskOption& seedOption = settings.seedMask;
+    if (seedOption.given) {
+        if (seedOption.valueCount < 1) {
+            return RunReport::UsageError("\nMissing argument(s) for -sm.");
+        }
+        if (!readMaskOption(seedOption, "Threshold for seed mask:  ", geometry, seed)) {
+            return kExitFailure;
+        }
+    }
+    return kGoOn;
+}
+
+RunStep TrackingMasks::WriteOutputMask(const TrackingSettings& settings,
+                                       const nifti_1_header& tensorHeader) const {
+    if (settings.outputMaskFile.empty()) {
+        return kGoOn;
+    }
+    nifti_1_header header = tensorHeader;
+    header.dim[0] = 3;
+    header.datatype = DT_INT16;
+    header.bitpix = 16;
+    header.intent_code = kOutputMaskIntent;
+    if (!NiftiIO::WriteData(settings.outputMaskFile, header, tracking.data(),
+                            tracking.size() * sizeof(short))) {
+        return RunReport::Failure("\nCannot write file " + settings.outputMaskFile);
+    }
+    return kGoOn;
+}
+
+RunStep TrackingMasks::ReadAngleWeights(const TrackingSettings& settings,
+                                        const VolumeGeometry& geometry) {
+    if (settings.angleWeightsGiven && !settings.angleWeightsHasValue) {
+        return RunReport::UsageError("\nMissing argument(s) for -atw.");
+    }
+    const std::string& file = settings.angleWeightsFile;
+    if (file.empty()) {
+        return kGoOn;
+    }
+    nifti_1_header header{};
+    int dims[3] = {0, 0, 0};
+    weights.assign(geometry.voxelCount, 0.0f);
+    const bool fits = NiftiIO::ReadHeader(file, header, dims, nullptr) &&
+                      std::equal(dims, dims + 3, geometry.dims) &&
+                      NiftiIO::VoxelsInHeader(header) == geometry.voxelCount;
+    if (!fits || !NiftiIO::ReadAsFloat(file, weights.data(), weights.size(), 0, 0, false)) {
+        return RunReport::Failure("\nCan not load angle threshold weighting file " + file);
+    }
+    return kGoOn;
+}
+
+void TrackingMasks::Release() {
+    tracking = std::vector<short>();
+    seed = std::vector<short>();
+    weights = std::vector<float>();
+}
