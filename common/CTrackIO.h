@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "OwnedHandles.h"
 #include "TRACK_HEADER.h"
 
 class CTrackIO {
@@ -43,10 +44,7 @@ class CTrackIO {
     bool IsLegacy() const { return m_legacy; }
 
   protected:
-    struct FileCloser {
-        void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-    };
-    using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+    using FilePtr = OwnedFile;
 
     // Closes the open file (if any) and reports whether fclose succeeded; sets kCanNotClose.
     bool CloseFile();

@@ -7,14 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "OwnedHandles.h"
 #include "CMyUtils.h"
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using FilePtr = OwnedFile;
 
 // What the existing entries tell about the next one.
 struct LogState {

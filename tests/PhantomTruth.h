@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "CTrackReader.h"
+#include "OwnedHandles.h"
 
 namespace phantomtruth {
 
@@ -34,10 +35,7 @@ struct Volume {
 };
 
 inline Volume ReadVolume(const std::string& path) {
-    struct Deleter {
-        void operator()(nifti_image* image) const { nifti_image_free(image); }
-    };
-    std::unique_ptr<nifti_image, Deleter> image(nifti_image_read(path.c_str(), 1));
+    const OwnedNiftiImage image(nifti_image_read(path.c_str(), 1));
     Volume volume;
     if (!image || image->data == nullptr) {
         ADD_FAILURE() << "cannot read " << path;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "OwnedHandles.h"
 #include "SwitchTableCheck.h"
 #include "TestSupport.h"
 #include "TrackingSettings.h"
@@ -354,7 +355,7 @@ class FiberwalkMaskTest : public FiberwalkTest {
         if (image == nullptr) {
             return {};
         }
-        std::unique_ptr<nifti_image, void (*)(nifti_image*)> owner(image, nifti_image_free);
+        const OwnedNiftiImage owner(image);
         EXPECT_EQ(image->ndim, 3);
         EXPECT_EQ(image->nx, grid_.nx);
         EXPECT_EQ(image->ny, grid_.ny);

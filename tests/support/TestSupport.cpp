@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "OwnedHandles.h"
+
 #include <fcntl.h>
 #include <nifti1_io.h>
 #include <sys/stat.h>
@@ -161,7 +163,7 @@ void writeVolume(const std::string& path, const VolumeSpec& layout, const void* 
     if (image == nullptr) {
         throw std::runtime_error("writeVolume: cannot describe " + path);
     }
-    std::unique_ptr<nifti_image, void (*)(nifti_image*)> owner(image, nifti_image_free);
+    const OwnedNiftiImage owner(image);
     std::vector<unsigned char> copy(static_cast<const unsigned char*>(data),
                                     static_cast<const unsigned char*>(data) + bytes);
     image->data = copy.data();
@@ -185,8 +187,7 @@ std::vector<std::array<double, 3>> spiralDirections(int count) {
 
 LoadedVolume readVolume(const std::string& path) {
     LoadedVolume volume;
-    std::unique_ptr<nifti_image, void (*)(nifti_image*)> image(nifti_image_read(path.c_str(), 1),
-                                                               nifti_image_free);
+    const OwnedNiftiImage image(nifti_image_read(path.c_str(), 1));
     if (!image || image->data == nullptr) {
         return volume;
     }
