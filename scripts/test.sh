@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_dir=build
-cmake_args=()
+cmake_args=(-DDTI_WERROR=ON)
 if [ "${1:-}" = "--sanitize" ]; then
     build_dir=build-asan
     cmake_args+=(-DDTI_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo)

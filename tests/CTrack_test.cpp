@@ -249,10 +249,10 @@ TEST(CTrackAngle, WeightZeroAllowsOnlyAStraightContinuation) {
         const float step = method == CTrack::kFACT ? 0.05f : 0.5f;
         for (const float angle : {70.0f, 0.0f}) {
             straight.weights.assign(angle == 0.0f ? 0 : straight.mask.size(), 0.0f);
-            const int n = straight.Track(straightSeed, method, step, angle, points);
-            ASSERT_GE(n, 3);
+            const int made = straight.Track(straightSeed, method, step, angle, points);
+            ASSERT_GE(made, 3);
             EXPECT_LT(points[0], 1.0f);
-            EXPECT_GE(points[3 * (n - 1)], 18.5f);
+            EXPECT_GE(points[3 * (made - 1)], 18.5f);
         }
     }
 }
