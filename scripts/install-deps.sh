@@ -2,7 +2,8 @@
 # Installs the Debian packages the toolkit builds against, only those that are missing.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libnifti2-dev zlib1g-dev libgtest-dev libbenchmark-dev libpng-dev)
+packages=(cmake make g++ pkg-config libnifti2-dev zlib1g-dev libgtest-dev libbenchmark-dev libpng-dev
+          clang-tidy)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,6 +2,7 @@
 # Installs what is missing, configures, builds and runs every test.
 #   scripts/test.sh              normal build in build/
 #   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+# The normal run also checks the sources with clang-tidy (scripts/tidy.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,3 +19,6 @@ cmake --build "$build_dir" -j"$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)"
+if [ "${1:-}" != "--sanitize" ]; then
+    scripts/tidy.sh
+fi

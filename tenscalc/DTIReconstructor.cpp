@@ -322,6 +322,8 @@ bool DTIReconstructor::InitializeWmatrix() {
     std::vector<double> inverse(static_cast<size_t>(7 * rows), 0.0);
     std::vector<double*> inRows;
     std::vector<double*> outRows;
+    inRows.reserve(design.size());
+    outRows.reserve(7);
     for (auto& row : design) {
         inRows.push_back(row.data());
     }

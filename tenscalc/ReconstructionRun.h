@@ -32,7 +32,7 @@ class ReconstructionRun {
   private:
     // The maps of every voxel, in file order (x fastest).
     // Every map is written in full by the fit, so none is zero-filled first.
-    struct Maps {
+    struct Maps {  // NOLINT(bugprone-reserved-identifier): names the compiler makes for the arrays
         UninitializedVector<short> b0, dwi;
         UninitializedVector<float> fa, adc, exp;
         UninitializedVector<unsigned char> color;  // red, green, blue per voxel

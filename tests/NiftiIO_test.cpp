@@ -232,8 +232,8 @@ TEST_P(NiftiIOConversion, ColourVoxelsPackOnlyWhenAsked) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FileKinds, NiftiIOConversion, ::testing::ValuesIn(kKinds),
-                         [](const ::testing::TestParamInfo<FileKind>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<FileKind>& kind) {
+                             return std::string(kind.param.name);
                          });
 
 class NiftiIORead : public ::testing::Test {

@@ -11,19 +11,14 @@ bool Curve::CountSteps(const float* chord, float step, int* R) {
         }
     }
     const double steps = static_cast<double>(largest) / static_cast<double>(step);
-    if (!std::isfinite(largest) || std::isnan(steps)) {
-        // Nothing sensible can be sampled along a non-finite chord; one step keeps the output
-        // to the control points themselves.
-        *R = 1;
-    } else if (steps > static_cast<double>(kMaxSteps)) {
+    // A non-finite chord cannot be sampled sensibly and a short one would truncate to 0 steps:
+    // one step keeps the segment's end point.
+    const bool singleStep = !std::isfinite(largest) || std::isnan(steps) || steps < 1.0;
+    if (!singleStep && steps > static_cast<double>(kMaxSteps)) {
         *R = kMaxSteps;
         return false;
-    } else if (steps < 1.0) {
-        // Truncation gives 0 steps; the segment still needs its end point.
-        *R = 1;
-    } else {
-        *R = static_cast<int>(steps);
     }
+    *R = singleStep ? 1 : static_cast<int>(steps);
     return true;
 }
 
