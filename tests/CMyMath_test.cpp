@@ -12,27 +12,13 @@
 #include <random>
 #include <vector>
 
+#include "FloatingTypes.h"
+
 namespace {
 
-// Owns a rows x cols matrix and hands out row pointers.
+using floatingtypes::perType;
 template <typename T>
-struct Mat {
-    Mat(int rows_, int cols_)
-        : rows(rows_), cols(cols_), data(static_cast<size_t>(rows_ * cols_), T(0)), ptr(rows_) {
-        for (int r = 0; r < rows; ++r) {
-            ptr[r] = data.data() + r * cols;
-        }
-    }
-    Mat(const Mat& other) : Mat(other.rows, other.cols) { data = other.data; }
-    Mat& operator=(const Mat&) = delete;
-    T** get() { return ptr.data(); }
-    T* operator[](int r) { return ptr[r]; }
-    const T* operator[](int r) const { return ptr[r]; }
-    int rows;
-    int cols;
-    std::vector<T> data;
-    std::vector<T*> ptr;
-};
+using Mat = floatingtypes::Matrix<T>;
 
 template <typename T>
 Mat<T> randomMatrix(std::mt19937& rng, int m, int n) {
@@ -154,22 +140,19 @@ void checkMoorePenrose(Mat<T>& a, double tol) {
     expectNear(transpose(xa), xa, tol, "(X A)^T = X A");
 }
 
-TEST(SingularValueDecomposition, ReconstructsRandomMatrices) {
+template <typename T>
+class SingularValueDecomposition : public ::testing::Test {};
+TYPED_TEST_SUITE(SingularValueDecomposition, floatingtypes::Types, floatingtypes::Names);
+
+TYPED_TEST(SingularValueDecomposition, ReconstructsRandomMatrices) {
+    using T = TypeParam;
     std::mt19937 rng(2024);
-    const int shapes[][2] = {{65, 7}, {7, 7}, {30, 1}, {1, 1}, {12, 6}, {4, 9}};
+    const int shapes[][2] = {{65, 7}, {7, 7}, {30, 1}, {1, 1}, {12, 6}, {4, 9}, {20, 4}};
     for (const auto& shape : shapes) {
         for (int trial = 0; trial < 10; ++trial) {
-            const Mat<double> a = randomMatrix<double>(rng, shape[0], shape[1]);
-            checkDecomposition(a, true, 1e-12);
+            const Mat<T> a = randomMatrix<T>(rng, shape[0], shape[1]);
+            checkDecomposition(a, true, perType<T>(2e-5, 1e-12));
         }
-    }
-}
-
-TEST(SingularValueDecomposition, FloatFormReconstructs) {
-    std::mt19937 rng(8);
-    for (int trial = 0; trial < 10; ++trial) {
-        const Mat<float> a = randomMatrix<float>(rng, 20, 4);
-        checkDecomposition(a, true, 2e-5);
     }
 }
 
@@ -195,38 +178,39 @@ TEST(SingularValueDecomposition, RankDeficientMatrixGivesZeroValue) {
     EXPECT_EQ(tiny, 2);
 }
 
-TEST(PseudoInverse, SatisfiesMoorePenroseConditions) {
+template <typename T>
+class PseudoInverse : public ::testing::Test {};
+TYPED_TEST_SUITE(PseudoInverse, floatingtypes::Types, floatingtypes::Names);
+
+TYPED_TEST(PseudoInverse, SatisfiesMoorePenroseConditions) {
+    using T = TypeParam;
     std::mt19937 rng(42);
+    Mat<T> identity(7, 7);
+    for (int i = 0; i < 7; ++i) {
+        identity[i][i] = T(1);
+    }
     for (int trial = 0; trial < 10; ++trial) {
-        Mat<double> tall = randomMatrix<double>(rng, 65, 7);
-        checkMoorePenrose(tall, 1e-11);
-        Mat<double> square = randomMatrix<double>(rng, 7, 7);
-        checkMoorePenrose(square, 1e-9);
+        Mat<T> tall = randomMatrix<T>(rng, 65, 7);
+        checkMoorePenrose(tall, perType<T>(1e-4, 1e-11));
+        // Full column rank: the pseudo-inverse is a left inverse.
+        expectNear(multiply(pseudoInverse(tall), tall), identity, perType<T>(1e-5, 1e-13),
+                   "X A = I");
+        Mat<T> square = randomMatrix<T>(rng, 7, 7);
+        checkMoorePenrose(square, perType<T>(2e-3, 1e-9));
     }
     // Rank deficient through all-zero trailing columns: their singular values come out exactly 0
     // and are dropped. (A dependency elsewhere leaves a tiny non-zero value, which is inverted.)
-    Mat<double> deficient = randomMatrix<double>(rng, 65, 7);
+    Mat<T> deficient = randomMatrix<T>(rng, 65, 7);
     for (int r = 0; r < 65; ++r) {
-        deficient[r][5] = 0.0;
-        deficient[r][6] = 0.0;
+        deficient[r][5] = T(0);
+        deficient[r][6] = T(0);
     }
-    checkMoorePenrose(deficient, 1e-11);
-    const Mat<double> x = pseudoInverse(deficient);
+    checkMoorePenrose(deficient, perType<T>(1e-4, 1e-11));
+    const Mat<T> x = pseudoInverse(deficient);
     for (int c = 0; c < 65; ++c) {
-        EXPECT_EQ(x[5][c], 0.0);
-        EXPECT_EQ(x[6][c], 0.0);
+        EXPECT_EQ(x[5][c], T(0));
+        EXPECT_EQ(x[6][c], T(0));
     }
-}
-
-TEST(PseudoInverse, OfFullColumnRankMatrixIsLeftInverse) {
-    std::mt19937 rng(4);
-    Mat<float> a = randomMatrix<float>(rng, 30, 7);
-    const Mat<float> x = pseudoInverse(a);
-    Mat<float> identity(7, 7);
-    for (int i = 0; i < 7; ++i) {
-        identity[i][i] = 1.0f;
-    }
-    expectNear(multiply(x, a), identity, 1e-4, "X A = I");
 }
 
 TEST(PseudoInverse, OnlyExactlyZeroSingularValuesAreDropped) {
@@ -246,39 +230,29 @@ TEST(PseudoInverse, OnlyExactlyZeroSingularValuesAreDropped) {
     EXPECT_EQ(y[1][1], 0.0);
 }
 
-TEST(PseudoInverse, FixedFormsMatchGeneralForm) {
+TYPED_TEST(PseudoInverse, FixedFormsMatchGeneralForm) {
+    using T = TypeParam;
     std::mt19937 rng(9);
-    Mat<double> a3 = randomMatrix<double>(rng, 3, 3);
-    Mat<double> a4 = randomMatrix<double>(rng, 4, 4);
-    Mat<float> f3 = randomMatrix<float>(rng, 3, 3);
-    Mat<float> f4 = randomMatrix<float>(rng, 4, 4);
-    const Mat<double> g3 = pseudoInverse(a3);
-    const Mat<double> g4 = pseudoInverse(a4);
-    const Mat<float> h3 = pseudoInverse(f3);
-    const Mat<float> h4 = pseudoInverse(f4);
-    double in3[3][3], out3[3][3], in4[4][4], out4[4][4];
-    float fin3[3][3], fout3[3][3], fin4[4][4], fout4[4][4];
+    Mat<T> a3 = randomMatrix<T>(rng, 3, 3);
+    Mat<T> a4 = randomMatrix<T>(rng, 4, 4);
+    const Mat<T> g3 = pseudoInverse(a3);
+    const Mat<T> g4 = pseudoInverse(a4);
+    T in3[3][3], out3[3][3], in4[4][4], out4[4][4];
     for (int r = 0; r < 4; ++r) {
         for (int c = 0; c < 4; ++c) {
             in4[r][c] = a4[r][c];
-            fin4[r][c] = f4[r][c];
             if (r < 3 && c < 3) {
                 in3[r][c] = a3[r][c];
-                fin3[r][c] = f3[r][c];
             }
         }
     }
     CMyMath::PseudoInverse(out3, in3);
     CMyMath::PseudoInverse4x4(out4, in4);
-    CMyMath::PseudoInverse(fout3, fin3);
-    CMyMath::PseudoInverse4x4(fout4, fin4);
     for (int r = 0; r < 4; ++r) {
         for (int c = 0; c < 4; ++c) {
             EXPECT_EQ(out4[r][c], g4[r][c]);
-            EXPECT_EQ(fout4[r][c], h4[r][c]);
             if (r < 3 && c < 3) {
                 EXPECT_EQ(out3[r][c], g3[r][c]);
-                EXPECT_EQ(fout3[r][c], h3[r][c]);
             }
         }
     }
@@ -454,18 +428,20 @@ TEST(LinearSmooth, IntegerTypesTruncate) {
     EXPECT_EQ(std::vector<int>(i, i + 5), (std::vector<int>{-1, -2, -3, -2, -1}));
 }
 
-TEST(LinearSmooth, FloatingTypesKeepFractions) {
-    double d[5] = {0, 0, 10, 0, 0};
+template <typename T>
+class LinearSmooth : public ::testing::Test {};
+TYPED_TEST_SUITE(LinearSmooth, floatingtypes::Types, floatingtypes::Names);
+
+TYPED_TEST(LinearSmooth, FloatingTypesKeepFractions) {
+    using T = TypeParam;
+    T d[5] = {0, 0, 10, 0, 0};
     CMyMath::LinearSmooth(d, 5, 5, kKernel);
-    EXPECT_EQ(d[0], 10.0 / 9.0);
-    EXPECT_EQ(d[1], 30.0 / 12.0);
-    EXPECT_EQ(d[2], 50.0 / 13.0);
-    EXPECT_EQ(d[3], 30.0 / 12.0);
-    EXPECT_EQ(d[4], 10.0 / 9.0);
-    float f[5] = {0, 0, 10, 0, 0};
-    CMyMath::LinearSmooth(f, 5, 5, kKernel);
-    EXPECT_EQ(f[0], static_cast<float>(10.0 / 9.0));
-    EXPECT_EQ(f[2], static_cast<float>(50.0 / 13.0));
+    // Weighted in double and rounded once into the element type.
+    EXPECT_EQ(d[0], static_cast<T>(10.0 / 9.0));
+    EXPECT_EQ(d[1], static_cast<T>(30.0 / 12.0));
+    EXPECT_EQ(d[2], static_cast<T>(50.0 / 13.0));
+    EXPECT_EQ(d[3], static_cast<T>(30.0 / 12.0));
+    EXPECT_EQ(d[4], static_cast<T>(10.0 / 9.0));
 }
 
 TEST(LinearSmooth, InteriorAndEdgesWeighNeighbours) {
@@ -514,28 +490,55 @@ TEST(LinearSmooth, ShortDataStaysInsideItsBounds) {
 
 // ---- small helpers -----------------------------------------------------------------------------
 
-TEST(GaussianKernel, NormalisedSymmetricCube) {
-    std::vector<double> k(27);
-    CMyMath::GaussianKernel(k.data(), 3, 1.0);
-    EXPECT_NEAR(std::accumulate(k.begin(), k.end(), 0.0), 1.0, 1e-15);
-    EXPECT_DOUBLE_EQ(k[13] * std::exp(-0.5), k[4]);  // face neighbour, distance 1
-    EXPECT_DOUBLE_EQ(k[13] * std::exp(-1.5), k[0]);  // corner, distance^2 = 3
-    EXPECT_DOUBLE_EQ(k[0], k[26]);
-    std::vector<float> kf(125);
-    CMyMath::GaussianKernel(kf.data(), 5, 2.0f);
-    EXPECT_NEAR(std::accumulate(kf.begin(), kf.end(), 0.0), 1.0, 1e-6);
-    EXPECT_EQ(*std::max_element(kf.begin(), kf.end()), kf[62]);
+template <typename T>
+class GaussianKernel : public ::testing::Test {};
+TYPED_TEST_SUITE(GaussianKernel, floatingtypes::Types, floatingtypes::Names);
 
-    std::vector<double> ones(27, 2.0);
-    EXPECT_NEAR(CMyMath::GaussianSmoothing(k.data(), ones.data(), 3), 2.0, 1e-15);
+TYPED_TEST(GaussianKernel, NormalisedSymmetricCube) {
+    using T = TypeParam;
+    struct Case {
+        int size;
+        double sigma;
+    };
+    for (const Case c : {Case{3, 1.0}, Case{5, 2.0}}) {
+        SCOPED_TRACE(c.size);
+        const int half = c.size / 2;
+        const int count = c.size * c.size * c.size;
+        const int centre = count / 2;
+        std::vector<T> k(count);
+        CMyMath::GaussianKernel(k.data(), c.size, static_cast<T>(c.sigma));
+        const double tol = perType<T>(2e-6, 4e-15);
+        EXPECT_NEAR(std::accumulate(k.begin(), k.end(), 0.0), 1.0, tol);
+        EXPECT_EQ(*std::max_element(k.begin(), k.end()), k[centre]);
+        int index = 0;
+        for (int z = -half; z <= half; ++z) {
+            for (int y = -half; y <= half; ++y) {
+                for (int x = -half; x <= half; ++x, ++index) {
+                    const double falloff =
+                        std::exp(-(x * x + y * y + z * z) / (2.0 * c.sigma * c.sigma));
+                    EXPECT_NEAR(k[index], k[centre] * falloff, tol * k[centre])
+                        << x << "," << y << "," << z;
+                    EXPECT_EQ(k[index], k[count - 1 - index]) << x << "," << y << "," << z;
+                }
+            }
+        }
+        const std::vector<T> twos(count, T(2));
+        EXPECT_NEAR(CMyMath::GaussianSmoothing(k.data(), twos.data(), c.size), 2.0, 2 * tol);
+    }
 }
 
-TEST(TrapezoidalIntegrate, SumsTrapezoids) {
-    const double d[] = {1, 2, 3};
-    EXPECT_DOUBLE_EQ(CMyMath::TrapezoidalIntegrate(d, 3, 0.5), (1.5 + 2.5) * 0.5);
-    const float f[] = {0, 4};
-    EXPECT_FLOAT_EQ(CMyMath::TrapezoidalIntegrate(f, 2, 2.0f), 4.0f);
-    EXPECT_EQ(CMyMath::TrapezoidalIntegrate(d, 1, 1.0), 0.0);
+template <typename T>
+class TrapezoidalIntegrate : public ::testing::Test {};
+TYPED_TEST_SUITE(TrapezoidalIntegrate, floatingtypes::Types, floatingtypes::Names);
+
+TYPED_TEST(TrapezoidalIntegrate, SumsTrapezoids) {
+    using T = TypeParam;
+    // Halves and small integers, so the sums are exact in either type.
+    const T d[] = {1, 2, 3};
+    EXPECT_EQ(CMyMath::TrapezoidalIntegrate(d, 3, T(0.5)), T((1.5 + 2.5) * 0.5));
+    const T f[] = {0, 4};
+    EXPECT_EQ(CMyMath::TrapezoidalIntegrate(f, 2, T(2)), T(4));
+    EXPECT_EQ(CMyMath::TrapezoidalIntegrate(d, 1, T(1)), T(0));
 }
 
 TEST(Cart2Sphere, AnglesAndDegenerateCases) {
