@@ -70,7 +70,8 @@ void swapColumns(T** v, int n, int j, int k) {
     }
 }
 
-// Selection sort by descending value; the >= lets a later equal value take the place.
+// Selection sort by descending value; the >= lets a later equal value take the place. Keep it:
+// equal eigenvalues then order their eigenvectors as stored eigenvector maps already have them.
 template <typename T>
 void eigsrt(T* w, T** v, int n) {
     for (int j = 0; j < n - 1; ++j) {

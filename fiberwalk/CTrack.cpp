@@ -244,6 +244,84 @@ struct VoxelWalk {
     }
 };
 
+// One half of a FACT, tensorline or Runge-Kutta 2 track: the walk, where its points go, the
+// decomposition of the voxel it is in and the direction it goes, with the steps all three
+// methods share.
+struct VoxelHalf {
+    const int* dims;
+    const float* voxelSize;
+    const float* tensors;
+    std::vector<float>* eigenCache;
+    int64_t voxelCount;
+    float cosThreshold;
+    const float* angleWeights;
+    double theta;
+    bool backward;
+    VoxelWalk walk;
+    HalfSink sink;
+    float w[3] = {0.0f, 0.0f, 0.0f};
+    float e[3][3] = {};
+    float d[3] = {0.0f, 0.0f, 0.0f};
+    float previous[3] = {0.0f, 0.0f, 0.0f};
+
+    VoxelHalf(const int* dimensions, const float* size, const float* field, const float* seed,
+              float step, float threshold, const float* weights, std::vector<float>& track,
+              int backwardFlag, std::vector<float>* cache)
+        : dims(dimensions),
+          voxelSize(size),
+          tensors(field),
+          eigenCache(cache),
+          voxelCount(VoxelCount(dimensions)),
+          cosThreshold(threshold),
+          angleWeights(weights),
+          theta(std::acos(static_cast<double>(threshold))),
+          backward(backwardFlag != 0),
+          walk(size, seed, step, dimensions),
+          sink(track, backwardFlag) {
+        DecomposeHere();
+    }
+
+    // The eigen system of the voxel the walk is in; kept as it was outside the volume.
+    void DecomposeHere() {
+        if (walk.idx >= 0 && walk.idx < voxelCount) {
+            Decompose(tensors, walk.idx, eigenCache, voxelCount, w, e);
+        }
+    }
+
+    // The first direction: the followed eigenvector at the seed, reversed for the backward half.
+    void StartDirection(int column) {
+        Column(e, column, d);
+        if (backward) {
+            Negate(d);
+        }
+        KeepDirection();
+    }
+
+    void KeepDirection() {
+        previous[0] = d[0];
+        previous[1] = d[1];
+        previous[2] = d[2];
+    }
+
+    // Turns the direction forward, applies the angle limit and stores the point (the seed only
+    // once, by the forward half). False when the half ends here.
+    bool TurnAndStore(bool first) {
+        double cosine = Dot(d, previous);
+        if (cosine < 0.0) {
+            Negate(d);
+            cosine = -cosine;
+        }
+        if (!TurnAccepted(cosine, cosThreshold, angleWeights, walk.idx, theta)) {
+            return false;
+        }
+        if (!(first && backward)) {
+            sink.Store(walk.pos[0] * voxelSize[0], walk.pos[1] * voxelSize[1],
+                       walk.pos[2] * voxelSize[2]);
+        }
+        return sink.PointCount() <= static_cast<size_t>(CTrack::kMaxPoints);
+    }
+};
+
 enum class VoxelMethod { kFACT, kTensorLine };
 
 // FACT and tensorline: both follow a direction that is constant within a voxel.
@@ -251,31 +329,20 @@ void MarchTrack(VoxelMethod method, const int* dims, const float* voxelSize, con
                 const short* mask, const float* seed, float step, float cosThreshold,
                 const float* angleWeights, std::vector<float>& track, int backward, int eigenIndex,
                 std::vector<float>* eigenCache) {
-    const int64_t voxelCount = VoxelCount(dims);
-    VoxelWalk walk(voxelSize, seed, step, dims);
-    HalfSink sink(track, backward);
-    float w[3] = {0.0f, 0.0f, 0.0f};
-    float e[3][3] = {};
-    if (walk.idx >= 0 && walk.idx < voxelCount) {
-        Decompose(tensors, walk.idx, eigenCache, voxelCount, w, e);
-    }
-    const double theta = std::acos(static_cast<double>(cosThreshold));
+    VoxelHalf half(dims, voxelSize, tensors, seed, step, cosThreshold, angleWeights, track,
+                   backward, eigenCache);
+    const float(&w)[3] = half.w;
+    const float(&e)[3][3] = half.e;
+    float(&d)[3] = half.d;
+    const float(&previous)[3] = half.previous;
     const int followed = method == VoxelMethod::kTensorLine ? 0 : eigenIndex;
 
-    float d[3] = {0.0f, 0.0f, 0.0f};
-    float previous[3] = {0.0f, 0.0f, 0.0f};
     for (bool first = true;; first = false) {
-        if (!walk.CanContinue(dims, mask, voxelCount)) {
+        if (!half.walk.CanContinue(dims, mask, half.voxelCount)) {
             break;
         }
         if (first) {
-            Column(e, followed, d);
-            if (backward) {
-                Negate(d);
-            }
-            previous[0] = d[0];
-            previous[1] = d[1];
-            previous[2] = d[2];
+            half.StartDirection(followed);
         } else if (method == VoxelMethod::kFACT) {
             Column(e, eigenIndex, d);
         } else {
@@ -307,33 +374,17 @@ void MarchTrack(VoxelMethod method, const int* dims, const float* voxelSize, con
             }
             Normalise(d);
         }
-        double cosine = Dot(d, previous);
-        if (cosine < 0.0) {
-            Negate(d);
-            cosine = -cosine;
-        }
-        if (!TurnAccepted(cosine, cosThreshold, angleWeights, walk.idx, theta)) {
+        if (!half.TurnAndStore(first)) {
             break;
         }
-        if (!(first && backward)) {
-            sink.Store(walk.pos[0] * voxelSize[0], walk.pos[1] * voxelSize[1],
-                       walk.pos[2] * voxelSize[2]);
-        }
-        if (sink.PointCount() > static_cast<size_t>(CTrack::kMaxPoints)) {
+        if (!MarchOutOfVoxel(half.walk.pos, d, half.walk.subStep, half.walk.voxel)) {
             break;
         }
-        if (!MarchOutOfVoxel(walk.pos, d, walk.subStep, walk.voxel)) {
-            break;
-        }
-        previous[0] = d[0];
-        previous[1] = d[1];
-        previous[2] = d[2];
-        walk.SetVoxelFromPosition(dims);
-        if (walk.idx >= 0 && walk.idx < voxelCount) {
-            Decompose(tensors, walk.idx, eigenCache, voxelCount, w, e);
-        }
+        half.KeepDirection();
+        half.walk.SetVoxelFromPosition(dims);
+        half.DecomposeHere();
     }
-    sink.Finish();
+    half.sink.Finish();
 }
 
 // Trilinear interpolation of the six tensor values at a position in millimetres; false in the
@@ -572,50 +623,27 @@ void CTrack::GetTrackRungeKutta2(const int* dims, const float* voxelSize, const 
                                  float cosThreshold, const float* angleWeights,
                                  std::vector<float>& track, int backward, int eigenIndex,
                                  std::vector<float>* eigenCache) {
-    const int64_t voxelCount = VoxelCount(dims);
-    VoxelWalk walk(voxelSize, seed, step, dims);
-    HalfSink sink(track, backward);
-    float w[3] = {0.0f, 0.0f, 0.0f};
-    float e[3][3] = {};
-    if (walk.idx >= 0 && walk.idx < voxelCount) {
-        Decompose(tensors, walk.idx, eigenCache, voxelCount, w, e);
-    }
-    const double theta = std::acos(static_cast<double>(cosThreshold));
+    VoxelHalf half(dims, voxelSize, tensors, seed, step, cosThreshold, angleWeights, track,
+                   backward, eigenCache);
+    float(&w)[3] = half.w;
+    float(&e)[3][3] = half.e;
+    float(&d)[3] = half.d;
+    const float(&previous)[3] = half.previous;
+    VoxelWalk& walk = half.walk;
+    const int64_t voxelCount = half.voxelCount;
 
-    float d[3] = {0.0f, 0.0f, 0.0f};
-    float previous[3] = {0.0f, 0.0f, 0.0f};
     for (bool first = true;; first = false) {
         if (!walk.CanContinue(dims, mask, voxelCount)) {
             break;
         }
         if (first) {
-            Column(e, eigenIndex, d);
-            if (backward) {
-                Negate(d);
-            }
-            previous[0] = d[0];
-            previous[1] = d[1];
-            previous[2] = d[2];
+            half.StartDirection(eigenIndex);
         }
-        double cosine = Dot(d, previous);
-        if (cosine < 0.0) {
-            Negate(d);
-            cosine = -cosine;
-        }
-        if (!TurnAccepted(cosine, cosThreshold, angleWeights, walk.idx, theta)) {
-            break;
-        }
-        if (!(first && backward)) {
-            sink.Store(walk.pos[0] * voxelSize[0], walk.pos[1] * voxelSize[1],
-                       walk.pos[2] * voxelSize[2]);
-        }
-        if (sink.PointCount() > static_cast<size_t>(kMaxPoints)) {
+        if (!half.TurnAndStore(first)) {
             break;
         }
 
-        previous[0] = d[0];
-        previous[1] = d[1];
-        previous[2] = d[2];
+        half.KeepDirection();
         float d1[3];
         Column(e, eigenIndex, d1);
         if (Dot(d1, previous) < 0.0) {
@@ -655,11 +683,9 @@ void CTrack::GetTrackRungeKutta2(const int* dims, const float* voxelSize, const 
         walk.pos[1] = next[1];
         walk.pos[2] = next[2];
         walk.SetVoxelFromPosition(dims);
-        if (walk.idx >= 0 && walk.idx < voxelCount) {
-            Decompose(tensors, walk.idx, eigenCache, voxelCount, w, e);
-        }
+        half.DecomposeHere();
     }
-    sink.Finish();
+    half.sink.Finish();
 }
 
 void CTrack::GetTrackFixedStep(const int* dims, const float* voxelSize, const float* tensors,

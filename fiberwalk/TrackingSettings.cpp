@@ -39,6 +39,8 @@ constexpr Switch kV2 = {"-v2", "--v2", 0};
 constexpr Switch kV3 = {"-v3", "--v3", 0};
 constexpr Switch kSeedMask = {"-sm", "--seed_mask", 3};
 
+// Word for word as users and their scripts know it, misspellings ("seperate", "folloing")
+// included: do not correct them.
 const char* const kHelpLines[] = {
     "",
     "fiberwalk 0.5",
