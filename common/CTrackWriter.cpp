@@ -58,7 +58,9 @@ bool CTrackWriter::WriteFloats(const float* data, std::size_t count) {
     return count == 0 || std::fwrite(data, sizeof(float), count, m_file.get()) == count;
 }
 
-bool CTrackWriter::WriteNextTrack(int n, const float* data) {
+// The record's point count, once the writer is known to be open and the count valid. False
+// with the error code set when the record must not be written at all.
+bool CTrackWriter::StartRecord(int n, bool* countWritten) {
     if (!m_file) {
         m_error = kNotInitialized;
         return false;
@@ -70,12 +72,13 @@ bool CTrackWriter::WriteNextTrack(int n, const float* data) {
         return false;
     }
     const std::int32_t points = n;
-    bool ok = std::fwrite(&points, sizeof points, 1, m_file.get()) == 1;
-    const std::size_t count =
-        static_cast<std::size_t>(n) * (3 + static_cast<std::size_t>(m_header.scalar_count)) +
-        static_cast<std::size_t>(m_header.property_count);
-    ok = WriteFloats(data, count) && ok;
-    if (!ok) {
+    *countWritten = std::fwrite(&points, sizeof points, 1, m_file.get()) == 1;
+    return true;
+}
+
+// Counts the record when every part of it was written.
+bool CTrackWriter::EndRecord(bool written) {
+    if (!written) {
         m_error = kCanNotWrite;
         return false;
     }
@@ -83,19 +86,24 @@ bool CTrackWriter::WriteNextTrack(int n, const float* data) {
     return true;
 }
 
+bool CTrackWriter::WriteNextTrack(int n, const float* data) {
+    bool ok = false;
+    if (!StartRecord(n, &ok)) {
+        return false;
+    }
+    const std::size_t count =
+        static_cast<std::size_t>(n) * (3 + static_cast<std::size_t>(m_header.scalar_count)) +
+        static_cast<std::size_t>(m_header.property_count);
+    ok = WriteFloats(data, count) && ok;
+    return EndRecord(ok);
+}
+
 bool CTrackWriter::WriteNextTrack(int n, const float* points, const float* scalars,
                                   const float* properties) {
-    if (!m_file) {
-        m_error = kNotInitialized;
+    bool ok = false;
+    if (!StartRecord(n, &ok)) {
         return false;
     }
-    m_error = kNoError;
-    if (n < 0) {
-        m_error = kCanNotWrite;
-        return false;
-    }
-    const std::int32_t count = n;
-    bool ok = std::fwrite(&count, sizeof count, 1, m_file.get()) == 1;
     const std::size_t scalarCount = static_cast<std::size_t>(m_header.scalar_count);
     for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
         ok = WriteFloats(points + 3 * i, 3) && ok;
@@ -104,12 +112,7 @@ bool CTrackWriter::WriteNextTrack(int n, const float* points, const float* scala
         }
     }
     ok = WriteFloats(properties, static_cast<std::size_t>(m_header.property_count)) && ok;
-    if (!ok) {
-        m_error = kCanNotWrite;
-        return false;
-    }
-    ++m_header.track_count;
-    return true;
+    return EndRecord(ok);
 }
 
 bool CTrackWriter::RewriteHeader() {

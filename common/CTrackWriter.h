@@ -43,4 +43,6 @@ class CTrackWriter : public CTrackIO {
     bool RewriteHeader();
     // Writes count floats; false on a short write.
     bool WriteFloats(const float* data, std::size_t count);
+    bool StartRecord(int n, bool* countWritten);
+    bool EndRecord(bool written);
 };

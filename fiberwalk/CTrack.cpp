@@ -208,6 +208,17 @@ struct HalfSink {
     }
 };
 
+// One Runge-Kutta evaluation: eigenvector `column`, turned to agree with `reference`, followed
+// from position out of voxel. False when the march cannot leave the voxel.
+bool MarchAlong(const float e[3][3], int column, const float* reference, const float* subStep,
+                const int* voxel, float* direction, float* position) {
+    Column(e, column, direction);
+    if (Dot(direction, reference) < 0.0) {
+        Negate(direction);
+    }
+    return MarchOutOfVoxel(position, direction, subStep, voxel);
+}
+
 // Geometry shared by FACT, Runge-Kutta 2 and tensorline: the position in voxel coordinates.
 struct VoxelWalk {
     float pos[3];
@@ -645,12 +656,8 @@ void CTrack::GetTrackRungeKutta2(const int* dims, const float* voxelSize, const 
 
         half.KeepDirection();
         float d1[3];
-        Column(e, eigenIndex, d1);
-        if (Dot(d1, previous) < 0.0) {
-            Negate(d1);
-        }
         float p1[3] = {walk.pos[0], walk.pos[1], walk.pos[2]};
-        if (!MarchOutOfVoxel(p1, d1, walk.subStep, walk.voxel)) {
+        if (!MarchAlong(e, eigenIndex, previous, walk.subStep, walk.voxel, d1, p1)) {
             break;
         }
         int voxel1[3];
@@ -662,12 +669,8 @@ void CTrack::GetTrackRungeKutta2(const int* dims, const float* voxelSize, const 
         }
         Decompose(tensors, LinearIndex(dims, voxel1), eigenCache, voxelCount, w, e);
         float d2[3];
-        Column(e, eigenIndex, d2);
-        if (Dot(d2, d1) < 0.0) {
-            Negate(d2);
-        }
         float p2[3] = {p1[0], p1[1], p1[2]};
-        if (!MarchOutOfVoxel(p2, d2, walk.subStep, voxel1)) {
+        if (!MarchAlong(e, eigenIndex, d1, walk.subStep, voxel1, d2, p2)) {
             break;
         }
         float next[3];
