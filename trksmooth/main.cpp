@@ -17,6 +17,7 @@
 #include "CTrackWriter.h"
 #include "ExitStatus.h"
 #include "Spline.h"
+#include "TrackRecordReader.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ void showProgress(int count) {
 class Smoother {
   public:
     Smoother(CTrackReader& reader, CTrackWriter& writer, const TRACK_HEADER& header, float step)
-        : m_reader(reader),
+        : m_records(reader),
           m_writer(writer),
           m_width(3 + header.scalar_count),
           m_properties(header.property_count),
@@ -96,25 +97,15 @@ class Smoother {
     LoopEnd Run() {
         try {
             for (;;) {
-                const std::int64_t remaining = m_reader.GetRemainingBytes();
-                if (remaining == 0) {
-                    return LoopEnd::kEndOfFile;
+                switch (m_records.ReadNext()) {
+                    case TrackRecordReader::Outcome::kEnd:
+                        return LoopEnd::kEndOfFile;
+                    case TrackRecordReader::Outcome::kDamaged:
+                        return LoopEnd::kCorrupt;
+                    case TrackRecordReader::Outcome::kRecord:
+                        break;
                 }
-                int n = 0;
-                if (!m_reader.GetNextPointCount(&n)) {
-                    return LoopEnd::kCorrupt;
-                }
-                // Checked before anything is sized from it: a damaged count must not become
-                // an allocation.
-                const std::int64_t values = static_cast<std::int64_t>(n) * m_width + m_properties;
-                if (n < 0 || values * 4 > remaining - 4) {
-                    return LoopEnd::kCorrupt;
-                }
-                m_record.resize(static_cast<std::size_t>(values));
-                if (!m_reader.GetNextRawData(n, m_record.data())) {
-                    return LoopEnd::kCorrupt;
-                }
-                const LoopEnd result = SmoothAndWrite(n);
+                const LoopEnd result = SmoothAndWrite();
                 if (result != LoopEnd::kEndOfFile) {
                     return result;
                 }
@@ -130,12 +121,12 @@ class Smoother {
 
   private:
     // Returns kEndOfFile when the record was written (the loop goes on).
-    LoopEnd SmoothAndWrite(int n) {
-        const int J =
-            Spline::SelectControlPoints(m_record.data(), n, m_width, 2.0f * m_step, m_controls);
+    LoopEnd SmoothAndWrite() {
+        const int n = m_records.GetPointCount();
+        const float* const record = m_records.GetValues();
+        const int J = Spline::SelectControlPoints(record, n, m_width, 2.0f * m_step, m_controls);
         if (J <= 2) {
-            return m_writer.WriteNextTrack(n, m_record.data()) ? LoopEnd::kEndOfFile
-                                                               : LoopEnd::kWriteFailed;
+            return m_writer.WriteNextTrack(n, record) ? LoopEnd::kEndOfFile : LoopEnd::kWriteFailed;
         }
         m_spline.SetControlPoints(m_controls.data(), J, m_width);
         const std::int64_t room = m_spline.GetCurveCount(m_step);
@@ -148,21 +139,20 @@ class Smoother {
         const int S = m_spline.Resample(m_step, m_output.data());
         if (m_properties > 0) {
             std::memcpy(m_output.data() + static_cast<std::size_t>(S) * width,
-                        m_record.data() + static_cast<std::size_t>(n) * width,
+                        m_records.GetProperties(),
                         static_cast<std::size_t>(m_properties) * sizeof(float));
         }
         return m_writer.WriteNextTrack(S, m_output.data()) ? LoopEnd::kEndOfFile
                                                            : LoopEnd::kWriteFailed;
     }
 
-    CTrackReader& m_reader;
+    TrackRecordReader m_records;
     CTrackWriter& m_writer;
     const int m_width;
     const int m_properties;
     const float m_step;
     int m_processed = 0;
     // Reused from track to track: memory follows the largest track, not the file.
-    std::vector<float> m_record;
     std::vector<float> m_controls;
     std::vector<float> m_output;
     Spline m_spline;

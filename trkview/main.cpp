@@ -13,6 +13,7 @@
 #include "MemoryGuard.h"
 #include "PngWriter.h"
 #include "SliceCanvas.h"
+#include "TrackRecordReader.h"
 #include "VolumeSlice.h"
 
 namespace {
@@ -92,8 +93,7 @@ int run(int argc, char** argv) {
     }
 
     CTrackReader reader;
-    TRACK_HEADER header{};
-    if (!reader.Open(trackName.c_str(), &header)) {
+    if (!reader.Open(trackName.c_str())) {
         std::fprintf(stderr, "\nCan not open file %s\n", trackName.c_str());
         return kExitFailure;
     }
@@ -103,24 +103,16 @@ int run(int argc, char** argv) {
     const double zLow = static_cast<double>(slice.slice()) * size[2];
     const double zHigh = zLow + size[2];
     const SliceCanvas::Colour& trackColour = slice.colour() ? kTrackOnColour : kTrackOnGrey;
-    const int valuesPerPoint = 3 + header.scalar_count;
-
     int total = 0;
     int drawn = 0;
-    int n = 0;
-    std::vector<float> record;
-    while (reader.GetNextPointCount(&n)) {
-        if (n < 0) {
-            break;
-        }
-        record.resize(static_cast<size_t>(n) * valuesPerPoint + header.property_count);
-        if (!reader.GetNextRawData(n, record.data())) {
-            break;
-        }
+    TrackRecordReader records(reader);
+    TrackRecordReader::Outcome outcome;
+    while ((outcome = records.ReadNext()) == TrackRecordReader::Outcome::kRecord) {
         ++total;
+        const int n = records.GetPointCount();
         bool crosses = drawAll;
         for (int i = 0; i < n && !crosses; ++i) {
-            const double z = record[static_cast<size_t>(i) * valuesPerPoint + 2];
+            const double z = records.GetPoint(i)[2];
             crosses = z >= zLow && z < zHigh;
         }
         if (!crosses) {
@@ -130,12 +122,18 @@ int run(int argc, char** argv) {
         // Millimetres to picture pixels: voxel i spans [i*size, (i+1)*size), i.e. pixels
         // [i*scale, (i+1)*scale).
         for (int i = 0; i + 1 < n; ++i) {
-            const float* a = &record[static_cast<size_t>(i) * valuesPerPoint];
-            const float* b = a + valuesPerPoint;
+            const float* a = records.GetPoint(i);
+            const float* b = records.GetPoint(i + 1);
             canvas.DrawSegment(a[0] / size[0] * scale, a[1] / size[1] * scale,
                                b[0] / size[0] * scale, b[1] / size[1] * scale, trackColour,
                                kTrackAlpha);
         }
+    }
+    if (outcome == TrackRecordReader::Outcome::kDamaged) {
+        // A picture of only the tracks before the damage would pass for the whole file.
+        std::fprintf(stderr, "\nTrack file %s is truncated or corrupt at track %d: %s.\n",
+                     trackName.c_str(), records.GetRecordCount() + 1, records.GetFailure().c_str());
+        return kExitFailure;
     }
     reader.Close();
 
