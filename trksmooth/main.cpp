@@ -44,12 +44,12 @@ void printUsage() {
         stderr);
 }
 
-// The smallest voxel size, or NaN when any of them is not a number (no size is then known to
-// be the smallest).
+// The smallest voxel size, or NaN when any of them is not finite: the output header is a copy
+// of the input's, and an infinite size there would pass into every later step.
 float smallestVoxelSize(const TRACK_HEADER& header) {
     float smallest = header.voxel_size[0];
     for (const float size : header.voxel_size) {
-        if (std::isnan(size)) {
+        if (!std::isfinite(size)) {
             return std::numeric_limits<float>::quiet_NaN();
         }
         if (size < smallest) {
