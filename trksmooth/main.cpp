@@ -16,19 +16,11 @@
 #include "CTrackReader.h"
 #include "CTrackWriter.h"
 #include "ExitStatus.h"
+#include "RunStep.h"
 #include "Spline.h"
 #include "TrackRecordReader.h"
 
 namespace {
-
-// How the track loop ended.
-enum class LoopEnd {
-    kEndOfFile,
-    kCorrupt,       // a record ends early or its point count cannot be right
-    kWriteFailed,   // the output refused a record
-    kStepTooSmall,  // a track would need more points than a record can hold
-    kOutOfMemory,
-};
 
 void printUsage() {
     std::fputs(
@@ -93,45 +85,82 @@ class Smoother {
           m_properties(header.property_count),
           m_step(step) {}
 
-    // Smooths and writes records until the input ends or something fails.
-    LoopEnd Run() {
+    // Smooths and writes records until the input ends (kGoOn) or something fails (the status to
+    // end with). The failure is told by PrintFailure once the summary is out.
+    RunStep Run() {
         try {
             for (;;) {
                 switch (m_records.ReadNext()) {
                     case TrackRecordReader::Outcome::kEnd:
-                        return LoopEnd::kEndOfFile;
+                        return kGoOn;
                     case TrackRecordReader::Outcome::kDamaged:
-                        return LoopEnd::kCorrupt;
+                        return Stop(Failure::kCorrupt);
                     case TrackRecordReader::Outcome::kRecord:
                         break;
                 }
-                const LoopEnd result = SmoothAndWrite();
-                if (result != LoopEnd::kEndOfFile) {
-                    return result;
+                if (const RunStep stop = SmoothAndWrite()) {
+                    return stop;
                 }
                 ++m_processed;
                 showProgress(m_processed);
             }
         } catch (const std::bad_alloc&) {
-            return LoopEnd::kOutOfMemory;
+            return Stop(Failure::kOutOfMemory);
+        }
+    }
+
+    // The message for the failure that stopped Run.
+    void PrintFailure(const std::string& input, const std::string& output) const {
+        switch (m_failure) {
+            case Failure::kCorrupt:
+                std::fprintf(stderr, "Track file is truncated or corrupt after %d tracks: %s\n",
+                             m_processed, input.c_str());
+                break;
+            case Failure::kWriteFailed:
+                std::fprintf(stderr, "Can not write file %s\n", output.c_str());
+                break;
+            case Failure::kStepTooSmall:
+                std::fprintf(stderr, "Step length is too small to resample track %d of %s\n",
+                             m_processed + 1, input.c_str());
+                break;
+            case Failure::kOutOfMemory:
+                std::fprintf(stderr, "Not enough memory to smooth track %d of %s\n",
+                             m_processed + 1, input.c_str());
+                break;
         }
     }
 
     int GetProcessed() const { return m_processed; }
 
   private:
-    // Returns kEndOfFile when the record was written (the loop goes on).
-    LoopEnd SmoothAndWrite() {
+    // What stopped the run; each has its own message.
+    enum class Failure {
+        kCorrupt,       // a record ends early or its point count cannot be right
+        kWriteFailed,   // the output refused a record
+        kStepTooSmall,  // a track would need more points than a record can hold
+        kOutOfMemory,
+    };
+
+    RunStep Stop(Failure failure) {
+        m_failure = failure;
+        return kExitFailure;
+    }
+
+    RunStep Write(int n, const float* data) {
+        return m_writer.WriteNextTrack(n, data) ? kGoOn : Stop(Failure::kWriteFailed);
+    }
+
+    RunStep SmoothAndWrite() {
         const int n = m_records.GetPointCount();
         const float* const record = m_records.GetValues();
         const int J = Spline::SelectControlPoints(record, n, m_width, 2.0f * m_step, m_controls);
         if (J <= 2) {
-            return m_writer.WriteNextTrack(n, record) ? LoopEnd::kEndOfFile : LoopEnd::kWriteFailed;
+            return Write(n, record);
         }
         m_spline.SetControlPoints(m_controls.data(), J, m_width);
         const std::int64_t room = m_spline.GetCurveCount(m_step);
         if (room < 0 || room > std::numeric_limits<std::int32_t>::max()) {
-            return LoopEnd::kStepTooSmall;
+            return Stop(Failure::kStepTooSmall);
         }
         const std::size_t width = static_cast<std::size_t>(m_width);
         m_output.resize(static_cast<std::size_t>(room) * width +
@@ -142,8 +171,7 @@ class Smoother {
                         m_records.GetProperties(),
                         static_cast<std::size_t>(m_properties) * sizeof(float));
         }
-        return m_writer.WriteNextTrack(S, m_output.data()) ? LoopEnd::kEndOfFile
-                                                           : LoopEnd::kWriteFailed;
+        return Write(S, m_output.data());
     }
 
     TrackRecordReader m_records;
@@ -152,6 +180,7 @@ class Smoother {
     const int m_properties;
     const float m_step;
     int m_processed = 0;
+    Failure m_failure = Failure::kCorrupt;
     // Reused from track to track: memory follows the largest track, not the file.
     std::vector<float> m_controls;
     std::vector<float> m_output;
@@ -204,30 +233,15 @@ int main(int argc, char* argv[]) {
     std::fflush(stdout);
 
     Smoother smoother(reader, writer, header, step);
-    const LoopEnd end = smoother.Run();
+    const RunStep stop = smoother.Run();
     reader.Close();
     const bool closed = writer.Close();
     std::printf("\bDone.\nNumber of tracks: %d\n", smoother.GetProcessed());
     std::fflush(stdout);
 
-    switch (end) {
-        case LoopEnd::kEndOfFile:
-            break;
-        case LoopEnd::kCorrupt:
-            std::fprintf(stderr, "Track file is truncated or corrupt after %d tracks: %s\n",
-                         smoother.GetProcessed(), input.c_str());
-            return kExitFailure;
-        case LoopEnd::kWriteFailed:
-            std::fprintf(stderr, "Can not write file %s\n", output.c_str());
-            return kExitFailure;
-        case LoopEnd::kStepTooSmall:
-            std::fprintf(stderr, "Step length is too small to resample track %d of %s\n",
-                         smoother.GetProcessed() + 1, input.c_str());
-            return kExitFailure;
-        case LoopEnd::kOutOfMemory:
-            std::fprintf(stderr, "Not enough memory to smooth track %d of %s\n",
-                         smoother.GetProcessed() + 1, input.c_str());
-            return kExitFailure;
+    if (stop) {
+        smoother.PrintFailure(input, output);
+        return *stop;
     }
     if (!closed) {
         std::fprintf(stderr, "Can not write file %s\n", output.c_str());
