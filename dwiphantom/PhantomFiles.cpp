@@ -5,17 +5,9 @@
 
 #include <cstring>
 #include <fstream>
-#include <memory>
 
 #include "CTrackWriter.h"
-
-namespace {
-
-struct NiftiImageDeleter {
-    void operator()(nifti_image* image) const { nifti_image_free(image); }
-};
-
-}  // namespace
+#include "OwnedHandles.h"
 
 bool PhantomFiles::WriteVolume(const std::string& path, const std::vector<int>& dims, int datatype,
                                float voxelSize, const std::string& description, const void* data,
@@ -48,8 +40,7 @@ bool PhantomFiles::WriteVolume(const std::string& path, const std::vector<int>& 
         return false;
     }
 
-    std::unique_ptr<nifti_image, NiftiImageDeleter> image(
-        nifti_convert_nhdr2nim(header, path.c_str()));
+    const OwnedNiftiImage image(nifti_convert_nhdr2nim(header, path.c_str()));
     if (!image) {
         return false;
     }
