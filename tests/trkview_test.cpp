@@ -1,5 +1,6 @@
-// trkview run as a process: damaged track files end the run at the damaged record, before any
-// memory is sized from its point count.
+// trkview: its switch table against the parser and the help, and the program run as a process,
+// where a damaged track file ends the run at the damaged record before any memory is sized from
+// its point count.
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -7,11 +8,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <set>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "CMyCmdParser.h"
 #include "CTrackWriter.h"
 #include "TestSupport.h"
+#include "TrkviewSettings.h"
 
 using testsupport::fileExists;
 using testsupport::readFile;
@@ -21,6 +27,25 @@ using testsupport::TempDir;
 using testsupport::writeFile;
 
 namespace {
+
+using SwitchNames = std::set<std::pair<std::string, std::string>>;
+
+// Both spellings of every switch the help lists ("  -z, --slice <number>").
+SwitchNames helpSwitches(const std::string& help) {
+    SwitchNames found;
+    std::istringstream lines(help);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::size_t comma = line.find(", ");
+        if (line.rfind("  -", 0) != 0 || comma == std::string::npos) {
+            continue;
+        }
+        const std::size_t end = line.find(' ', comma + 2);
+        found.emplace(line.substr(2, comma - 2),
+                      line.substr(comma + 2, end == std::string::npos ? end : end - comma - 2));
+    }
+    return found;
+}
 
 // Lowers the address space the programs started while it lives may use, so that a program
 // sizing memory from a damaged count fails at once instead of filling the machine's memory.
@@ -155,4 +180,74 @@ TEST_F(TrkviewDamagedTracks, ANegativePointCountIsReported) {
     EXPECT_EQ(r.err, "\nTrack file " + tracks + " is truncated or corrupt at track 3: " +
                          "its point count -5 is negative.\n");
     EXPECT_FALSE(fileExists(picture));
+}
+
+TEST(TrkviewSwitches, EveryEntryParsesInBothSpellings) {
+    for (const CMyCmdParser::SwitchSpec& spec : TrkviewSettings::Switches()) {
+        for (const char* spelling : {spec.shortName, spec.longName}) {
+            std::vector<std::string> words = {"trkview", "fa.nii", "in.trk", "out.png", spelling};
+            for (int v = 1; v <= spec.valueCount; ++v) {
+                words.push_back(std::to_string(v + 1));
+            }
+            std::vector<const char*> argv;
+            for (const std::string& word : words) {
+                argv.push_back(word.c_str());
+            }
+            const CMyCmdParser parser(static_cast<int>(argv.size()), argv.data());
+            EXPECT_TRUE(parser.HasSwitch(spec)) << spelling;
+            EXPECT_EQ(parser.GetNumberOfArguments(spec), spec.valueCount) << spelling;
+            for (int v = 1; v <= spec.valueCount; ++v) {
+                EXPECT_EQ(parser.GetArgument(spec, v, ""), std::to_string(v + 1)) << spelling;
+            }
+            std::vector<std::string> positional;
+            EXPECT_EQ(parser.ExtractPureArguments(&positional, TrkviewSettings::Switches()), "")
+                << spelling;
+            EXPECT_EQ(positional, (std::vector<std::string>{"fa.nii", "in.trk", "out.png"}))
+                << spelling;
+        }
+    }
+}
+
+TEST(TrkviewSwitches, TheHelpListsExactlyTheTable) {
+    SwitchNames table;
+    for (const CMyCmdParser::SwitchSpec& spec : TrkviewSettings::Switches()) {
+        EXPECT_TRUE(table.emplace(spec.shortName, spec.longName).second) << spec.shortName;
+    }
+    const RunResult help = runProgram("trkview", {"--help"});
+    ASSERT_EQ(help.status, 0);
+    EXPECT_EQ(helpSwitches(help.out), table);
+}
+
+TEST(TrkviewSwitches, NoSpellingIsUsedTwice) {
+    std::set<std::string> spellings;
+    for (const CMyCmdParser::SwitchSpec& spec : TrkviewSettings::Switches()) {
+        EXPECT_TRUE(spellings.insert(spec.shortName).second) << spec.shortName;
+        EXPECT_TRUE(spellings.insert(spec.longName).second) << spec.longName;
+    }
+}
+
+TEST(TrkviewSwitches, SettingsFollowBothSpellings) {
+    using Words = std::vector<const char*>;
+    const Words shortWords = {"trkview", "fa.nii", "in.trk", "out.png", "-z", "3", "-s", "2", "-a"};
+    const Words longWords = {"trkview", "fa.nii",  "in.trk", "out.png", "--slice",
+                             "3",       "--scale", "2",      "--all"};
+    for (const Words& words : {shortWords, longWords}) {
+        const int argc = static_cast<int>(words.size());
+        const CMyCmdParser parser(argc, words.data());
+        TrkviewSettings settings;
+        ASSERT_FALSE(TrkviewSettings::FromCommandLine(argc, parser, &settings).has_value());
+        EXPECT_EQ(settings.volumeName, "fa.nii");
+        EXPECT_EQ(settings.trackName, "in.trk");
+        EXPECT_EQ(settings.pictureName, "out.png");
+        EXPECT_EQ(settings.requestedSlice, 3);
+        EXPECT_EQ(settings.scale, 2);
+        EXPECT_TRUE(settings.drawAll);
+    }
+    const Words bare = {"trkview", "fa.nii", "in.trk", "out.png"};
+    const CMyCmdParser parser(4, bare.data());
+    TrkviewSettings settings;
+    ASSERT_FALSE(TrkviewSettings::FromCommandLine(4, parser, &settings).has_value());
+    EXPECT_EQ(settings.requestedSlice, -1);
+    EXPECT_EQ(settings.scale, 4);
+    EXPECT_FALSE(settings.drawAll);
 }
