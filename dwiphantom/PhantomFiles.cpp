@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <fstream>
-#include <memory>
 
 #include "CTrackWriter.h"
 #include "OwnedHandles.h"

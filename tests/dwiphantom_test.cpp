@@ -5,7 +5,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "CMyCmdParser.h"
+#include "PhantomSettings.h"
 #include "PhantomTruth.h"
 #include "TestSupport.h"
 
@@ -252,4 +259,98 @@ TEST(DwiphantomCommandLine, RejectsUnknownSizeAndUnwritablePrefix) {
     const auto help = runProgram("dwiphantom", {});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: dwiphantom OUTPUT_PREFIX"), std::string::npos);
+}
+
+namespace {
+
+using SwitchNames = std::set<std::pair<std::string, std::string>>;
+
+// Both spellings of every switch the help lists ("  -s, --size <small|medium|large>").
+SwitchNames helpSwitches(const std::string& help) {
+    SwitchNames found;
+    std::istringstream lines(help);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::size_t comma = line.find(", ");
+        if (line.rfind("  -", 0) != 0 || comma == std::string::npos) {
+            continue;
+        }
+        const std::size_t end = line.find(' ', comma + 2);
+        found.emplace(line.substr(2, comma - 2),
+                      line.substr(comma + 2, end == std::string::npos ? end : end - comma - 2));
+    }
+    return found;
+}
+
+}  // namespace
+
+TEST(DwiphantomSwitches, EveryEntryParsesInBothSpellings) {
+    for (const CMyCmdParser::SwitchSpec& spec : PhantomSettings::Switches()) {
+        for (const char* spelling : {spec.shortName, spec.longName}) {
+            std::vector<std::string> words = {"dwiphantom", "out/p", spelling};
+            for (int v = 1; v <= spec.valueCount; ++v) {
+                words.push_back(std::to_string(v + 1));
+            }
+            std::vector<const char*> argv;
+            for (const std::string& word : words) {
+                argv.push_back(word.c_str());
+            }
+            const CMyCmdParser parser(static_cast<int>(argv.size()), argv.data());
+            EXPECT_TRUE(parser.HasSwitch(spec)) << spelling;
+            EXPECT_EQ(parser.GetNumberOfArguments(spec), spec.valueCount) << spelling;
+            for (int v = 1; v <= spec.valueCount; ++v) {
+                EXPECT_EQ(parser.GetArgument(spec, v, ""), std::to_string(v + 1)) << spelling;
+            }
+            std::vector<std::string> positional;
+            EXPECT_EQ(parser.ExtractPureArguments(&positional, PhantomSettings::Switches()), "")
+                << spelling;
+            EXPECT_EQ(positional, std::vector<std::string>{"out/p"}) << spelling;
+        }
+    }
+}
+
+TEST(DwiphantomSwitches, TheHelpListsExactlyTheTable) {
+    SwitchNames table;
+    for (const CMyCmdParser::SwitchSpec& spec : PhantomSettings::Switches()) {
+        EXPECT_TRUE(table.emplace(spec.shortName, spec.longName).second) << spec.shortName;
+    }
+    const auto help = runProgram("dwiphantom", {"--help"});
+    ASSERT_EQ(help.status, 0);
+    EXPECT_EQ(helpSwitches(help.out), table);
+}
+
+TEST(DwiphantomSwitches, NoSpellingIsUsedTwice) {
+    std::set<std::string> spellings;
+    for (const CMyCmdParser::SwitchSpec& spec : PhantomSettings::Switches()) {
+        EXPECT_TRUE(spellings.insert(spec.shortName).second) << spec.shortName;
+        EXPECT_TRUE(spellings.insert(spec.longName).second) << spec.longName;
+    }
+}
+
+TEST(DwiphantomSwitches, SettingsFollowBothSpellings) {
+    using Words = std::vector<const char*>;
+    const Words shortWords = {"dwiphantom", "p.nii",  "-s",  "medium", "-seed",
+                              "7",          "-sigma", "2.5", "-zb"};
+    const Words longWords = {"dwiphantom", "p.nii",   "--size", "medium",           "--seed",
+                             "7",          "--sigma", "2.5",    "--zero_background"};
+    for (const Words& words : {shortWords, longWords}) {
+        const int argc = static_cast<int>(words.size());
+        const CMyCmdParser parser(argc, words.data());
+        PhantomSettings settings;
+        ASSERT_FALSE(PhantomSettings::FromCommandLine(argc, parser, &settings).has_value());
+        EXPECT_EQ(settings.prefix, "p");
+        EXPECT_EQ(settings.dims, (std::array<int, 3>{96, 96, 60}));
+        EXPECT_EQ(settings.seed, 7u);
+        EXPECT_EQ(settings.sigma, 2.5);
+        EXPECT_TRUE(settings.zeroBackground);
+    }
+    const Words bare = {"dwiphantom", "p"};
+    const CMyCmdParser parser(2, bare.data());
+    PhantomSettings settings;
+    ASSERT_FALSE(PhantomSettings::FromCommandLine(2, parser, &settings).has_value());
+    EXPECT_EQ(settings.prefix, "p");
+    EXPECT_EQ(settings.dims, (std::array<int, 3>{32, 32, 20}));
+    EXPECT_EQ(settings.seed, PhantomSettings::kDefaultSeed);
+    EXPECT_EQ(settings.sigma, PhantomSettings::kDefaultSigma);
+    EXPECT_FALSE(settings.zeroBackground);
 }

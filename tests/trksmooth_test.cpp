@@ -438,6 +438,22 @@ TEST_F(TrksmoothRun, InvalidVoxelSizes) {
     }
 }
 
+TEST_F(TrksmoothRun, OneNonFiniteVoxelSizeAmongFiniteOnesIsInvalid) {
+    // The smallest size would be finite, but the output header would carry the others on.
+    for (const float bad : {std::numeric_limits<float>::infinity(), std::nanf("")}) {
+        for (int axis = 0; axis < 3; ++axis) {
+            TRACK_HEADER h = makeHeader();
+            h.voxel_size[axis] = bad;
+            writeTracks(in, h, {straightTrack(5, 0, 1)});
+            const RunResult r = runProgram("trksmooth", {in, "0.5", out});
+            EXPECT_EQ(r.status, 1) << bad << " on axis " << axis;
+            EXPECT_EQ(r.err, "Invalid voxel size in track file " + in + "\n") << axis;
+            EXPECT_EQ(r.out, "") << axis;
+            EXPECT_FALSE(testsupport::fileExists(out)) << axis;
+        }
+    }
+}
+
 TEST_F(TrksmoothRun, ReportsProgressAndTheSummary) {
     writeTracks(in, makeHeader(), {straightTrack(2, 0, 1), straightTrack(9, 0, 1), Track{}});
     const RunResult r = runProgram("trksmooth", {in, "0.5", out});

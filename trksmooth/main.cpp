@@ -16,18 +16,11 @@
 #include "CTrackReader.h"
 #include "CTrackWriter.h"
 #include "ExitStatus.h"
+#include "RunStep.h"
 #include "Spline.h"
+#include "TrackRecordReader.h"
 
 namespace {
-
-// How the track loop ended.
-enum class LoopEnd {
-    kEndOfFile,
-    kCorrupt,       // a record ends early or its point count cannot be right
-    kWriteFailed,   // the output refused a record
-    kStepTooSmall,  // a track would need more points than a record can hold
-    kOutOfMemory,
-};
 
 void printUsage() {
     std::fputs(
@@ -43,12 +36,12 @@ void printUsage() {
         stderr);
 }
 
-// The smallest voxel size, or NaN when any of them is not a number (no size is then known to
-// be the smallest).
+// The smallest voxel size, or NaN when any of them is not finite: the output header is a copy
+// of the input's, and an infinite size there would pass into every later step.
 float smallestVoxelSize(const TRACK_HEADER& header) {
     float smallest = header.voxel_size[0];
     for (const float size : header.voxel_size) {
-        if (std::isnan(size)) {
+        if (!std::isfinite(size)) {
             return std::numeric_limits<float>::quiet_NaN();
         }
         if (size < smallest) {
@@ -86,61 +79,88 @@ void showProgress(int count) {
 class Smoother {
   public:
     Smoother(CTrackReader& reader, CTrackWriter& writer, const TRACK_HEADER& header, float step)
-        : m_reader(reader),
+        : m_records(reader),
           m_writer(writer),
           m_width(3 + header.scalar_count),
           m_properties(header.property_count),
           m_step(step) {}
 
-    // Smooths and writes records until the input ends or something fails.
-    LoopEnd Run() {
+    // Smooths and writes records until the input ends (kGoOn) or something fails (the status to
+    // end with). The failure is told by PrintFailure once the summary is out.
+    RunStep Run() {
         try {
             for (;;) {
-                const std::int64_t remaining = m_reader.GetRemainingBytes();
-                if (remaining == 0) {
-                    return LoopEnd::kEndOfFile;
+                switch (m_records.ReadNext()) {
+                    case TrackRecordReader::Outcome::kEnd:
+                        return kGoOn;
+                    case TrackRecordReader::Outcome::kDamaged:
+                        return Stop(Failure::kCorrupt);
+                    case TrackRecordReader::Outcome::kRecord:
+                        break;
                 }
-                int n = 0;
-                if (!m_reader.GetNextPointCount(&n)) {
-                    return LoopEnd::kCorrupt;
-                }
-                // Checked before anything is sized from it: a damaged count must not become
-                // an allocation.
-                const std::int64_t values = static_cast<std::int64_t>(n) * m_width + m_properties;
-                if (n < 0 || values * 4 > remaining - 4) {
-                    return LoopEnd::kCorrupt;
-                }
-                m_record.resize(static_cast<std::size_t>(values));
-                if (!m_reader.GetNextRawData(n, m_record.data())) {
-                    return LoopEnd::kCorrupt;
-                }
-                const LoopEnd result = SmoothAndWrite(n);
-                if (result != LoopEnd::kEndOfFile) {
-                    return result;
+                if (const RunStep stop = SmoothAndWrite()) {
+                    return stop;
                 }
                 ++m_processed;
                 showProgress(m_processed);
             }
         } catch (const std::bad_alloc&) {
-            return LoopEnd::kOutOfMemory;
+            return Stop(Failure::kOutOfMemory);
+        }
+    }
+
+    // The message for the failure that stopped Run.
+    void PrintFailure(const std::string& input, const std::string& output) const {
+        switch (m_failure) {
+            case Failure::kCorrupt:
+                std::fprintf(stderr, "Track file is truncated or corrupt after %d tracks: %s\n",
+                             m_processed, input.c_str());
+                break;
+            case Failure::kWriteFailed:
+                std::fprintf(stderr, "Can not write file %s\n", output.c_str());
+                break;
+            case Failure::kStepTooSmall:
+                std::fprintf(stderr, "Step length is too small to resample track %d of %s\n",
+                             m_processed + 1, input.c_str());
+                break;
+            case Failure::kOutOfMemory:
+                std::fprintf(stderr, "Not enough memory to smooth track %d of %s\n",
+                             m_processed + 1, input.c_str());
+                break;
         }
     }
 
     int GetProcessed() const { return m_processed; }
 
   private:
-    // Returns kEndOfFile when the record was written (the loop goes on).
-    LoopEnd SmoothAndWrite(int n) {
-        const int J =
-            Spline::SelectControlPoints(m_record.data(), n, m_width, 2.0f * m_step, m_controls);
+    // What stopped the run; each has its own message.
+    enum class Failure {
+        kCorrupt,       // a record ends early or its point count cannot be right
+        kWriteFailed,   // the output refused a record
+        kStepTooSmall,  // a track would need more points than a record can hold
+        kOutOfMemory,
+    };
+
+    RunStep Stop(Failure failure) {
+        m_failure = failure;
+        return kExitFailure;
+    }
+
+    RunStep Write(int n, const float* data) {
+        return m_writer.WriteNextTrack(n, data) ? kGoOn : Stop(Failure::kWriteFailed);
+    }
+
+    RunStep SmoothAndWrite() {
+        const int n = m_records.GetPointCount();
+        const float* const record = m_records.GetValues();
+        const int J = Spline::SelectControlPoints(record, n, m_width, 2.0f * m_step, m_controls);
         if (J <= 2) {
-            return m_writer.WriteNextTrack(n, m_record.data()) ? LoopEnd::kEndOfFile
-                                                               : LoopEnd::kWriteFailed;
+            return Write(n, record);
         }
         m_spline.SetControlPoints(m_controls.data(), J, m_width);
         const std::int64_t room = m_spline.GetCurveCount(m_step);
         if (room < 0 || room > std::numeric_limits<std::int32_t>::max()) {
-            return LoopEnd::kStepTooSmall;
+            return Stop(Failure::kStepTooSmall);
         }
         const std::size_t width = static_cast<std::size_t>(m_width);
         m_output.resize(static_cast<std::size_t>(room) * width +
@@ -148,21 +168,20 @@ class Smoother {
         const int S = m_spline.Resample(m_step, m_output.data());
         if (m_properties > 0) {
             std::memcpy(m_output.data() + static_cast<std::size_t>(S) * width,
-                        m_record.data() + static_cast<std::size_t>(n) * width,
+                        m_records.GetProperties(),
                         static_cast<std::size_t>(m_properties) * sizeof(float));
         }
-        return m_writer.WriteNextTrack(S, m_output.data()) ? LoopEnd::kEndOfFile
-                                                           : LoopEnd::kWriteFailed;
+        return Write(S, m_output.data());
     }
 
-    CTrackReader& m_reader;
+    TrackRecordReader m_records;
     CTrackWriter& m_writer;
     const int m_width;
     const int m_properties;
     const float m_step;
     int m_processed = 0;
+    Failure m_failure = Failure::kCorrupt;
     // Reused from track to track: memory follows the largest track, not the file.
-    std::vector<float> m_record;
     std::vector<float> m_controls;
     std::vector<float> m_output;
     Spline m_spline;
@@ -214,30 +233,15 @@ int main(int argc, char* argv[]) {
     std::fflush(stdout);
 
     Smoother smoother(reader, writer, header, step);
-    const LoopEnd end = smoother.Run();
+    const RunStep stop = smoother.Run();
     reader.Close();
     const bool closed = writer.Close();
     std::printf("\bDone.\nNumber of tracks: %d\n", smoother.GetProcessed());
     std::fflush(stdout);
 
-    switch (end) {
-        case LoopEnd::kEndOfFile:
-            break;
-        case LoopEnd::kCorrupt:
-            std::fprintf(stderr, "Track file is truncated or corrupt after %d tracks: %s\n",
-                         smoother.GetProcessed(), input.c_str());
-            return kExitFailure;
-        case LoopEnd::kWriteFailed:
-            std::fprintf(stderr, "Can not write file %s\n", output.c_str());
-            return kExitFailure;
-        case LoopEnd::kStepTooSmall:
-            std::fprintf(stderr, "Step length is too small to resample track %d of %s\n",
-                         smoother.GetProcessed() + 1, input.c_str());
-            return kExitFailure;
-        case LoopEnd::kOutOfMemory:
-            std::fprintf(stderr, "Not enough memory to smooth track %d of %s\n",
-                         smoother.GetProcessed() + 1, input.c_str());
-            return kExitFailure;
+    if (stop) {
+        smoother.PrintFailure(input, output);
+        return *stop;
     }
     if (!closed) {
         std::fprintf(stderr, "Can not write file %s\n", output.c_str());

@@ -4,13 +4,10 @@
 
 #include <csetjmp>
 #include <cstdio>
-#include <memory>
+
+#include "OwnedHandles.h"
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 // Owns the libpng write and info structures.
 class PngStructs {
@@ -58,7 +55,7 @@ bool PngWriter::Write(const std::string& path, int width, int height,
         rgb.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 3) {
         return false;
     }
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+    OwnedFile file(std::fopen(path.c_str(), "wb"));
     if (!file) {
         return false;
     }

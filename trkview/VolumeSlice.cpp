@@ -4,13 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
+
+#include "OwnedHandles.h"
 
 namespace {
-
-struct NiftiImageDeleter {
-    void operator()(nifti_image* image) const { nifti_image_free(image); }
-};
 
 // Value of voxel index p of a scalar volume as double, or NaN for unsupported types.
 double ScalarAt(const nifti_image& image, size_t p) {
@@ -35,7 +32,7 @@ double ScalarAt(const nifti_image& image, size_t p) {
 }  // namespace
 
 bool VolumeSlice::Load(const std::string& path, int k, std::string* message) {
-    std::unique_ptr<nifti_image, NiftiImageDeleter> image(nifti_image_read(path.c_str(), 1));
+    const OwnedNiftiImage image(nifti_image_read(path.c_str(), 1));
     if (!image || image->data == nullptr) {
         *message = "Can not read image file " + path;
         return false;

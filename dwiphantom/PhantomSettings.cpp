@@ -1,0 +1,110 @@
+#include "PhantomSettings.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "CommandLineOpening.h"
+#include "ExitStatus.h"
+
+namespace {
+
+constexpr const char* kProgram = "dwiphantom";
+
+struct NamedSize {
+    const char* name;
+    std::array<int, 3> dims;
+};
+
+constexpr NamedSize kSizes[] = {
+    {"small", {32, 32, 20}},
+    {"medium", {96, 96, 60}},
+    {"large", {128, 128, 72}},
+};
+
+// The prefix as typed, without a ".nii" ending: the outputs add their own endings.
+std::string withoutNiftiEnding(std::string prefix) {
+    if (prefix.size() > 4 && prefix.compare(prefix.size() - 4, 4, ".nii") == 0) {
+        prefix.resize(prefix.size() - 4);
+    }
+    return prefix;
+}
+
+}  // namespace
+
+const std::vector<CMyCmdParser::SwitchSpec>& PhantomSettings::Switches() {
+    static const std::vector<CMyCmdParser::SwitchSpec> switches = {kSize, kSeed, kSigma,
+                                                                   kZeroBackground, kHelp};
+    return switches;
+}
+
+RunStep PhantomSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
+                                         PhantomSettings* settings) {
+    std::vector<std::string> positional;
+    if (const RunStep stop = CommandLineOpening::Open(argc, parser, Switches(),
+                                                      {kProgram, ShowHelp, 1}, &positional)) {
+        return stop;
+    }
+
+    const std::string size = parser.GetArgument(kSize, 1, "small");
+    const NamedSize* chosen = nullptr;
+    for (const NamedSize& named : kSizes) {
+        if (size == named.name) {
+            chosen = &named;
+            break;
+        }
+    }
+    if (chosen == nullptr) {
+        return CommandLineOpening::UsageError(kProgram, "\nUnrecognized size '" + size + "'.");
+    }
+    settings->dims = chosen->dims;
+
+    const std::string seedText = parser.GetArgument(kSeed, 1, "");
+    settings->seed = seedText.empty()
+                         ? kDefaultSeed
+                         : static_cast<unsigned>(std::strtoul(seedText.c_str(), nullptr, 10));
+    settings->zeroBackground = parser.HasSwitch(kZeroBackground);
+    const std::string sigmaText = parser.GetArgument(kSigma, 1, "");
+    settings->sigma = sigmaText.empty() ? kDefaultSigma : std::strtod(sigmaText.c_str(), nullptr);
+    if (!(settings->sigma >= 0.0)) {
+        std::fprintf(stderr, "\nNoise sigma must not be negative.\n");
+        return kExitUsage;
+    }
+    settings->prefix = withoutNiftiEnding(positional[0]);
+    return kGoOn;
+}
+
+void PhantomSettings::ShowHelp() {
+    std::printf(
+        "\n"
+        "Usage: dwiphantom OUTPUT_PREFIX [OPTION]...\n"
+        "\n"
+        "Writes a synthetic diffusion acquisition (1 b0 + 64 directions, b = 1000, 2 mm voxels)\n"
+        "with background, brain-like and CSF-like regions, a straight bundle, an arc bundle and\n"
+        "a crossing, plus its ground truth:\n"
+        "  PREFIX.nii                 4D int16 data, no header orientation (axial)\n"
+        "  PREFIX.info                image information file (axial, slice order 1)\n"
+        "  PREFIX_grad.txt            gradient table for 'tenscalc -gm'\n"
+        "  PREFIX_truth_fa.nii        true FA (float)\n"
+        "  PREFIX_truth_v1.nii        true principal direction (float, 3 volumes x, y, z)\n"
+        "  PREFIX_truth_wm.nii        white-matter labels (int16): 1 straight, 2 arc,\n"
+        "                             3 crossing bundle, 4 where the crossing bundles meet\n"
+        "  PREFIX_truth_bundles.txt   bundle centre-lines in millimetres (text)\n"
+        "  PREFIX_truth_bundles.trk   the same centre-lines as a track file\n"
+        "\n"
+        "  -s, --size <small|medium|large>\n"
+        "          32x32x20, 96x96x60 or 128x128x72 voxels. default is small\n"
+        "  -seed, --seed <number>\n"
+        "          seed of the Rician noise. default is %u\n"
+        "  -sigma, --sigma <value>\n"
+        "          standard deviation of each noise component. default is %g\n"
+        "  -zb, --zero_background\n"
+        "          no noise outside the head: background voxels hold zeros\n"
+        "  -h, --help\n"
+        "          display this help\n"
+        "\n"
+        "Example: \n"
+        "  dwiphantom demo/phantom -s small\n"
+        "  tenscalc demo/phantom.nii demo/phantom -gm demo/phantom_grad.txt\n"
+        "\n",
+        kDefaultSeed, kDefaultSigma);
+}

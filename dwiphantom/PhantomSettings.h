@@ -1,0 +1,37 @@
+#pragma once
+// Run settings of dwiphantom, settled from its command line, with the help text and the table
+// of every switch the program knows.
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "CMyCmdParser.h"
+#include "RunStep.h"
+
+class PhantomSettings {
+  public:
+    static constexpr CMyCmdParser::SwitchSpec kSize = {"-s", "--size", 1};
+    static constexpr CMyCmdParser::SwitchSpec kSeed = {"-seed", "--seed", 1};
+    static constexpr CMyCmdParser::SwitchSpec kSigma = {"-sigma", "--sigma", 1};
+    static constexpr CMyCmdParser::SwitchSpec kZeroBackground = {"-zb", "--zero_background", 0};
+    static constexpr CMyCmdParser::SwitchSpec kHelp = {"-h", "--help", 0};
+
+    static constexpr unsigned kDefaultSeed = 20240607u;
+    static constexpr double kDefaultSigma = 20.0;
+
+    std::string prefix;                      // every output name starts with it; no ".nii" ending
+    std::array<int, 3> dims = {32, 32, 20};  // voxels along x, y and z
+    unsigned seed = kDefaultSeed;            // of the noise generator
+    double sigma = kDefaultSigma;            // of each noise component; 0: no noise at all
+    bool zeroBackground = false;             // no noise outside the head
+
+    // Every switch with its declared value count, in the order the parser is given them.
+    static const std::vector<CMyCmdParser::SwitchSpec>& Switches();
+
+    // Checks the command line and fills settings. Returns kGoOn when the run goes on; otherwise
+    // the exit status after the help or a reported error.
+    static RunStep FromCommandLine(int argc, const CMyCmdParser& parser, PhantomSettings* settings);
+
+    static void ShowHelp();
+};
