@@ -14,6 +14,7 @@
 #include "CMyCmdParser.h"
 #include "PhantomSettings.h"
 #include "PhantomTruth.h"
+#include "SwitchTableCheck.h"
 #include "TestSupport.h"
 
 using namespace phantomtruth;
@@ -263,68 +264,13 @@ TEST(DwiphantomCommandLine, RejectsUnknownSizeAndUnwritablePrefix) {
 
 namespace {
 
-using SwitchNames = std::set<std::pair<std::string, std::string>>;
-
-// Both spellings of every switch the help lists ("  -s, --size <small|medium|large>").
-SwitchNames helpSwitches(const std::string& help) {
-    SwitchNames found;
-    std::istringstream lines(help);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const std::size_t comma = line.find(", ");
-        if (line.rfind("  -", 0) != 0 || comma == std::string::npos) {
-            continue;
-        }
-        const std::size_t end = line.find(' ', comma + 2);
-        found.emplace(line.substr(2, comma - 2),
-                      line.substr(comma + 2, end == std::string::npos ? end : end - comma - 2));
-    }
-    return found;
-}
 
 }  // namespace
 
-TEST(DwiphantomSwitches, EveryEntryParsesInBothSpellings) {
-    for (const CMyCmdParser::SwitchSpec& spec : PhantomSettings::Switches()) {
-        for (const char* spelling : {spec.shortName, spec.longName}) {
-            std::vector<std::string> words = {"dwiphantom", "out/p", spelling};
-            for (int v = 1; v <= spec.valueCount; ++v) {
-                words.push_back(std::to_string(v + 1));
-            }
-            std::vector<const char*> argv;
-            for (const std::string& word : words) {
-                argv.push_back(word.c_str());
-            }
-            const CMyCmdParser parser(static_cast<int>(argv.size()), argv.data());
-            EXPECT_TRUE(parser.HasSwitch(spec)) << spelling;
-            EXPECT_EQ(parser.GetNumberOfArguments(spec), spec.valueCount) << spelling;
-            for (int v = 1; v <= spec.valueCount; ++v) {
-                EXPECT_EQ(parser.GetArgument(spec, v, ""), std::to_string(v + 1)) << spelling;
-            }
-            std::vector<std::string> positional;
-            EXPECT_EQ(parser.ExtractPureArguments(&positional, PhantomSettings::Switches()), "")
-                << spelling;
-            EXPECT_EQ(positional, std::vector<std::string>{"out/p"}) << spelling;
-        }
-    }
-}
-
-TEST(DwiphantomSwitches, TheHelpListsExactlyTheTable) {
-    SwitchNames table;
-    for (const CMyCmdParser::SwitchSpec& spec : PhantomSettings::Switches()) {
-        EXPECT_TRUE(table.emplace(spec.shortName, spec.longName).second) << spec.shortName;
-    }
+TEST(DwiphantomSwitches, EveryEntryParsesInBothSpellingsAndTheHelpListsExactlyTheTable) {
     const auto help = runProgram("dwiphantom", {"--help"});
     ASSERT_EQ(help.status, 0);
-    EXPECT_EQ(helpSwitches(help.out), table);
-}
-
-TEST(DwiphantomSwitches, NoSpellingIsUsedTwice) {
-    std::set<std::string> spellings;
-    for (const CMyCmdParser::SwitchSpec& spec : PhantomSettings::Switches()) {
-        EXPECT_TRUE(spellings.insert(spec.shortName).second) << spec.shortName;
-        EXPECT_TRUE(spellings.insert(spec.longName).second) << spec.longName;
-    }
+    expectSwitchTableHolds(PhantomSettings::Switches(), help.out, {"out/p"});
 }
 
 TEST(DwiphantomSwitches, SettingsFollowBothSpellings) {

@@ -260,7 +260,7 @@ TEST_F(FiberwalkTest, LateUsageErrorsExitWithTwo) {
     EXPECT_FALSE(fileExists(dir_.file("out.trk")));
 }
 
-TEST(FiberwalkSwitches, EverySwitchParsesInBothSpellingsAndIsInTheHelp) {
+TEST(FiberwalkSwitches, EverySwitchParsesInBothSpellingsAndTheHelpListsExactlyTheTable) {
     testing::internal::CaptureStdout();
     TrackingSettings::ShowHelp();
     const std::string help = testing::internal::GetCapturedStdout();

@@ -16,6 +16,7 @@
 
 #include "CMyCmdParser.h"
 #include "CTrackWriter.h"
+#include "SwitchTableCheck.h"
 #include "TestSupport.h"
 #include "TrkviewSettings.h"
 
@@ -28,24 +29,6 @@ using testsupport::writeFile;
 
 namespace {
 
-using SwitchNames = std::set<std::pair<std::string, std::string>>;
-
-// Both spellings of every switch the help lists ("  -z, --slice <number>").
-SwitchNames helpSwitches(const std::string& help) {
-    SwitchNames found;
-    std::istringstream lines(help);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const std::size_t comma = line.find(", ");
-        if (line.rfind("  -", 0) != 0 || comma == std::string::npos) {
-            continue;
-        }
-        const std::size_t end = line.find(' ', comma + 2);
-        found.emplace(line.substr(2, comma - 2),
-                      line.substr(comma + 2, end == std::string::npos ? end : end - comma - 2));
-    }
-    return found;
-}
 
 // Lowers the address space the programs started while it lives may use, so that a program
 // sizing memory from a damaged count fails at once instead of filling the machine's memory.
@@ -182,48 +165,10 @@ TEST_F(TrkviewDamagedTracks, ANegativePointCountIsReported) {
     EXPECT_FALSE(fileExists(picture));
 }
 
-TEST(TrkviewSwitches, EveryEntryParsesInBothSpellings) {
-    for (const CMyCmdParser::SwitchSpec& spec : TrkviewSettings::Switches()) {
-        for (const char* spelling : {spec.shortName, spec.longName}) {
-            std::vector<std::string> words = {"trkview", "fa.nii", "in.trk", "out.png", spelling};
-            for (int v = 1; v <= spec.valueCount; ++v) {
-                words.push_back(std::to_string(v + 1));
-            }
-            std::vector<const char*> argv;
-            for (const std::string& word : words) {
-                argv.push_back(word.c_str());
-            }
-            const CMyCmdParser parser(static_cast<int>(argv.size()), argv.data());
-            EXPECT_TRUE(parser.HasSwitch(spec)) << spelling;
-            EXPECT_EQ(parser.GetNumberOfArguments(spec), spec.valueCount) << spelling;
-            for (int v = 1; v <= spec.valueCount; ++v) {
-                EXPECT_EQ(parser.GetArgument(spec, v, ""), std::to_string(v + 1)) << spelling;
-            }
-            std::vector<std::string> positional;
-            EXPECT_EQ(parser.ExtractPureArguments(&positional, TrkviewSettings::Switches()), "")
-                << spelling;
-            EXPECT_EQ(positional, (std::vector<std::string>{"fa.nii", "in.trk", "out.png"}))
-                << spelling;
-        }
-    }
-}
-
-TEST(TrkviewSwitches, TheHelpListsExactlyTheTable) {
-    SwitchNames table;
-    for (const CMyCmdParser::SwitchSpec& spec : TrkviewSettings::Switches()) {
-        EXPECT_TRUE(table.emplace(spec.shortName, spec.longName).second) << spec.shortName;
-    }
-    const RunResult help = runProgram("trkview", {"--help"});
+TEST(TrkviewSwitches, EveryEntryParsesInBothSpellingsAndTheHelpListsExactlyTheTable) {
+    const auto help = runProgram("trkview", {"--help"});
     ASSERT_EQ(help.status, 0);
-    EXPECT_EQ(helpSwitches(help.out), table);
-}
-
-TEST(TrkviewSwitches, NoSpellingIsUsedTwice) {
-    std::set<std::string> spellings;
-    for (const CMyCmdParser::SwitchSpec& spec : TrkviewSettings::Switches()) {
-        EXPECT_TRUE(spellings.insert(spec.shortName).second) << spec.shortName;
-        EXPECT_TRUE(spellings.insert(spec.longName).second) << spec.longName;
-    }
+    expectSwitchTableHolds(TrkviewSettings::Switches(), help.out, {"fa.nii", "in.trk", "out.png"});
 }
 
 TEST(TrkviewSwitches, SettingsFollowBothSpellings) {
