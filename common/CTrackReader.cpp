@@ -211,13 +211,22 @@ bool CTrackReader::SkipFloats(std::size_t count) {
     return position >= 0 && static_cast<std::int64_t>(position) <= m_fileSize;
 }
 
-bool CTrackReader::GetNextRawData(int n, float* buffer) {
+// A record can be read from an open file with a count of at least 0; otherwise the error code
+// says which of the two failed.
+bool CTrackReader::CanReadRecord(int n) {
     if (!m_file) {
         m_error = kNotInitialized;
         return false;
     }
     if (n < 0) {
         m_error = kCanNotRead;
+        return false;
+    }
+    return true;
+}
+
+bool CTrackReader::GetNextRawData(int n, float* buffer) {
+    if (!CanReadRecord(n)) {
         return false;
     }
     const std::size_t count =
@@ -231,12 +240,7 @@ bool CTrackReader::GetNextRawData(int n, float* buffer) {
 }
 
 bool CTrackReader::GetNextTrackData(int n, float* points, float* scalars, float* properties) {
-    if (!m_file) {
-        m_error = kNotInitialized;
-        return false;
-    }
-    if (n < 0) {
-        m_error = kCanNotRead;
+    if (!CanReadRecord(n)) {
         return false;
     }
     const std::size_t scalarCount = static_cast<std::size_t>(m_header.scalar_count);

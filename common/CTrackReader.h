@@ -44,6 +44,8 @@ class CTrackReader : public CTrackIO {
     std::int64_t GetFileSize() const { return m_fileSize; }
 
   private:
+    bool CanReadRecord(int n);
+
     // Reads count floats, swapping each when the file is foreign; false on a short read.
     bool ReadFloats(float* buffer, std::size_t count);
 

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "CTrackWriter.h"
+#include "ImageInfoParser.h"
 #include "OwnedHandles.h"
 
 bool PhantomFiles::WriteVolume(const std::string& path, const std::vector<int>& dims, int datatype,
@@ -56,16 +57,11 @@ bool PhantomFiles::WriteVolume(const std::string& path, const std::vector<int>& 
 }
 
 bool PhantomFiles::WriteAxialInfo(const std::string& path) {
-    return WriteText(path,
-                     "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-                     "<ImageInfo>\n"
-                     "\t<ImageOrientation>\n"
-                     "\t\t1.000000, 0.000000, 0.000000, 0.000000, 1.000000, 0.000000\n"
-                     "\t</ImageOrientation>\n"
-                     "\t<SliceOrder>\n"
-                     "\t\t1\n"
-                     "\t</SliceOrder>\n"
-                     "</ImageInfo>\n");
+    ImageInfoParser info;
+    const float axial[6] = {1, 0, 0, 0, 1, 0};
+    info.UpdateImageOrientation(axial);
+    info.UpdateSliceOrder(1);
+    return info.WriteToFile(path);
 }
 
 bool PhantomFiles::WriteText(const std::string& path, const std::string& text) {
