@@ -894,7 +894,10 @@ bool NiftiIO::WriteData(const std::string& filename, const nifti_1_header& hdr, 
     } else if (!closed) {
         problem = io.LastError();
     } else if (!headerReadsBack(hdrName.c_str())) {
-        problem = hdrName + ": the header does not read back whole after writing";
+        problem = NiftiFileCheck::HeaderProblem(hdrName);
+        if (problem.empty()) {
+            problem = hdrName + ": the header does not read back whole after writing";
+        }
     }
     report(reason, problem);
     return problem.empty();
