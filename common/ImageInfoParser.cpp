@@ -21,12 +21,15 @@ ImageInfoParser::ImageInfoParser(const char* fileName)
 }
 
 bool ImageInfoParser::Open(const std::string& fileName) {
-    XMLNode node = XMLNode::openFileHelper(fileName, kRootName);
+    XMLResults results;
+    XMLNode node = XMLNode::parseFile(fileName, kRootName, &results);
     if (node.isEmpty()) {
         m_info = XMLNode::createXMLTopNode(kRootName);
+        m_lastError = XMLNode::describe(results);
         return false;
     }
     m_info = node;
+    m_lastError.clear();
     return true;
 }
 
@@ -106,6 +109,6 @@ void ImageInfoParser::UpdateManufacturer(const std::string& manufacturer) {
     updateChildText(kManufacturerName, manufacturer);
 }
 
-bool ImageInfoParser::WriteToFile(const std::string& fileName) const {
-    return m_info.writeToFile(fileName, nullptr, true) == eXMLErrorNone;
+bool ImageInfoParser::WriteToFile(const std::string& fileName, std::string* reason) const {
+    return m_info.writeToFile(fileName, nullptr, true, reason) == eXMLErrorNone;
 }

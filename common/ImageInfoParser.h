@@ -16,6 +16,11 @@ class ImageInfoParser {
     // Replaces the held document by the file's "ImageInfo" element. False (and a fresh element
     // held) when the file is missing, malformed or has no such element.
     bool Open(const std::string& fileName);
+    // Why the last Open (or the constructor's) failed, empty after one succeeded, e.g.
+    //   "line 7, column 12: end tag </ImageInfo> matches no open element"
+    //   "cannot open: No such file or directory"
+    //   "no <ImageInfo> element"
+    const std::string& LastError() const { return m_lastError; }
 
     // True and the six numbers when the "ImageOrientation" text has at least six non-empty
     // comma-separated parts; otherwise false and orientation6 untouched.
@@ -29,8 +34,10 @@ class ImageInfoParser {
     void UpdateSliceOrder(int sliceOrder);
     void UpdateManufacturer(const std::string& manufacturer);
 
-    // Byte-order mark, XML declaration line and the element; true on success.
-    bool WriteToFile(const std::string& fileName) const;
+    // Byte-order mark, XML declaration line and the element; true on success. reason (may be
+    // null) receives why it failed ("cannot create: No such file or directory", "cannot write:
+    // No space left on device") and is emptied on success.
+    bool WriteToFile(const std::string& fileName, std::string* reason = nullptr) const;
 
     // The held "ImageInfo" element, never empty.
     const XMLNode& GetNode() const { return m_info; }
@@ -41,4 +48,5 @@ class ImageInfoParser {
     void updateChildText(const char* name, const std::string& text);
 
     XMLNode m_info;
+    std::string m_lastError;
 };

@@ -1,6 +1,9 @@
 #include "NiftiIO.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -8,6 +11,7 @@
 #include <vector>
 
 #include "CMyMath.h"
+#include "NiftiFileCheck.h"
 
 namespace {
 
@@ -241,52 +245,91 @@ bool hasSaneSize(const nifti_image& image) {
     return count <= limit / bytesPer;
 }
 
-// Every dimension in use must be positive in the header record itself: the library quietly
-// turns a stored 0 into 1, and such a header is refused rather than reinterpreted.
-bool recordDimsUsable(const nifti_1_header& hdr) {
-    if (hdr.dim[0] < 1 || hdr.dim[0] > 7) {
-        return false;
-    }
-    for (int axis = 1; axis <= hdr.dim[0]; ++axis) {
-        if (hdr.dim[axis] <= 0) {
-            return false;
-        }
-    }
-    return true;
+const char* const kNothingOpen = "no volume is open";
+
+std::string nameOf(const nifti_image& image) {
+    return image.fname != nullptr ? image.fname : "the volume";
 }
 
-bool storedDimsUsable(const char* hdrName) {
-    if (hdrName == nullptr) {
-        return false;
-    }
-    int swapped = 0;
-    const std::unique_ptr<nifti_1_header, decltype(&std::free)> stored(
-        nifti_read_header(hdrName, &swapped, 0), &std::free);
-    return stored && recordDimsUsable(*stored);
+std::string fitProblem(const nifti_image& image, size_t needed, size_t capacity,
+                       const char* unit, const char* holder) {
+    return nameOf(image) + ": the read needs room for " + NiftiFileCheck::Grouped(needed) + " " +
+           unit + "; the " + holder + " holds " + NiftiFileCheck::Grouped(capacity);
 }
 
-// Voxels [begin, end) of a whole-file conversion, or false when the request does not fit the
-// file or the destination.
-bool resolveRange(size_t nvox, size_t capacity, int64_t start, int64_t end, size_t& begin,
-                  size_t& stop) {
+// "<file>: cannot <verb>: <system reason>", the reason left out when the system gave none.
+std::string cannot(const std::string& name, const char* verb, int error) {
+    return name + ": cannot " + verb + (error != 0 ? ": " + NiftiFileCheck::ErrnoText(error) : "");
+}
+
+// Why the readers cannot convert the stored type; empty when they can.
+std::string typeProblem(const nifti_image& image, bool packColor) {
+    const int size = storedSize(image.datatype);
+    if (size != 0 && size == image.nbyper && (image.datatype != DT_RGB24 || packColor)) {
+        return "";
+    }
+    std::string text = nameOf(image) + ": datatype " + nifti_datatype_string(image.datatype) +
+                       " (" + std::to_string(image.datatype) + ") is not handled";
+    if (image.datatype == DT_RGB24 && size == image.nbyper) {
+        text += " without colour packing";
+    }
+    return text;
+}
+
+// Voxels [begin, end) of a whole-file conversion, or why the request does not fit the file or
+// the destination.
+std::string resolveRange(const nifti_image& image, size_t capacity, int64_t start, int64_t end,
+                         size_t& begin, size_t& stop) {
+    const size_t nvox = image.nvox;
     if (end <= 0) {
         begin = 0;
         stop = nvox;
     } else {
         if (start < 0 || start > end || static_cast<uint64_t>(end) > nvox) {
-            return false;
+            return nameOf(image) + ": voxel range [" + std::to_string(start) + ", " +
+                   std::to_string(end) + ") does not lie within the volume's " +
+                   NiftiFileCheck::Grouped(nvox) + " voxels";
         }
         begin = static_cast<size_t>(start);
         stop = static_cast<size_t>(end);
     }
-    return stop <= capacity;
+    return stop <= capacity ? "" : fitProblem(image, stop, capacity, "values", "destination");
+}
+
+// True when a complete header record can be read back from the named header file; catches a
+// header file whose writing or closing failed inside the library, where it goes unreported.
+bool headerReadsBack(const char* hdrName) {
+    znzFile file = znzopen(hdrName, "rb", nifti_is_gzfile(hdrName));
+    if (znz_isnull(file)) {
+        return false;
+    }
+    nifti_1_header hdr{};
+    const size_t got = znzread(&hdr, 1, sizeof(hdr), file);
+    const int closed = znzclose(file);
+    return got == sizeof(hdr) && closed == 0 &&
+           (hdr.sizeof_hdr == 348 || hdr.sizeof_hdr == 0x5C010000);
+}
+
+// Why nifticlib could not create an output file set, with the errno it left. A pair's header
+// is written and closed before its data file is created, so once the header is on disk the
+// failure concerns the data file.
+std::string creationProblem(const nifti_image& image, int error) {
+    std::string name = nameOf(image);
+    if (image.nifti_type != NIFTI_FTYPE_NIFTI1_1 && image.fname != nullptr &&
+        image.iname != nullptr && access(image.fname, W_OK) == 0 &&
+        headerReadsBack(image.fname)) {
+        name = image.iname;
+    }
+    return cannot(name, "write", error);
+}
+
+void report(std::string* reason, const std::string& text) {
+    if (reason != nullptr) {
+        *reason = text;
+    }
 }
 
 }  // namespace
-
-void NiftiIO::ImageDeleter::operator()(nifti_image* image) const {
-    nifti_image_free(image);
-}
 
 void NiftiIO::FileDeleter::operator()(znzptr* file) const {
     znzFile handle = file;
@@ -303,44 +346,77 @@ NiftiIO::NiftiIO(NiftiIO&&) noexcept = default;
 
 NiftiIO& NiftiIO::operator=(NiftiIO&&) noexcept = default;
 
+bool NiftiIO::finish(std::string reason) {
+    lastError_ = std::move(reason);
+    return lastError_.empty();
+}
+
+std::string NiftiIO::headerName() const {
+    return image_ ? nameOf(*image_) : std::string("the volume");
+}
+
 bool NiftiIO::Open(const std::string& filename, nifti_1_header* hdr, int mode) {
     Close();
     if (mode == kRead) {
-        ImagePtr image(nifti_image_read(filename.c_str(), 0));
-        if (!image || !hasSaneSize(*image) || !storedDimsUsable(image->fname)) {
-            return false;
+        // Headers the library would refuse (or quietly repair: a used dimension stored as 0) are
+        // refused here, with the reason and before the library prints anything about them.
+        std::string problem = NiftiFileCheck::HeaderProblem(filename);
+        if (!problem.empty()) {
+            return finish(std::move(problem));
+        }
+        OwnedNiftiImage image(nifti_image_read(filename.c_str(), 0));
+        if (!image) {
+            return finish(filename + ": the header could not be read");
+        }
+        if (!hasSaneSize(*image)) {
+            return finish(nameOf(*image) + ": the header's sizes do not agree");
         }
         if (hdr != nullptr) {
             *hdr = nifti_convert_nim2nhdr(image.get());
         }
         image_ = std::move(image);
-        return true;
+        return finish("");
     }
 
-    if (hdr == nullptr || !recordDimsUsable(*hdr)) {
-        return false;
+    if (hdr == nullptr) {
+        return finish(filename + ": no header was given for writing");
     }
-    ImagePtr image(nifti_convert_nhdr2nim(*hdr, filename.c_str()));
-    if (!image || !hasSaneSize(*image)) {
-        return false;
+    // The stored record must be usable as it is; the library would repair a used dimension of 0.
+    const std::string problem = NiftiFileCheck::RecordProblem(*hdr);
+    if (!problem.empty()) {
+        return finish(filename + ": " + problem);
     }
+    OwnedNiftiImage image(nifti_convert_nhdr2nim(*hdr, filename.c_str()));
+    if (!image) {
+        return finish(filename + ": not a usable volume file name");
+    }
+    if (!hasSaneSize(*image)) {
+        return finish(nameOf(*image) + ": the header's sizes do not agree");
+    }
+    errno = 0;
     FilePtr output(nifti_image_write_hdr_img2(image.get(), 2, "wb", nullptr, nullptr));
     if (!output) {
-        return false;
+        const int error = errno;
+        return finish(creationProblem(*image, error));
     }
     image_ = std::move(image);
     output_ = std::move(output);
-    return true;
+    return finish("");
 }
 
 bool NiftiIO::Close() {
-    bool closed = true;
+    std::string problem;
     if (output_) {
+        const std::string name =
+            image_ && image_->iname != nullptr ? image_->iname : std::string("the output file");
         znzFile handle = output_.release();
-        closed = znzclose(handle) == 0;
+        errno = 0;
+        if (znzclose(handle) != 0) {
+            problem = cannot(name, "close", errno);
+        }
     }
     image_.reset();
-    return closed;
+    return finish(std::move(problem));
 }
 
 bool NiftiIO::GetHeader(nifti_1_header& hdr) const {
@@ -387,84 +463,107 @@ bool NiftiIO::GetOrientationInfo(float* vectors, int* sliceDirection) const {
 }
 
 bool NiftiIO::ReadData(void* buffer, size_t capacityBytes) {
-    if (!image_ || buffer == nullptr) {
-        return false;
+    if (!image_) {
+        return finish(kNothingOpen);
+    }
+    if (buffer == nullptr) {
+        return finish(headerName() + ": no buffer was given");
     }
     nifti_image_unload(image_.get());
     const size_t bytes = image_->nvox * static_cast<size_t>(image_->nbyper);
-    if (image_->nbyper <= 0 || bytes > capacityBytes) {
-        return false;
+    if (image_->nbyper <= 0) {
+        return finish(headerName() + ": the header describes no voxel data");
+    }
+    if (bytes > capacityBytes) {
+        return finish(fitProblem(*image_, bytes, capacityBytes, "bytes", "buffer"));
     }
     if (nifti_image_load(image_.get()) < 0 || image_->data == nullptr) {
         nifti_image_unload(image_.get());
-        return false;
+        return finish(NiftiFileCheck::DataProblem(*image_));
     }
     std::memcpy(buffer, image_->data, bytes);
-    return true;
+    return finish("");
 }
 
 namespace {
 
+// Empty on success, else why the read failed.
 template <typename D>
-bool readRange(nifti_image* image, D* dest, size_t capacity, int64_t start, int64_t end,
-               bool packColor) {
-    if (image == nullptr || dest == nullptr) {
-        return false;
+std::string readRange(nifti_image* image, D* dest, size_t capacity, int64_t start, int64_t end,
+                      bool packColor) {
+    if (image == nullptr) {
+        return kNothingOpen;
+    }
+    if (dest == nullptr) {
+        return nameOf(*image) + ": no destination was given";
     }
     nifti_image_unload(image);
+    std::string problem = typeProblem(*image, packColor);
+    if (!problem.empty()) {
+        return problem;
+    }
     size_t begin = 0;
     size_t stop = 0;
-    const int size = storedSize(image->datatype);
-    if (size == 0 || size != image->nbyper || (image->datatype == DT_RGB24 && !packColor) ||
-        !resolveRange(image->nvox, capacity, start, end, begin, stop)) {
-        return false;
+    problem = resolveRange(*image, capacity, start, end, begin, stop);
+    if (!problem.empty()) {
+        return problem;
     }
     LoadedData data(image);
     if (!data.load()) {
-        return false;
+        return NiftiFileCheck::DataProblem(*image);
     }
-    return convertStored(image->datatype, static_cast<const unsigned char*>(image->data), dest,
-                         begin, stop, packColor);
+    if (!convertStored(image->datatype, static_cast<const unsigned char*>(image->data), dest,
+                       begin, stop, packColor)) {
+        return nameOf(*image) + ": datatype " + std::to_string(image->datatype) + " is not handled";
+    }
+    return "";
 }
 
 }  // namespace
 
 bool NiftiIO::ReadAsShort(short* dest, size_t capacity, int64_t start, int64_t end,
                           bool packColor) {
-    return readRange(image_.get(), dest, capacity, start, end, packColor);
+    return finish(readRange(image_.get(), dest, capacity, start, end, packColor));
 }
 
 bool NiftiIO::ReadAsInt(int* dest, size_t capacity, int64_t start, int64_t end, bool packColor) {
-    return readRange(image_.get(), dest, capacity, start, end, packColor);
+    return finish(readRange(image_.get(), dest, capacity, start, end, packColor));
 }
 
 bool NiftiIO::ReadAsFloat(float* dest, size_t capacity, int64_t start, int64_t end,
                           bool packColor) {
-    return readRange(image_.get(), dest, capacity, start, end, packColor);
+    return finish(readRange(image_.get(), dest, capacity, start, end, packColor));
 }
 
 bool NiftiIO::ReadAsShortMask(short* dest, size_t capacity, double low, double high) {
-    if (!image_ || dest == nullptr) {
-        return false;
+    if (!image_) {
+        return finish(kNothingOpen);
+    }
+    if (dest == nullptr) {
+        return finish(headerName() + ": no destination was given");
     }
     nifti_image* image = image_.get();
     nifti_image_unload(image);
     const size_t n = image->nvox;
     if (n > capacity) {
-        return false;
+        return finish(fitProblem(*image, n, capacity, "values", "destination"));
     }
     LoadedData data(image);
     if (!data.load()) {
-        return false;
+        return finish(NiftiFileCheck::DataProblem(*image));
     }
     // Cleared before the type is examined, so an unhandled type still leaves an empty mask.
     std::fill(dest, dest + n, static_cast<short>(0));
-    const int size = storedSize(image->datatype);
-    if (size == 0 || size != image->nbyper || image->datatype == DT_RGB24) {
-        return false;
+    std::string problem = typeProblem(*image, false);
+    if (!problem.empty()) {
+        return finish(std::move(problem));
     }
-    return maskStored(image->datatype, static_cast<const unsigned char*>(image->data), dest, n, low,
-                      high);
+    if (!maskStored(image->datatype, static_cast<const unsigned char*>(image->data), dest, n, low,
+                    high)) {
+        return finish(headerName() + ": datatype " + std::to_string(image->datatype) +
+                      " is not handled");
+    }
+    return finish("");
 }
 
 size_t NiftiIO::CollapsedCount(int x, int y, int z, int t, int u, int v, int w) const {
@@ -485,48 +584,82 @@ size_t NiftiIO::CollapsedCount(int x, int y, int z, int t, int u, int v, int w) 
     return count;
 }
 
+namespace {
+
+// Why a collapsed read with these selectors picks no voxel.
+std::string selectorProblem(const nifti_image& image, const int (&selectors)[7]) {
+    for (int axis = 1; axis <= image.ndim; ++axis) {
+        const int selector = selectors[axis - 1];
+        const int extent = usedDim(image, axis);
+        if (selector >= extent) {
+            return nameOf(image) + ": selector " + std::to_string(selector) + " for dimension " +
+                   std::to_string(axis) + " is outside 0 to " + std::to_string(extent - 1);
+        }
+    }
+    return nameOf(image) + ": the selectors pick no voxel";
+}
+
+}  // namespace
+
 bool NiftiIO::ReadCollapsed(void* buffer, size_t capacityBytes, int x, int y, int z, int t, int u,
                             int v, int w) {
-    if (!image_ || buffer == nullptr || image_->nbyper <= 0) {
-        return false;
+    if (!image_) {
+        return finish(kNothingOpen);
+    }
+    if (buffer == nullptr) {
+        return finish(headerName() + ": no buffer was given");
+    }
+    if (image_->nbyper <= 0) {
+        return finish(headerName() + ": the header describes no voxel data");
     }
     nifti_image_unload(image_.get());
     const size_t count = CollapsedCount(x, y, z, t, u, v, w);
-    if (count == 0 || count * static_cast<size_t>(image_->nbyper) > capacityBytes) {
-        return false;
+    if (count == 0) {
+        return finish(selectorProblem(*image_, {x, y, z, t, u, v, w}));
+    }
+    const size_t bytes = count * static_cast<size_t>(image_->nbyper);
+    if (bytes > capacityBytes) {
+        return finish(fitProblem(*image_, bytes, capacityBytes, "bytes", "buffer"));
     }
     const int selectors[8] = {0, x, y, z, t, u, v, w};
     // nifticlib frees the block it reads into when a read fails part way (a truncated file) and
     // sets the pointer to null, so it is handed a block of its own kind, never the caller's.
-    const size_t bytes = count * static_cast<size_t>(image_->nbyper);
     void* target = std::malloc(bytes);
     if (target == nullptr) {
-        return false;
+        return finish(headerName() + ": cannot allocate " + NiftiFileCheck::Grouped(bytes) +
+                      " bytes for the read");
     }
     if (nifti_read_collapsed_image(image_.get(), selectors, &target) < 0) {
         std::free(target);
-        return false;
+        return finish(NiftiFileCheck::DataProblem(*image_));
     }
     std::memcpy(buffer, target, bytes);
     std::free(target);
-    return true;
+    return finish("");
 }
 
 namespace {
 
+// Empty on success, else why the read failed.
 template <typename D>
-bool readCollapsedAs(NiftiIO& io, nifti_image* image, D* dest, size_t capacity,
-                     const int (&sel)[7]) {
-    if (image == nullptr || dest == nullptr) {
-        return false;
+std::string readCollapsedAs(NiftiIO& io, nifti_image* image, D* dest, size_t capacity,
+                            const int (&sel)[7]) {
+    if (image == nullptr) {
+        return kNothingOpen;
     }
-    const int size = storedSize(image->datatype);
-    if (size == 0 || size != image->nbyper || image->datatype == DT_RGB24) {
-        return false;
+    if (dest == nullptr) {
+        return nameOf(*image) + ": no destination was given";
+    }
+    std::string problem = typeProblem(*image, false);
+    if (!problem.empty()) {
+        return problem;
     }
     const size_t count = io.CollapsedCount(sel[0], sel[1], sel[2], sel[3], sel[4], sel[5], sel[6]);
-    if (count == 0 || count > capacity) {
-        return false;
+    if (count == 0) {
+        return selectorProblem(*image, sel);
+    }
+    if (count > capacity) {
+        return fitProblem(*image, count, capacity, "values", "destination");
     }
     // A stored type that is the working type itself (int16 into short, float32 into float) is
     // copied straight into the destination: its conversion would be a plain copy.
@@ -534,33 +667,47 @@ bool readCollapsedAs(NiftiIO& io, nifti_image* image, D* dest, size_t capacity,
                           (std::is_same<D, float>::value && image->datatype == DT_FLOAT32);
     if (sameType) {
         return io.ReadCollapsed(dest, count * sizeof(D), sel[0], sel[1], sel[2], sel[3], sel[4],
-                                sel[5], sel[6]);
+                                sel[5], sel[6])
+                   ? ""
+                   : io.LastError();
     }
-    std::vector<unsigned char> stored(count * static_cast<size_t>(size));
+    std::vector<unsigned char> stored(count * static_cast<size_t>(image->nbyper));
     if (!io.ReadCollapsed(stored.data(), stored.size(), sel[0], sel[1], sel[2], sel[3], sel[4],
                           sel[5], sel[6])) {
-        return false;
+        return io.LastError();
     }
-    return convertStored(image->datatype, stored.data(), dest, 0, count, false);
+    if (!convertStored(image->datatype, stored.data(), dest, 0, count, false)) {
+        return nameOf(*image) + ": datatype " + std::to_string(image->datatype) + " is not handled";
+    }
+    return "";
 }
 
 }  // namespace
 
 bool NiftiIO::ReadCollapsedAsFloat(float* dest, size_t capacity, int x, int y, int z, int t, int u,
                                    int v, int w) {
-    return readCollapsedAs(*this, image_.get(), dest, capacity, {x, y, z, t, u, v, w});
+    return finish(readCollapsedAs(*this, image_.get(), dest, capacity, {x, y, z, t, u, v, w}));
 }
 
 bool NiftiIO::ReadCollapsedAsShort(short* dest, size_t capacity, int x, int y, int z, int t, int u,
                                    int v, int w) {
-    return readCollapsedAs(*this, image_.get(), dest, capacity, {x, y, z, t, u, v, w});
+    return finish(readCollapsedAs(*this, image_.get(), dest, capacity, {x, y, z, t, u, v, w}));
 }
 
 bool NiftiIO::WriteDataBlock(const void* bytes, size_t count) {
-    if (!output_ || bytes == nullptr || count == 0) {
-        return false;
+    if (!output_) {
+        return finish("no volume is open for writing");
     }
-    return nifti_write_buffer(output_.get(), bytes, count) == count;
+    const std::string name =
+        image_->iname != nullptr ? image_->iname : std::string("the output file");
+    if (bytes == nullptr || count == 0) {
+        return finish(name + ": no data was given to write");
+    }
+    errno = 0;
+    if (nifti_write_buffer(output_.get(), bytes, count) != count) {
+        return finish(cannot(name, "write", errno));
+    }
+    return finish("");
 }
 
 // ---- static operations ----------------------------------------------------------------------
@@ -581,9 +728,11 @@ void copyGeometry(const nifti_1_header& hdr, int* dims, float* voxelSize) {
 }  // namespace
 
 bool NiftiIO::ReadHeader(const std::string& filename, nifti_1_header& hdr, int* dims,
-                         float* voxelSize) {
+                         float* voxelSize, std::string* reason) {
     NiftiIO io;
-    if (!io.Open(filename, &hdr, kRead)) {
+    const bool read = io.Open(filename, &hdr, kRead);
+    report(reason, io.LastError());
+    if (!read) {
         return false;
     }
     copyGeometry(hdr, dims, voxelSize);
@@ -591,9 +740,11 @@ bool NiftiIO::ReadHeader(const std::string& filename, nifti_1_header& hdr, int* 
 }
 
 bool NiftiIO::ReadHeader(const std::string& filename, nifti_1_header& hdr, mat44& voxelToRas,
-                         int* dims, float* voxelSize) {
+                         int* dims, float* voxelSize, std::string* reason) {
     NiftiIO io;
-    if (!io.Open(filename, &hdr, kRead)) {
+    const bool read = io.Open(filename, &hdr, kRead);
+    report(reason, io.LastError());
+    if (!read) {
         return false;
     }
     copyGeometry(hdr, dims, voxelSize);
@@ -601,9 +752,9 @@ bool NiftiIO::ReadHeader(const std::string& filename, nifti_1_header& hdr, mat44
 }
 
 bool NiftiIO::ReadHeader(const std::string& filename, nifti_1_header& hdr, float* const rows[4],
-                         int* dims, float* voxelSize) {
+                         int* dims, float* voxelSize, std::string* reason) {
     mat44 matrix{};
-    if (!ReadHeader(filename, hdr, matrix, dims, voxelSize)) {
+    if (!ReadHeader(filename, hdr, matrix, dims, voxelSize, reason)) {
         return false;
     }
     for (int r = 0; r < 4; ++r) {
@@ -615,29 +766,39 @@ bool NiftiIO::ReadHeader(const std::string& filename, nifti_1_header& hdr, float
 }
 
 bool NiftiIO::ReadAsShort(const std::string& filename, short* dest, size_t capacity, int64_t start,
-                          int64_t end, bool packColor) {
+                          int64_t end, bool packColor, std::string* reason) {
     NiftiIO io;
-    return io.Open(filename, nullptr, kRead) &&
-           io.ReadAsShort(dest, capacity, start, end, packColor);
+    const bool read = io.Open(filename, nullptr, kRead) &&
+                      io.ReadAsShort(dest, capacity, start, end, packColor);
+    report(reason, io.LastError());
+    return read;
 }
 
 bool NiftiIO::ReadAsInt(const std::string& filename, int* dest, size_t capacity, int64_t start,
-                        int64_t end, bool packColor) {
+                        int64_t end, bool packColor, std::string* reason) {
     NiftiIO io;
-    return io.Open(filename, nullptr, kRead) && io.ReadAsInt(dest, capacity, start, end, packColor);
+    const bool read =
+        io.Open(filename, nullptr, kRead) && io.ReadAsInt(dest, capacity, start, end, packColor);
+    report(reason, io.LastError());
+    return read;
 }
 
 bool NiftiIO::ReadAsFloat(const std::string& filename, float* dest, size_t capacity, int64_t start,
-                          int64_t end, bool packColor) {
+                          int64_t end, bool packColor, std::string* reason) {
     NiftiIO io;
-    return io.Open(filename, nullptr, kRead) &&
-           io.ReadAsFloat(dest, capacity, start, end, packColor);
+    const bool read = io.Open(filename, nullptr, kRead) &&
+                      io.ReadAsFloat(dest, capacity, start, end, packColor);
+    report(reason, io.LastError());
+    return read;
 }
 
 bool NiftiIO::ReadAsShortMask(const std::string& filename, short* dest, size_t capacity, double low,
-                              double high) {
+                              double high, std::string* reason) {
     NiftiIO io;
-    return io.Open(filename, nullptr, kRead) && io.ReadAsShortMask(dest, capacity, low, high);
+    const bool read =
+        io.Open(filename, nullptr, kRead) && io.ReadAsShortMask(dest, capacity, low, high);
+    report(reason, io.LastError());
+    return read;
 }
 
 bool NiftiIO::GetOrientationInfo(const std::string& filename, float* vectors, int* sliceDirection) {
@@ -665,10 +826,12 @@ bool NiftiIO::GetVoxelOrder(const std::string& filename, char* letters) {
     return true;
 }
 
-double NiftiIO::GetAutoThreshold(const std::string& filename, int nb, double* range) {
+double NiftiIO::GetAutoThreshold(const std::string& filename, int nb, double* range,
+                                 std::string* reason) {
     NiftiIO io;
     nifti_1_header hdr{};
     if (!io.Open(filename, &hdr, kRead)) {
+        report(reason, io.LastError());
         return 0.0;
     }
     const nifti_image& image = *io.image_;
@@ -680,6 +843,7 @@ double NiftiIO::GetAutoThreshold(const std::string& filename, int nb, double* ra
                           ? io.ReadCollapsedAsFloat(values.data(), n, -1, -1, -1, 0, 0, 0, 0)
                           : io.ReadAsFloat(values.data(), n, 0, 0, false);
     // A volume whose data cannot be converted has no threshold, as an unreadable file has none.
+    report(reason, io.LastError());
     if (!read) {
         return 0.0;
     }
@@ -698,44 +862,45 @@ bool NiftiIO::IsAnalyze(const std::string& filename) {
     return !nifti;
 }
 
-namespace {
-
-// True when a complete header record can be read back from the named header file; catches a
-// header file whose writing or closing failed inside the library, where it goes unreported.
-bool headerReadsBack(const char* hdrName) {
-    znzFile file = znzopen(hdrName, "rb", nifti_is_gzfile(hdrName));
-    if (znz_isnull(file)) {
-        return false;
-    }
-    nifti_1_header hdr{};
-    const size_t got = znzread(&hdr, 1, sizeof(hdr), file);
-    const int closed = znzclose(file);
-    return got == sizeof(hdr) && closed == 0 &&
-           (hdr.sizeof_hdr == 348 || hdr.sizeof_hdr == 0x5C010000);
-}
-
-}  // namespace
-
 bool NiftiIO::WriteData(const std::string& filename, const nifti_1_header& hdr, const void* data,
-                        size_t bytes) {
+                        size_t bytes, std::string* reason) {
     if (data == nullptr) {
+        report(reason, filename + ": no data was given to write");
         return false;
     }
     NiftiIO io;
     nifti_1_header copy = hdr;
     if (!io.Open(filename, &copy, kWrite)) {
+        report(reason, io.LastError());
         return false;
     }
     const size_t size = nifti_get_volsize(io.image_.get());
     if (size == 0 || size > bytes) {
         io.Close();
+        report(reason, filename + ": the data holds " + NiftiFileCheck::Grouped(bytes) +
+                           " bytes; the header needs " + NiftiFileCheck::Grouped(size));
         return false;
     }
     const std::string hdrName = io.image_->fname != nullptr ? io.image_->fname : "";
+    const std::string dataName = io.image_->iname != nullptr ? io.image_->iname : hdrName;
+    errno = 0;
     const bool written = nifti_write_buffer(io.output_.get(), data, size) == size;
+    const int writeError = errno;
     const bool closed = io.Close();
     // The header of a file pair lives in its own file, closed inside the library unchecked.
-    return written && closed && headerReadsBack(hdrName.c_str());
+    std::string problem;
+    if (!written) {
+        problem = cannot(dataName, "write", writeError);
+    } else if (!closed) {
+        problem = io.LastError();
+    } else if (!headerReadsBack(hdrName.c_str())) {
+        problem = NiftiFileCheck::HeaderProblem(hdrName);
+        if (problem.empty()) {
+            problem = hdrName + ": the header does not read back whole after writing";
+        }
+    }
+    report(reason, problem);
+    return problem.empty();
 }
 
 void NiftiIO::InitializeNiftiHeader(nifti_1_header& hdr, int fileKind) {

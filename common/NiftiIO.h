@@ -5,8 +5,18 @@
 // derives orientation from the quaternion form and writes header plus data.
 //
 // Every reader is told how many elements (ReadData/ReadCollapsed: bytes) its destination holds
-// and returns false, writing nothing, when the read would not fit. Nothing is printed by this
-// class (nifticlib itself may print on some failures).
+// and returns false, writing nothing, when the read would not fit.
+//
+// Nothing is printed by this class. Failures say why instead: instance operations through
+// LastError(), static ones through their optional reason argument. A reason names the file it
+// concerns and what is wrong, e.g.
+//   "/data/dwi.nii: cannot open: No such file or directory"
+//   "/data/dwi.nii: header field dim[0] is 9, not 1 to 7 in either byte order"
+//   "/data/dwi.nii: data ends at byte 1,048,576; the header needs 2,621,792"
+//   "/out/fa.nii: cannot write: No space left on device"
+// Headers nifticlib would refuse are refused before it reads them, so that it prints nothing
+// about them; when creating or writing an output file fails, nifticlib still prints its own
+// message whatever its debug level.
 
 #include <nifti1_io.h>
 
@@ -14,6 +24,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "OwnedHandles.h"
 
 class NiftiIO {
   public:
@@ -41,6 +53,10 @@ class NiftiIO {
     // (data written by WriteDataBlock may then be incomplete on disk).
     bool Close();
     bool IsOpen() const { return image_ != nullptr; }
+
+    // Why the last Open, Close, read or write of this object failed; empty after one succeeded.
+    // Operations that only look at the open header (GetHeader, CollapsedCount, ...) leave it.
+    const std::string& LastError() const { return lastError_; }
 
     bool GetHeader(nifti_1_header& hdr) const;
     bool GetVoxelToRas(mat44& matrix) const;
@@ -79,24 +95,29 @@ class NiftiIO {
     bool WriteDataBlock(const void* bytes, size_t count);
 
     // ---- static operations ------------------------------------------------------------------
+    // reason (may be null) receives why the operation failed, as LastError() would say it, and is
+    // emptied when it succeeded.
+
     // dims (may be null) receives dim[1..3], voxelSize (may be null) pixdim[1..3].
     static bool ReadHeader(const std::string& filename, nifti_1_header& hdr, int* dims,
-                           float* voxelSize);
+                           float* voxelSize, std::string* reason = nullptr);
     // As above; voxelToRas receives the volume's qto_xyz.
     static bool ReadHeader(const std::string& filename, nifti_1_header& hdr, mat44& voxelToRas,
-                           int* dims, float* voxelSize);
+                           int* dims, float* voxelSize, std::string* reason = nullptr);
     // As above, the matrix written row by row through four row pointers, only on success.
     static bool ReadHeader(const std::string& filename, nifti_1_header& hdr, float* const rows[4],
-                           int* dims, float* voxelSize);
+                           int* dims, float* voxelSize, std::string* reason = nullptr);
 
     static bool ReadAsShort(const std::string& filename, short* dest, size_t capacity,
-                            int64_t start, int64_t end, bool packColor);
+                            int64_t start, int64_t end, bool packColor,
+                            std::string* reason = nullptr);
     static bool ReadAsInt(const std::string& filename, int* dest, size_t capacity, int64_t start,
-                          int64_t end, bool packColor);
+                          int64_t end, bool packColor, std::string* reason = nullptr);
     static bool ReadAsFloat(const std::string& filename, float* dest, size_t capacity,
-                            int64_t start, int64_t end, bool packColor);
+                            int64_t start, int64_t end, bool packColor,
+                            std::string* reason = nullptr);
     static bool ReadAsShortMask(const std::string& filename, short* dest, size_t capacity,
-                                double low, double high);
+                                double low, double high, std::string* reason = nullptr);
     static bool GetOrientationInfo(const std::string& filename, float* vectors,
                                    int* sliceDirection);
 
@@ -105,8 +126,9 @@ class NiftiIO {
     static bool GetVoxelOrder(const std::string& filename, char* letters);
 
     // Automatic threshold of the first volume; range receives its (min, max). 0.0 (range
-    // untouched) when the file cannot be read.
-    static double GetAutoThreshold(const std::string& filename, int nb, double* range);
+    // untouched) when the file cannot be read; reason then says why and is empty otherwise.
+    static double GetAutoThreshold(const std::string& filename, int nb, double* range,
+                                   std::string* reason = nullptr);
 
     // Voxels of all volumes the header describes (dimensions 1..dim[0], each at least 1), so
     // that a 4D volume is told apart from a 3D one of the same grid.
@@ -119,7 +141,7 @@ class NiftiIO {
     // bytes: size of data; fewer bytes than the header describes are refused. False whenever
     // the header or any data byte was not written or the files could not be closed.
     static bool WriteData(const std::string& filename, const nifti_1_header& hdr, const void* data,
-                          size_t bytes);
+                          size_t bytes, std::string* reason = nullptr);
 
     static void InitializeNiftiHeader(nifti_1_header& hdr, int fileKind);
     // vectors: six floats (patient-space row and column directions); origin may be null.
@@ -131,15 +153,17 @@ class NiftiIO {
     static bool GetNiftiRotationMatrix(const nifti_1_header& hdr, mat44& matrix);
 
   private:
-    struct ImageDeleter {
-        void operator()(nifti_image* image) const;
-    };
     struct FileDeleter {
         void operator()(znzptr* file) const;
     };
-    using ImagePtr = std::unique_ptr<nifti_image, ImageDeleter>;
     using FilePtr = std::unique_ptr<znzptr, FileDeleter>;
 
-    ImagePtr image_;
+    // Record the outcome of an operation in lastError_ (empty reason: success).
+    bool finish(std::string reason);
+    // Header file name of the open volume, for reasons.
+    std::string headerName() const;
+
+    OwnedNiftiImage image_;
     FilePtr output_;
+    std::string lastError_;
 };

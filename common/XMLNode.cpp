@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <system_error>
 #include <utility>
 #include <vector>
+
+#include "OwnedHandles.h"
 
 struct XMLNode::Data {
     enum class Kind { Child, Text, Clear };
@@ -89,8 +91,9 @@ std::string trimBlanks(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-// Resolves the entities of raw into out. False on an unknown or malformed entity.
-bool decodeEntities(const std::string& raw, std::string& out) {
+// Resolves the entities of raw into out. std::string::npos, or the index of the '&' that starts
+// an unknown or malformed entity.
+size_t decodeEntities(const std::string& raw, std::string& out) {
     static const std::pair<const char*, char> kNamed[] = {
         {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
     out.clear();
@@ -114,7 +117,7 @@ bool decodeEntities(const std::string& raw, std::string& out) {
             continue;
         }
         if (i + 1 >= raw.size() || raw[i + 1] != '#') {
-            return false;
+            return i;
         }
         size_t j = i + 2;
         const bool hex = j < raw.size() && (raw[j] == 'x' || raw[j] == 'X');
@@ -129,18 +132,36 @@ bool decodeEntities(const std::string& raw, std::string& out) {
             value = value * (hex ? 16 : 10) + (c >= 'a' ? c - 'a' + 10 : c - '0');
             // A byte is all an entity may produce; stop before the number can overflow.
             if (value > 255) {
-                return false;
+                return i;
             }
             ++j;
         }
         // A zero byte would silently cut the text for every C-string reader, so it is refused.
         if (j == digitsBegin || j >= raw.size() || raw[j] != ';' || value == 0) {
-            return false;
+            return i;
         }
         out += static_cast<char>(static_cast<unsigned char>(value));
         i = j + 1;
     }
-    return true;
+    return std::string::npos;
+}
+
+// The entity starting at text[at] as written, for messages: up to its ';', cut short at a
+// blank or markup.
+std::string entityAt(const std::string& text, size_t at) {
+    size_t end = at + 1;
+    while (end < text.size() && end - at < 12 && text[end] != ';' && !isBlank(text[end]) &&
+           text[end] != '<' && text[end] != '&') {
+        ++end;
+    }
+    if (end < text.size() && text[end] == ';') {
+        ++end;
+    }
+    return text.substr(at, end - at);
+}
+
+std::string errnoText(int error) {
+    return std::generic_category().message(error);
 }
 
 void appendChild(const std::shared_ptr<Data>& parent, const std::shared_ptr<Data>& child) {
@@ -180,6 +201,7 @@ class Parser {
     std::shared_ptr<Data> parse(XMLResults& results) {
         auto root = std::make_shared<Data>();
         m_stack.push_back(root);
+        m_openedAt.push_back(0);
         size_t pos = 0;
         if (startsWithNoCase(m_text, 0, kUtf8Bom)) {
             pos = 3;
@@ -187,23 +209,28 @@ class Parser {
         while (pos < m_text.size()) {
             const size_t lt = m_text.find('<', pos);
             const size_t textEnd = lt == std::string::npos ? m_text.size() : lt;
-            if (!addText(pos, textEnd)) {
-                return fail(results, eXMLErrorUnknownCharacterEntity, pos);
+            if (addText(pos, textEnd) != eXMLErrorNone) {
+                return fail(results);
             }
             if (lt == std::string::npos) {
                 break;
             }
             pos = lt;
-            const XMLError error = readMarkup(pos);
-            if (error != eXMLErrorNone) {
-                return fail(results, error, m_errorPos);
+            if (readMarkup(pos) != eXMLErrorNone) {
+                return fail(results);
             }
         }
         results = XMLResults();
-        for (size_t i = 1; i < m_stack.size(); ++i) {
+        // The innermost element left open is the one most likely missing its end tag.
+        for (size_t i = m_stack.size() - 1; i >= 1; --i) {
             if (!m_stack[i]->isDeclaration) {
                 results.error = eXMLErrorMissingEndTag;
                 setPosition(results, m_text.size());
+                XMLResults opened;
+                setPosition(opened, m_openedAt[i]);
+                results.detail = "unclosed tag <" + m_stack[i]->name + "> opened at line " +
+                                 std::to_string(opened.nLine) + ", column " +
+                                 std::to_string(opened.nColumn);
                 break;
             }
         }
@@ -211,9 +238,10 @@ class Parser {
     }
 
   private:
-    std::shared_ptr<Data> fail(XMLResults& results, XMLError error, size_t where) {
-        results.error = error;
-        setPosition(results, where);
+    std::shared_ptr<Data> fail(XMLResults& results) const {
+        results.error = m_error;
+        results.detail = m_detail;
+        setPosition(results, m_errorPos);
         return nullptr;
     }
 
@@ -230,22 +258,39 @@ class Parser {
         }
     }
 
-    XMLError error(XMLError code, size_t where) {
+    XMLError error(XMLError code, size_t where, std::string detail) {
+        m_error = code;
         m_errorPos = where;
+        m_detail = std::move(detail);
         return code;
     }
 
-    bool addText(size_t begin, size_t end) {
+    // The character at pos as a message shows it.
+    std::string shown(size_t pos) const {
+        const unsigned char c = static_cast<unsigned char>(m_text[pos]);
+        if (std::isprint(c) != 0) {
+            return std::string("'") + m_text[pos] + "'";
+        }
+        static const char kHex[] = "0123456789ABCDEF";
+        return std::string("byte 0x") + kHex[c >> 4] + kHex[c & 15];
+    }
+
+    XMLError addText(size_t begin, size_t end) {
+        while (begin < end && isBlank(m_text[begin])) {
+            ++begin;
+        }
         const std::string raw = trimBlanks(m_text.substr(begin, end - begin));
         if (raw.empty()) {
-            return true;
+            return eXMLErrorNone;
         }
         std::string decoded;
-        if (!decodeEntities(raw, decoded)) {
-            return false;
+        const size_t bad = decodeEntities(raw, decoded);
+        if (bad != std::string::npos) {
+            return error(eXMLErrorUnknownCharacterEntity, begin + bad,
+                         "unknown or malformed entity " + entityAt(raw, bad));
         }
         appendText(*m_stack.back(), std::move(decoded));
-        return true;
+        return eXMLErrorNone;
     }
 
     void skipBlanks(size_t& pos) const {
@@ -296,7 +341,7 @@ class Parser {
         }
         const size_t closePos = findNoCase(m_text, contentBegin, close);
         if (closePos == std::string::npos) {
-            return error(eXMLErrorUnexpectedEnd, pos);
+            return error(eXMLErrorUnexpectedEnd, pos, open + " is never closed by " + close);
         }
         Data::Clear clear;
         clear.open = open;
@@ -314,23 +359,27 @@ class Parser {
         const std::string name = readName(pos);
         skipBlanks(pos);
         if (pos >= m_text.size()) {
-            return error(eXMLErrorUnexpectedEnd, tagPos);
+            return error(eXMLErrorUnexpectedEnd, tagPos,
+                         "the document ends inside end tag </" + name);
         }
         if (name.empty()) {
-            return error(eXMLErrorMissingTagName, tagPos);
+            return error(eXMLErrorMissingTagName, tagPos, "end tag without a name");
         }
         if (m_text[pos] != '>') {
-            return error(eXMLErrorSyntax, pos);
+            return error(eXMLErrorSyntax, pos,
+                         "unexpected " + shown(pos) + " in end tag </" + name + ">");
         }
         ++pos;
         // Closing an outer element also closes the elements and declarations still open in it.
         for (size_t i = m_stack.size() - 1; i >= 1; --i) {
             if (!m_stack[i]->isDeclaration && equalsNoCase(m_stack[i]->name, name)) {
                 m_stack.resize(i);
+                m_openedAt.resize(i);
                 return eXMLErrorNone;
             }
         }
-        return error(eXMLErrorUnmatchedEndTag, tagPos);
+        return error(eXMLErrorUnmatchedEndTag, tagPos,
+                     "end tag </" + name + "> matches no open element");
     }
 
     XMLError readStartTag(size_t& pos) {
@@ -341,11 +390,13 @@ class Parser {
             ++pos;
         }
         const std::string name = readName(pos);
+        const std::string shownTag = std::string(declaration ? "<?" : "<") + name;
         if (pos >= m_text.size()) {
-            return error(eXMLErrorUnexpectedEnd, tagPos);
+            return error(eXMLErrorUnexpectedEnd, tagPos,
+                         "the document ends inside tag " + shownTag);
         }
         if (name.empty()) {
-            return error(eXMLErrorMissingTagName, tagPos);
+            return error(eXMLErrorMissingTagName, tagPos, "tag without a name");
         }
         auto node = std::make_shared<Data>();
         node->name = name;
@@ -353,7 +404,8 @@ class Parser {
         while (true) {
             skipBlanks(pos);
             if (pos >= m_text.size()) {
-                return error(eXMLErrorUnexpectedEnd, tagPos);
+                return error(eXMLErrorUnexpectedEnd, tagPos,
+                             "the document ends inside tag " + shownTag);
             }
             const char c = m_text[pos];
             if (declaration && c == '?' && pos + 1 < m_text.size() && m_text[pos + 1] == '>') {
@@ -369,7 +421,7 @@ class Parser {
                 ++pos;
                 return open(node, tagPos);
             }
-            const XMLError attributeError = readAttribute(pos, *node);
+            const XMLError attributeError = readAttribute(pos, *node, shownTag);
             if (attributeError != eXMLErrorNone) {
                 return attributeError;
             }
@@ -379,18 +431,22 @@ class Parser {
     // Elements and declarations alike receive what follows until they are closed.
     XMLError open(const std::shared_ptr<Data>& node, size_t tagPos) {
         if (m_stack.size() > static_cast<size_t>(XMLNode::kMaxDepth)) {
-            return error(eXMLErrorTooDeep, tagPos);
+            return error(eXMLErrorTooDeep, tagPos,
+                         "elements nested deeper than " + std::to_string(XMLNode::kMaxDepth) +
+                             " levels");
         }
         appendChild(m_stack.back(), node);
         m_stack.push_back(node);
+        m_openedAt.push_back(tagPos);
         return eXMLErrorNone;
     }
 
-    XMLError readAttribute(size_t& pos, Data& node) {
+    XMLError readAttribute(size_t& pos, Data& node, const std::string& shownTag) {
         const size_t attributePos = pos;
         const std::string name = readName(pos);
         if (name.empty()) {
-            return error(eXMLErrorSyntax, attributePos);
+            return error(eXMLErrorSyntax, attributePos,
+                         "unexpected " + shown(attributePos) + " in tag " + shownTag);
         }
         skipBlanks(pos);
         std::string value;
@@ -398,18 +454,25 @@ class Parser {
             ++pos;
             skipBlanks(pos);
             if (pos >= m_text.size()) {
-                return error(eXMLErrorUnexpectedEnd, attributePos);
+                return error(eXMLErrorUnexpectedEnd, attributePos,
+                             "the document ends before the value of attribute " + name);
             }
             const char quote = m_text[pos];
             if (quote != '"' && quote != '\'') {
-                return error(eXMLErrorSyntax, pos);
+                return error(eXMLErrorSyntax, pos,
+                             "the value of attribute " + name + " is not in quotes");
             }
             const size_t end = m_text.find(quote, pos + 1);
             if (end == std::string::npos) {
-                return error(eXMLErrorUnexpectedEnd, pos);
+                return error(eXMLErrorUnexpectedEnd, pos,
+                             "the value of attribute " + name + " has no closing quote");
             }
-            if (!decodeEntities(m_text.substr(pos + 1, end - pos - 1), value)) {
-                return error(eXMLErrorUnknownCharacterEntity, pos);
+            const std::string raw = m_text.substr(pos + 1, end - pos - 1);
+            const size_t bad = decodeEntities(raw, value);
+            if (bad != std::string::npos) {
+                return error(eXMLErrorUnknownCharacterEntity, pos + 1 + bad,
+                             "unknown or malformed entity " + entityAt(raw, bad) +
+                                 " in attribute " + name);
             }
             pos = end + 1;
         }
@@ -419,7 +482,10 @@ class Parser {
 
     const std::string& m_text;
     std::vector<std::shared_ptr<Data>> m_stack;
+    std::vector<size_t> m_openedAt;  // where each element on the stack was opened
+    XMLError m_error = eXMLErrorNone;
     size_t m_errorPos = 0;
+    std::string m_detail;
 };
 
 std::string attributesText(const Data& node) {
@@ -484,13 +550,23 @@ void writeContent(const Data& node, int depth, bool format, std::string& out) {
     }
 }
 
-bool readWholeFile(const std::string& fileName, std::string& content) {
-    std::ifstream file(fileName, std::ios::binary);
+// The whole file into content; otherwise why not ("cannot open: ...", "cannot read: ...").
+std::string readWholeFile(const std::string& fileName, std::string& content) {
+    errno = 0;
+    const OwnedFile file(std::fopen(fileName.c_str(), "rb"));
     if (!file) {
-        return false;
+        return "cannot open: " + errnoText(errno != 0 ? errno : ENOENT);
     }
-    content.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return !file.bad();
+    content.clear();
+    char buffer[1 << 16];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        content.append(buffer, got);
+    }
+    if (std::ferror(file.get()) != 0) {
+        return "cannot read: " + errnoText(errno != 0 ? errno : EIO);
+    }
+    return "";
 }
 
 }  // namespace
@@ -508,6 +584,7 @@ XMLNode XMLNode::parseString(const std::string& text, const std::string& tag, XM
     res = XMLResults();
     if (text.empty()) {
         res.error = eXMLErrorEmpty;
+        res.detail = "the document is empty";
         return XMLNode();
     }
     std::shared_ptr<Data> root = Parser(text).parse(res);
@@ -541,20 +618,36 @@ XMLNode XMLNode::parseString(const std::string& text, const std::string& tag, XM
         }
     }
     res.error = eXMLErrorFirstTagNotFound;
+    res.nLine = 0;
+    res.nColumn = 0;
+    res.detail = "no <" + tag + "> element";
     return XMLNode();
 }
 
 XMLNode XMLNode::parseFile(const std::string& fileName, const std::string& tag,
                            XMLResults* results) {
     std::string content;
-    if (!readWholeFile(fileName, content)) {
+    std::string problem = readWholeFile(fileName, content);
+    if (!problem.empty()) {
         if (results != nullptr) {
             *results = XMLResults();
             results->error = eXMLErrorFileNotFound;
+            results->detail = std::move(problem);
         }
         return XMLNode();
     }
     return parseString(content, tag, results);
+}
+
+std::string XMLNode::describe(const XMLResults& results) {
+    if (results.error == eXMLErrorNone) {
+        return "";
+    }
+    if (results.nLine <= 0) {
+        return results.detail;
+    }
+    return "line " + std::to_string(results.nLine) + ", column " +
+           std::to_string(results.nColumn) + ": " + results.detail;
 }
 
 XMLNode XMLNode::openFileHelper(const std::string& fileName, const std::string& tag) {
@@ -720,7 +813,8 @@ std::string XMLNode::createXMLString(bool format, int* length) const {
     return out;
 }
 
-int XMLNode::writeToFile(const std::string& fileName, const char* encoding, bool format) const {
+int XMLNode::writeToFile(const std::string& fileName, const char* encoding, bool format,
+                         std::string* reason) const {
     std::string content = kUtf8Bom;
     content += "<?xml version=\"1.0\" encoding=\"";
     content += encoding != nullptr ? encoding : "utf-8";
@@ -728,16 +822,27 @@ int XMLNode::writeToFile(const std::string& fileName, const char* encoding, bool
     content += format ? "\n" : "";
     content += createXMLString(format);
 
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(fileName.c_str(), "wb"), &std::fclose);
+    const auto failed = [reason](XMLError code, const char* what) {
+        const int error = errno;
+        if (reason != nullptr) {
+            *reason = std::string(what) + (error != 0 ? ": " + errnoText(error) : "");
+        }
+        return code;
+    };
+    errno = 0;
+    OwnedFile file(std::fopen(fileName.c_str(), "wb"));
     if (!file) {
-        return eXMLErrorCannotOpenWriteFile;
+        return failed(eXMLErrorCannotOpenWriteFile, "cannot create");
     }
     if (std::fwrite(content.data(), 1, content.size(), file.get()) != content.size()) {
-        return eXMLErrorCannotWriteFile;
+        return failed(eXMLErrorCannotWriteFile, "cannot write");
     }
     // The close flushes the buffer, so its failure is a failed write too.
     if (std::fclose(file.release()) != 0) {
-        return eXMLErrorCannotWriteFile;
+        return failed(eXMLErrorCannotWriteFile, "cannot write");
+    }
+    if (reason != nullptr) {
+        reason->clear();
     }
     return eXMLErrorNone;
 }

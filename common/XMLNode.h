@@ -28,8 +28,11 @@ enum XMLError {
 
 struct XMLResults {
     XMLError error = eXMLErrorNone;
-    int nLine = 0;    // 1-based line of the error
+    int nLine = 0;    // 1-based line of the error; 0 when the error has no place in the text
     int nColumn = 0;  // 1-based column of the error
+    // What was wrong, without the place, e.g. "end tag </Other> matches no open element" or
+    // "cannot open: No such file or directory". Empty without an error.
+    std::string detail;
 };
 
 class XMLNode {
@@ -48,9 +51,13 @@ class XMLNode {
     // the empty node; results (when given) receive the error code and position.
     static XMLNode parseString(const std::string& text, const std::string& tag,
                                XMLResults* results = nullptr);
-    // The same for a whole file; a leading UTF-8 byte-order mark is skipped.
+    // The same for a whole file; a leading UTF-8 byte-order mark is skipped. A file that cannot
+    // be opened or read gives eXMLErrorFileNotFound, with the system's reason in the detail.
     static XMLNode parseFile(const std::string& fileName, const std::string& tag,
                              XMLResults* results = nullptr);
+    // "line 7, column 12: <detail>", or the detail alone for an error without a place; empty
+    // without an error.
+    static std::string describe(const XMLResults& results);
     // parseFile without results: the element named tag, found as the top node itself or the
     // first top-level element of that name (descending into declarations), or the empty node.
     static XMLNode openFileHelper(const std::string& fileName, const std::string& tag);
@@ -93,9 +100,10 @@ class XMLNode {
     // The element as text; format adds line feeds and tab indentation.
     std::string createXMLString(bool format = true, int* length = nullptr) const;
     // Writes byte-order mark, "<?xml version=\"1.0\" encoding=\"utf-8\"?>" plus line feed (the
-    // encoding name given, or utf-8), and the element. eXMLErrorNone (0) on success.
+    // encoding name given, or utf-8), and the element. eXMLErrorNone (0) on success; otherwise
+    // reason (when given) receives e.g. "cannot write: No space left on device".
     int writeToFile(const std::string& fileName, const char* encoding = nullptr,
-                    bool format = true) const;
+                    bool format = true, std::string* reason = nullptr) const;
 
     // Entity encoding of the five XML special characters.
     static std::string encodeEntities(const std::string& text);

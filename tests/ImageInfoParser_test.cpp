@@ -1,6 +1,7 @@
 #include "ImageInfoParser.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <random>
 #include <string>
@@ -346,6 +347,93 @@ TEST(XMLNodeResults, ErrorsCarryPosition) {
     EXPECT_EQ(results.error, eXMLErrorMissingEndTag);
     EXPECT_TRUE(XMLNode::parseString("<a/>", "b", &results).isEmpty());
     EXPECT_EQ(results.error, eXMLErrorFirstTagNotFound);
+}
+
+// --- failure reasons ---------------------------------------------------------------------------
+
+TEST_F(InfoFile, SyntaxErrorsGiveLineColumnAndWhatWasWrong) {
+    const std::string unquoted = kHead +
+                                 "<ImageInfo>\n"
+                                 "\t<ImageOrientation>1, 0, 0, 0, 1, 0</ImageOrientation>\n"
+                                 "\t<SliceOrder value=-1/>\n"
+                                 "</ImageInfo>\n";
+    EXPECT_FALSE(open(unquoted));
+    EXPECT_EQ(parser.LastError(), "line 4, column 20: the value of attribute value is not in quotes");
+
+    const struct {
+        const char* content;
+        const char* reason;
+    } cases[] = {
+        {"<ImageInfo>\n  <Manufacturer>X</Manufactur>\n</ImageInfo>\n",
+         "line 2, column 18: end tag </Manufactur> matches no open element"},
+        {"<ImageInfo>\n<Manufacturer>A &nbsp; B</Manufacturer>\n</ImageInfo>\n",
+         "line 2, column 17: unknown or malformed entity &nbsp;"},
+        {"<ImageInfo>\n\n  <!-- note\n", "line 3, column 3: <!-- is never closed by -->"},
+        {"<ImageInfo>\n  <SliceOrder value=\"-1/>\n</ImageInfo>\n",
+         "line 2, column 21: the value of attribute value has no closing quote"},
+        {"<ImageInfo a='x&bogus;'/>",
+         "line 1, column 16: unknown or malformed entity &bogus; in attribute a"},
+        {"<ImageInfo>< >", "line 1, column 12: tag without a name"},
+        {"<ImageInfo></ >", "line 1, column 12: end tag without a name"},
+        {"<ImageInfo></ImageInfo x>", "line 1, column 24: unexpected 'x' in end tag </ImageInfo>"},
+        {"<ImageInfo =1/>", "line 1, column 12: unexpected '=' in tag <ImageInfo"},
+        {"<ImageInfo>\n<SliceOrder", "line 2, column 1: the document ends inside tag <SliceOrder"},
+        {"<Other><SliceOrder>-1</SliceOrder></Other>", "no <ImageInfo> element"},
+        {"", "the document is empty"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content);
+        EXPECT_FALSE(open(c.content));
+        EXPECT_EQ(parser.LastError(), c.reason);
+    }
+
+    std::string nested = "<ImageInfo>";
+    for (int i = 0; i < XMLNode::kMaxDepth + 5; ++i) {
+        nested += "<a>";
+    }
+    EXPECT_FALSE(open(nested));
+    // The element that would be the 257th level opens after <ImageInfo> and 255 <a>.
+    EXPECT_EQ(parser.LastError(), "line 1, column " + std::to_string(1 + 11 + 3 * 255) +
+                                      ": elements nested deeper than 256 levels");
+
+    // A successful open forgets the last reason.
+    EXPECT_TRUE(open("<ImageInfo/>"));
+    EXPECT_EQ(parser.LastError(), "");
+}
+
+TEST_F(InfoFile, UnreadableFilesGiveTheSystemReason) {
+    EXPECT_FALSE(parser.Open(dir.file("missing.info")));
+    EXPECT_EQ(parser.LastError(), "cannot open: No such file or directory");
+    ImageInfoParser fromConstructor(dir.file("missing.info").c_str());
+    EXPECT_EQ(fromConstructor.LastError(), "cannot open: No such file or directory");
+    const std::string folder = dir.file("folder.info");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    EXPECT_FALSE(parser.Open(folder));
+    EXPECT_EQ(parser.LastError(), "cannot read: Is a directory");
+
+    std::string reason = "untouched";
+    EXPECT_FALSE(parser.WriteToFile(dir.file("no/such/folder/x.info"), &reason));
+    EXPECT_EQ(reason, "cannot create: No such file or directory");
+    EXPECT_TRUE(parser.WriteToFile(dir.file("x.info"), &reason));
+    EXPECT_EQ(reason, "");
+}
+
+TEST(XMLNodeResults, DescriptionsCarryThePlace) {
+    XMLResults results;
+    EXPECT_FALSE(XMLNode::parseString("<a>\n <b>", "a", &results).isEmpty());
+    EXPECT_EQ(results.error, eXMLErrorMissingEndTag);
+    EXPECT_EQ(results.detail, "unclosed tag <b> opened at line 2, column 2");
+    EXPECT_EQ(XMLNode::describe(results), "line 2, column 5: unclosed tag <b> opened at line 2, column 2");
+
+    EXPECT_FALSE(XMLNode::parseString("<a/>", "a", &results).isEmpty());
+    EXPECT_EQ(results.error, eXMLErrorNone);
+    EXPECT_EQ(results.detail, "");
+    EXPECT_EQ(XMLNode::describe(results), "");
+
+    EXPECT_TRUE(XMLNode::parseFile("/nonexistent-folder/x.xml", "a", &results).isEmpty());
+    EXPECT_EQ(results.error, eXMLErrorFileNotFound);
+    EXPECT_EQ(results.nLine, 0);
+    EXPECT_EQ(XMLNode::describe(results), "cannot open: No such file or directory");
 }
 
 }  // namespace

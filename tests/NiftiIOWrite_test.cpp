@@ -1,9 +1,11 @@
-// Writing volumes (including real write failures), headers, orientation from and to the
-// quaternion form, voxel order, file kind and the automatic threshold of a file.
+// Writing volumes (including real write failures and the reasons given for them), headers,
+// orientation from and to the quaternion form, voxel order, file kind and the automatic
+// threshold of a file.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -375,6 +377,166 @@ TEST(NiftiIOFile, IsAnalyzeTellsTheKinds) {
     EXPECT_TRUE(NiftiIO::IsAnalyze(dir.file("a.hdr")));
     EXPECT_TRUE(NiftiIO::IsAnalyze(dir.file("a.img")));
     EXPECT_TRUE(NiftiIO::IsAnalyze(dir.file("a")));
+}
+
+// ---- failure reasons ------------------------------------------------------------------------
+
+// Runs work in a child whose files may not grow beyond limit bytes (SIGXFSZ ignored, so writes
+// past the limit fail with EFBIG) and returns the text work produced there.
+template <typename Work>
+std::string underSizeLimit(rlim_t limit, Work work) {
+    int channel[2];
+    if (pipe(channel) != 0) {
+        return "no pipe";
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit lim{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        const std::string text = work();
+        const ssize_t sent = write(channel[1], text.data(), text.size());
+        _exit(sent == static_cast<ssize_t>(text.size()) ? 0 : 1);
+    }
+    close(channel[1]);
+    std::string text;
+    char buffer[256];
+    ssize_t got = 0;
+    while ((got = read(channel[0], buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    close(channel[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "child failed";
+}
+
+TEST_F(NiftiIOWrite, WritesIntoAMissingFolderGiveTheSystemReason) {
+    const std::vector<float> data(6, 1.0f);
+    const nifti_1_header hdr = makeHeader(NiftiIO::kNiftiSingle, DT_FLOAT32, 32, {3, 2, 1});
+    const std::string single = dir_.file("nowhere/x.nii");
+    std::string reason;
+    EXPECT_FALSE(NiftiIO::WriteData(single, hdr, data.data(), 24, &reason));
+    EXPECT_EQ(reason, single + ": cannot write: No such file or directory");
+
+    const nifti_1_header pair = makeHeader(NiftiIO::kNiftiPair, DT_FLOAT32, 32, {3, 2, 1});
+    const std::string hdrPath = dir_.file("nowhere/x.hdr.gz");
+    EXPECT_FALSE(NiftiIO::WriteData(hdrPath, pair, data.data(), 24, &reason));
+    EXPECT_EQ(reason, hdrPath + ": cannot write: No such file or directory");
+
+    NiftiIO io;
+    nifti_1_header copy = hdr;
+    EXPECT_FALSE(io.Open(single, &copy, NiftiIO::kWrite));
+    EXPECT_EQ(io.LastError(), single + ": cannot write: No such file or directory");
+
+    // A folder where the data file of a pair belongs: the header is written, the data is not.
+    const std::string blocked = dir_.file("blocked.hdr");
+    ASSERT_EQ(mkdir(dir_.file("blocked.img").c_str(), 0755), 0);
+    EXPECT_FALSE(NiftiIO::WriteData(blocked, pair, data.data(), 24, &reason));
+    EXPECT_EQ(reason, dir_.file("blocked.img") + ": cannot write: Is a directory");
+
+    // Success empties the reason.
+    EXPECT_TRUE(NiftiIO::WriteData(dir_.file("fine.nii"), hdr, data.data(), 24, &reason));
+    EXPECT_EQ(reason, "");
+}
+
+TEST_F(NiftiIOWrite, RefusedWritesSayWhy) {
+    const std::vector<float> data(6, 1.0f);
+    const nifti_1_header hdr = makeHeader(NiftiIO::kNiftiSingle, DT_FLOAT32, 32, {3, 2, 1});
+    std::string reason;
+    const std::string shortPath = dir_.file("short.nii");
+    EXPECT_FALSE(NiftiIO::WriteData(shortPath, hdr, data.data(), 23, &reason));
+    EXPECT_EQ(reason, shortPath + ": the data holds 23 bytes; the header needs 24");
+    const std::string nullPath = dir_.file("null.nii");
+    EXPECT_FALSE(NiftiIO::WriteData(nullPath, hdr, nullptr, 24, &reason));
+    EXPECT_EQ(reason, nullPath + ": no data was given to write");
+
+    const nifti_1_header zero = makeHeader(NiftiIO::kNiftiSingle, DT_FLOAT32, 32, {3, 0, 1});
+    const std::string zeroPath = dir_.file("zero.nii");
+    EXPECT_FALSE(NiftiIO::WriteData(zeroPath, zero, data.data(), 24, &reason));
+    EXPECT_EQ(reason, zeroPath + ": header field dim[2] is 0, not a size of at least 1");
+    const nifti_1_header oddType = makeHeader(NiftiIO::kNiftiSingle, 3333, 32, {3, 2, 1});
+    const std::string typePath = dir_.file("type.nii");
+    EXPECT_FALSE(NiftiIO::WriteData(typePath, oddType, data.data(), 24, &reason));
+    EXPECT_EQ(reason, typePath + ": header field datatype is 3333, not a NIfTI voxel type");
+    EXPECT_FALSE(testsupport::fileExists(typePath));
+
+    NiftiIO io;
+    EXPECT_FALSE(io.Open(dir_.file("none.nii"), nullptr, NiftiIO::kWrite));
+    EXPECT_EQ(io.LastError(), dir_.file("none.nii") + ": no header was given for writing");
+    EXPECT_FALSE(io.WriteDataBlock(data.data(), 4));
+    EXPECT_EQ(io.LastError(), "no volume is open for writing");
+    nifti_1_header copy = hdr;
+    const std::string blockPath = dir_.file("block.nii");
+    ASSERT_TRUE(io.Open(blockPath, &copy, NiftiIO::kWrite));
+    EXPECT_EQ(io.LastError(), "");
+    EXPECT_FALSE(io.WriteDataBlock(data.data(), 0));
+    EXPECT_EQ(io.LastError(), blockPath + ": no data was given to write");
+    EXPECT_TRUE(io.WriteDataBlock(data.data(), 24));
+    EXPECT_EQ(io.LastError(), "");
+    EXPECT_TRUE(io.Close());
+    EXPECT_EQ(io.LastError(), "");
+}
+
+// 32 KiB that gzip cannot shrink much, so compressed kinds hit a size limit as well.
+std::vector<float> noisyVolume() {
+    std::vector<float> data(32 * 32 * 8);
+    uint32_t state = 12345u;
+    for (float& value : data) {
+        state = state * 1664525u + 1013904223u;
+        value = static_cast<float>(state >> 8);
+    }
+    return data;
+}
+
+TEST_F(NiftiIOWrite, FullFilesGiveTheSystemReasonForTheFileThatFilled) {
+    const char* names[] = {"lim.nii", "lim.nii.gz", "lim.hdr", "limgz.hdr.gz"};
+    const char* dataNames[] = {"lim.nii", "lim.nii.gz", "lim.img", "limgz.img.gz"};
+    const int kinds[] = {NiftiIO::kNiftiSingle, NiftiIO::kNiftiSingle, NiftiIO::kNiftiPair,
+                         NiftiIO::kAnalyze};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(names[i]);
+        const std::string path = dir_.file(names[i]);
+        for (const rlim_t limit : {rlim_t{100}, rlim_t{4000}}) {
+            const std::string reason = underSizeLimit(limit, [&]() {
+                const std::vector<float> data = noisyVolume();
+                const nifti_1_header hdr = makeHeader(kinds[i], DT_FLOAT32, 32, {32, 32, 8});
+                std::string text = "untouched";
+                NiftiIO::WriteData(path, hdr, data.data(), data.size() * sizeof(float), &text);
+                return text;
+            });
+            EXPECT_EQ(reason, dir_.file(dataNames[i]) + ": cannot write: File too large");
+        }
+    }
+}
+
+TEST_F(NiftiIOWrite, HeaderThatDidNotReachTheDiskIsReported) {
+    // Room for the small data file of a pair but not for its 348-byte header.
+    const std::string path = dir_.file("small.hdr");
+    const std::string reason = underSizeLimit(100, [&]() {
+        const std::vector<float> data(6, 1.0f);
+        const nifti_1_header hdr = makeHeader(NiftiIO::kNiftiPair, DT_FLOAT32, 32, {3, 2, 1});
+        std::string text = "untouched";
+        NiftiIO::WriteData(path, hdr, data.data(), 24, &text);
+        return text;
+    });
+    EXPECT_EQ(reason, path + ": file ends at byte 100; the header needs 348");
+}
+
+TEST_F(NiftiIOWrite, FailedCloseIsReported) {
+    // Compressed output stays in zlib's buffer until the file is closed.
+    const std::string path = dir_.file("late.nii.gz");
+    const std::string reason = underSizeLimit(30, [&]() {
+        const std::vector<int16_t> data(6, 7);
+        nifti_1_header hdr = makeHeader(NiftiIO::kNiftiSingle, DT_INT16, 16, {3, 2, 1});
+        NiftiIO io;
+        if (!io.Open(path, &hdr, NiftiIO::kWrite) || !io.WriteDataBlock(data.data(), 12)) {
+            return "not written: " + io.LastError();
+        }
+        return io.Close() ? std::string("closed") : io.LastError();
+    });
+    EXPECT_EQ(reason, path + ": cannot close: File too large");
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
 // Reading volumes: conversion of every stored type into the working types, ranges, masks,
-// single-volume reads, and refusal of reads that would not fit their destination.
+// single-volume reads, refusal of reads that would not fit their destination, and the reasons
+// given for every refusal.
 
 #include "NiftiIO.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -407,6 +413,353 @@ TEST_F(NiftiIORead, MissingFilesFailQuietly) {
     double range[2] = {-5.0, -5.0};
     EXPECT_EQ(NiftiIO::GetAutoThreshold(missing, 50, range), 0.0);
     EXPECT_EQ(range[0], -5.0);
+}
+
+// ---- failure reasons ------------------------------------------------------------------------
+
+// A header record of a float32 volume stored in one .nii file.
+nifti_1_header floatRecord(const std::vector<int>& dims) {
+    nifti_1_header hdr{};
+    NiftiIO::InitializeNiftiHeader(hdr, NiftiIO::kNiftiSingle);
+    hdr.dim[0] = static_cast<short>(dims.size());
+    for (size_t i = 0; i < dims.size(); ++i) {
+        hdr.dim[i + 1] = static_cast<short>(dims[i]);
+        hdr.pixdim[i + 1] = 1.0f;
+    }
+    hdr.datatype = DT_FLOAT32;
+    hdr.bitpix = 32;
+    hdr.vox_offset = 352.0f;
+    return hdr;
+}
+
+// The record, the four bytes that say "no extensions", then dataBytes bytes of data.
+std::string singleFile(const nifti_1_header& hdr, size_t dataBytes, char fill = '\0') {
+    std::string content(reinterpret_cast<const char*>(&hdr), sizeof hdr);
+    content += std::string(4, '\0');
+    content += std::string(dataBytes, fill);
+    return content;
+}
+
+void writeCompressed(const std::string& path, const std::string& content) {
+    gzFile file = gzopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(gzwrite(file, content.data(), static_cast<unsigned>(content.size())),
+              static_cast<int>(content.size()));
+    ASSERT_EQ(gzclose(file), Z_OK);
+}
+
+class NiftiIOReason : public ::testing::Test {
+  protected:
+    std::string put(const std::string& name, const std::string& content) {
+        const std::string path = dir_.file(name);
+        testsupport::writeFile(path, content);
+        return path;
+    }
+
+    // The reason a header read and a whole-volume read give for path.
+    std::string headerReason(const std::string& path) {
+        nifti_1_header hdr{};
+        std::string reason = "untouched";
+        EXPECT_FALSE(NiftiIO::ReadHeader(path, hdr, nullptr, nullptr, &reason));
+        NiftiIO io;
+        EXPECT_FALSE(io.Open(path, &hdr, NiftiIO::kRead));
+        EXPECT_EQ(io.LastError(), reason);
+        std::vector<float> f(4, 0.0f);
+        std::string readReason;
+        EXPECT_FALSE(NiftiIO::ReadAsFloat(path, f.data(), f.size(), 0, 0, false, &readReason));
+        EXPECT_EQ(readReason, reason);
+        return reason;
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(NiftiIOReason, MissingFilesNameTheFileAndTheSystemReason) {
+    const std::string missing = dir_.file("absent.nii");
+    EXPECT_EQ(headerReason(missing), missing + ": cannot open: No such file or directory");
+    double range[2] = {-5.0, -5.0};
+    std::string reason;
+    EXPECT_EQ(NiftiIO::GetAutoThreshold(missing, 50, range, &reason), 0.0);
+    EXPECT_EQ(reason, missing + ": cannot open: No such file or directory");
+
+    // A name without ending is looked for with each ending.
+    const std::string bare = dir_.file("bare");
+    EXPECT_EQ(headerReason(bare), bare + ": none of " + bare + ".nii, .nii.gz, .hdr and .hdr.gz exists");
+
+    // A folder carrying a volume name is found but holds no header.
+    const std::string folder = dir_.file("folder.nii");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    EXPECT_EQ(headerReason(folder), folder + ": cannot read the header: Is a directory");
+
+    // An unreadable file is found but cannot be opened (root reads everything).
+    if (geteuid() != 0) {
+        const std::string locked = put("locked.nii", singleFile(floatRecord({2, 2, 1}), 16));
+        ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+        EXPECT_EQ(headerReason(locked), locked + ": cannot open: Permission denied");
+    }
+}
+
+TEST_F(NiftiIOReason, PairWithoutItsDataFileNamesTheDataFile) {
+    VolumeSpec layout;
+    layout.dims = {2, 2, 1};
+    layout.datatype = DT_FLOAT32;
+    const std::string hdrPath = dir_.file("pair.hdr");
+    writeVolume(hdrPath, layout, std::vector<float>(4, 1.0f));
+    const std::string imgPath = dir_.file("pair.img");
+    ASSERT_EQ(std::remove(imgPath.c_str()), 0);
+
+    nifti_1_header hdr{};
+    std::string reason;
+    EXPECT_TRUE(NiftiIO::ReadHeader(hdrPath, hdr, nullptr, nullptr, &reason));
+    EXPECT_EQ(reason, "");
+    std::vector<float> f(4, 0.0f);
+    EXPECT_FALSE(NiftiIO::ReadAsFloat(hdrPath, f.data(), f.size(), 0, 0, false, &reason));
+    EXPECT_EQ(reason, imgPath + ": cannot open: No such file or directory");
+
+    // Named by its image file, a pair without header file names the header file.
+    testsupport::writeFile(imgPath, std::string(16, '\0'));
+    ASSERT_EQ(std::remove(hdrPath.c_str()), 0);
+    EXPECT_EQ(headerReason(imgPath), hdrPath + ": cannot open: No such file or directory");
+}
+
+TEST_F(NiftiIOReason, UnusableHeaderFieldsAreNamed) {
+    nifti_1_header rank = floatRecord({2, 2, 1});
+    rank.dim[0] = 9;
+    const std::string rankPath = put("rank.nii", singleFile(rank, 16));
+    EXPECT_EQ(headerReason(rankPath),
+              rankPath + ": header field dim[0] is 9, not 1 to 7 in either byte order");
+
+    nifti_1_header size = floatRecord({2, 2, 1});
+    size.dim[0] = 0;
+    size.sizeof_hdr = 540;
+    const std::string sizePath = put("size.nii", singleFile(size, 16));
+    EXPECT_EQ(headerReason(sizePath), sizePath +
+                                          ": header field sizeof_hdr is 540, not 348 in either "
+                                          "byte order (and dim[0] is 0)");
+
+    nifti_1_header noRank = floatRecord({2, 2, 1});
+    noRank.dim[0] = 0;
+    const std::string noRankPath = put("norank.nii", singleFile(noRank, 16));
+    EXPECT_EQ(headerReason(noRankPath), noRankPath + ": header field dim[0] is 0, not 1 to 7");
+
+    nifti_1_header empty = floatRecord({2, 2, 1});
+    empty.dim[2] = 0;
+    const std::string emptyPath = put("empty.nii", singleFile(empty, 16));
+    EXPECT_EQ(headerReason(emptyPath),
+              emptyPath + ": header field dim[2] is 0, not a size of at least 1");
+
+    nifti_1_header type = floatRecord({2, 2, 1});
+    type.datatype = 9999;
+    const std::string typePath = put("type.nii", singleFile(type, 16));
+    EXPECT_EQ(headerReason(typePath),
+              typePath + ": header field datatype is 9999, not a NIfTI voxel type");
+    type.datatype = DT_BINARY;
+    const std::string binaryPath = put("binary.nii", singleFile(type, 16));
+    EXPECT_EQ(headerReason(binaryPath),
+              binaryPath + ": header field datatype is 1 (BINARY), which has no voxel size");
+
+    nifti_1_header huge = floatRecord({32767, 32767, 32767, 32767, 32767, 32767, 32767});
+    const std::string hugePath = put("huge.nii", singleFile(huge, 16));
+    EXPECT_EQ(headerReason(hugePath),
+              hugePath + ": header dimensions 32767 x 32767 x 32767 x 32767 x 32767 x 32767 x "
+                         "32767 describe more data than can be addressed");
+
+    const std::string shortPath = put("short.hdr", std::string(100, 'x'));
+    EXPECT_EQ(headerReason(shortPath),
+              shortPath + ": file ends at byte 100; the header needs 348");
+    const std::string asciiPath = put("text.nii", "<nifti_image\n  nx = '2'\n/>\n");
+    EXPECT_EQ(headerReason(asciiPath), asciiPath + ": ASCII NIfTI headers are not read");
+}
+
+TEST_F(NiftiIOReason, ForeignByteOrderIsReadAndItsFieldsReported) {
+    nifti_1_header good = floatRecord({2, 2, 1});
+    swap_nifti_header(&good, 1);
+    const std::string goodPath = put("big.nii", singleFile(good, 16));
+    std::vector<float> f(4, 7.0f);
+    std::string reason = "untouched";
+    EXPECT_TRUE(NiftiIO::ReadAsFloat(goodPath, f.data(), f.size(), 0, 0, false, &reason));
+    EXPECT_EQ(reason, "");
+    EXPECT_EQ(f, std::vector<float>(4, 0.0f));
+
+    nifti_1_header empty = floatRecord({2, 2, 1});
+    empty.dim[2] = 0;
+    swap_nifti_header(&empty, 1);
+    const std::string emptyPath = put("bigempty.nii", singleFile(empty, 16));
+    EXPECT_EQ(headerReason(emptyPath),
+              emptyPath + ": header field dim[2] is 0, not a size of at least 1");
+}
+
+// 128 x 128 x 40 float voxels: 2,621,440 bytes behind a 352-byte header, cut at 1 MiB. Slices
+// past the cut cannot be read.
+TEST_F(NiftiIOReason, TruncatedDataSaysWhereItEndsAndWhatTheHeaderNeeds) {
+    const std::string whole = singleFile(floatRecord({128, 128, 40}), 128 * 128 * 40 * 4);
+    ASSERT_EQ(whole.size(), 2621792U);
+    const std::string cut = whole.substr(0, 1048576);
+    const std::string expected = ": data ends at byte 1,048,576; the header needs 2,621,792";
+
+    const std::string path = put("cut.nii", cut);
+    NiftiIO io;
+    ASSERT_TRUE(io.Open(path, nullptr, NiftiIO::kRead));
+    EXPECT_EQ(io.LastError(), "");
+    std::vector<float> slice(128 * 128, 0.0f);
+    EXPECT_FALSE(io.ReadCollapsedAsFloat(slice.data(), slice.size(), -1, -1, 39, 0, 0, 0, 0));
+    EXPECT_EQ(io.LastError(), path + expected);
+    std::vector<unsigned char> raw(128 * 128 * 4);
+    EXPECT_FALSE(io.ReadCollapsed(raw.data(), raw.size(), -1, -1, 20, 0, 0, 0, 0));
+    EXPECT_EQ(io.LastError(), path + expected);
+    // A slice within the data still reads, and success clears the reason.
+    EXPECT_TRUE(io.ReadCollapsedAsFloat(slice.data(), slice.size(), -1, -1, 0, 0, 0, 0, 0));
+    EXPECT_EQ(io.LastError(), "");
+
+    // The same stream compressed whole: the decompressed data is what counts. (Its own base
+    // name: the library would take the data of cut.nii for cut.nii.gz.)
+    const std::string gzPath = dir_.file("cutgz.nii.gz");
+    writeCompressed(gzPath, cut);
+    ASSERT_TRUE(io.Open(gzPath, nullptr, NiftiIO::kRead));
+    EXPECT_FALSE(io.ReadCollapsedAsFloat(slice.data(), slice.size(), -1, -1, 39, 0, 0, 0, 0));
+    EXPECT_EQ(io.LastError(), gzPath + expected);
+}
+
+TEST_F(NiftiIOReason, CutCompressedStreamSaysHowFarItDecompressed) {
+    // Data gzip cannot shrink, so that cutting the compressed file cuts the data.
+    std::string whole = singleFile(floatRecord({64, 64, 10}), 64 * 64 * 10 * 4);
+    uint32_t state = 99u;
+    for (size_t i = 352; i < whole.size(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        whole[i] = static_cast<char>(state >> 24);
+    }
+    const std::string full = dir_.file("full.nii.gz");
+    writeCompressed(full, whole);
+    const std::string compressed = testsupport::readFile(full);
+    const std::string path = put("cut.nii.gz", compressed.substr(0, compressed.size() / 2));
+
+    NiftiIO io;
+    ASSERT_TRUE(io.Open(path, nullptr, NiftiIO::kRead));
+    std::vector<float> slice(64 * 64, 0.0f);
+    EXPECT_FALSE(io.ReadCollapsedAsFloat(slice.data(), slice.size(), -1, -1, 9, 0, 0, 0, 0));
+    const std::string reason = io.LastError();
+    const std::string prefix = path + ": data ends at byte ";
+    const std::string suffix =
+        "; the header needs 164,192 (compressed data: unexpected end of file)";
+    ASSERT_EQ(reason.compare(0, prefix.size(), prefix), 0) << reason;
+    ASSERT_GT(reason.size(), prefix.size() + suffix.size()) << reason;
+    EXPECT_EQ(reason.substr(reason.size() - suffix.size()), suffix) << reason;
+    std::string number = reason.substr(prefix.size(), reason.size() - prefix.size() - suffix.size());
+    number.erase(std::remove(number.begin(), number.end(), ','), number.end());
+    const unsigned long endsAt = std::stoul(number);
+    // Roughly half the data came out before the cut.
+    EXPECT_GT(endsAt, 40000UL);
+    EXPECT_LT(endsAt, 124000UL);
+}
+
+TEST_F(NiftiIOReason, DataOffsetsAndBitsPerVoxelAreReported) {
+    // A pair whose data starts past the end of its image file.
+    VolumeSpec layout;
+    layout.dims = {2, 2, 1};
+    layout.datatype = DT_FLOAT32;
+    const std::string hdrPath = dir_.file("far.hdr");
+    writeVolume(hdrPath, layout, std::vector<float>(4, 1.0f));
+    nifti_1_header hdr{};
+    ASSERT_TRUE(NiftiIO::ReadHeader(hdrPath, hdr, nullptr, nullptr));
+    std::string record = testsupport::readFile(hdrPath);
+    const float offset = 1000.0f;
+    std::memcpy(&record[offsetof(nifti_1_header, vox_offset)], &offset, sizeof offset);
+    testsupport::writeFile(hdrPath, record);
+    std::vector<float> f(4, 0.0f);
+    NiftiIO io;
+    ASSERT_TRUE(io.Open(hdrPath, nullptr, NiftiIO::kRead));
+    EXPECT_FALSE(io.ReadCollapsedAsFloat(f.data(), f.size(), -1, -1, 0, 0, 0, 0, 0));
+    EXPECT_EQ(io.LastError(), dir_.file("far.img") + ": data ends at byte 16; the header needs 1,016");
+    std::string reason;
+
+    // A compressed pair cannot count its offset back from the end of the data.
+    const std::string gzHdr = dir_.file("back.hdr.gz");
+    writeVolume(gzHdr, layout, std::vector<float>(4, 1.0f));
+    std::string gzRecord(sizeof(nifti_1_header), '\0');
+    {
+        gzFile file = gzopen(gzHdr.c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(gzread(file, &gzRecord[0], static_cast<unsigned>(gzRecord.size())),
+                  static_cast<int>(gzRecord.size()));
+        gzclose(file);
+    }
+    const float back = -16.0f;
+    std::memcpy(&gzRecord[offsetof(nifti_1_header, vox_offset)], &back, sizeof back);
+    writeCompressed(gzHdr, gzRecord);
+    EXPECT_FALSE(NiftiIO::ReadAsFloat(gzHdr, f.data(), f.size(), 0, 0, false, &reason));
+    EXPECT_EQ(reason, gzHdr + ": header field vox_offset is negative, which a compressed data "
+                              "file cannot have");
+
+    // Data written with bitpix's voxel size instead of datatype's.
+    nifti_1_header narrow = floatRecord({4, 1, 1});
+    narrow.datatype = DT_INT16;
+    narrow.bitpix = 8;
+    const std::string narrowPath = put("narrow.nii", singleFile(narrow, 4));
+    std::vector<short> s(4, 0);
+    ASSERT_TRUE(io.Open(narrowPath, nullptr, NiftiIO::kRead));
+    EXPECT_FALSE(io.ReadCollapsedAsShort(s.data(), s.size(), -1, 0, 0, 0, 0, 0, 0));
+    EXPECT_EQ(io.LastError(), narrowPath + ": data ends at byte 356; the header needs 360 (header field "
+                                   "bitpix is 8, but datatype INT16 has 16 bits a voxel)");
+}
+
+TEST_F(NiftiIOReason, ReadsThatDoNotFitSayWhy) {
+    const std::string path = dir_.file("v.nii");
+    VolumeSpec layout;
+    layout.dims = {2, 2, 2};
+    layout.datatype = DT_INT16;
+    writeVolume(path, layout, std::vector<int16_t>{1, 2, 3, 4, 5, 6, 7, 8});
+    NiftiIO io;
+    ASSERT_TRUE(io.Open(path, nullptr, NiftiIO::kRead));
+    std::vector<short> s(8, 0);
+    EXPECT_FALSE(io.ReadAsShort(s.data(), 7, 0, 0, false));
+    EXPECT_EQ(io.LastError(), path + ": the read needs room for 8 values; the destination holds 7");
+    EXPECT_FALSE(io.ReadAsShort(s.data(), 8, 5, 3, false));
+    EXPECT_EQ(io.LastError(), path + ": voxel range [5, 3) does not lie within the volume's 8 voxels");
+    EXPECT_FALSE(io.ReadAsShort(s.data(), 8, 0, 9, false));
+    EXPECT_EQ(io.LastError(), path + ": voxel range [0, 9) does not lie within the volume's 8 voxels");
+    EXPECT_FALSE(io.ReadAsShort(s.data(), 5, 2, 6, false));
+    EXPECT_EQ(io.LastError(), path + ": the read needs room for 6 values; the destination holds 5");
+    EXPECT_FALSE(io.ReadAsShortMask(s.data(), 7, 0.0, 1.0));
+    EXPECT_EQ(io.LastError(), path + ": the read needs room for 8 values; the destination holds 7");
+    std::vector<unsigned char> raw(16, 0);
+    EXPECT_FALSE(io.ReadData(raw.data(), 15));
+    EXPECT_EQ(io.LastError(), path + ": the read needs room for 16 bytes; the buffer holds 15");
+    EXPECT_FALSE(io.ReadCollapsed(raw.data(), 7, -1, -1, 0, 0, 0, 0, 0));
+    EXPECT_EQ(io.LastError(), path + ": the read needs room for 8 bytes; the buffer holds 7");
+    EXPECT_FALSE(io.ReadCollapsedAsShort(s.data(), 3, -1, -1, 0, 0, 0, 0, 0));
+    EXPECT_EQ(io.LastError(), path + ": the read needs room for 4 values; the destination holds 3");
+    EXPECT_FALSE(io.ReadCollapsedAsShort(s.data(), 8, -1, -1, 2, 0, 0, 0, 0));
+    EXPECT_EQ(io.LastError(), path + ": selector 2 for dimension 3 is outside 0 to 1");
+    EXPECT_TRUE(io.ReadAsShort(s.data(), 8, 0, 0, false));
+    EXPECT_EQ(io.LastError(), "");
+
+    NiftiIO closed;
+    EXPECT_FALSE(closed.ReadAsShort(s.data(), s.size(), 0, 0, false));
+    EXPECT_EQ(closed.LastError(), "no volume is open");
+    EXPECT_FALSE(closed.ReadCollapsed(raw.data(), raw.size(), -1, -1, -1, 0, 0, 0, 0));
+    EXPECT_EQ(closed.LastError(), "no volume is open");
+}
+
+TEST_F(NiftiIOReason, UnhandledTypesAreNamed) {
+    VolumeSpec layout;
+    layout.dims = {2, 1, 1};
+    layout.datatype = DT_COMPLEX64;
+    const std::string complex = dir_.file("complex.nii");
+    writeVolume(complex, layout, std::vector<float>{1.0f, 2.0f, 3.0f, 4.0f});
+    std::vector<float> f(2, 0.0f);
+    std::string reason;
+    EXPECT_FALSE(NiftiIO::ReadAsFloat(complex, f.data(), f.size(), 0, 0, true, &reason));
+    EXPECT_EQ(reason, complex + ": datatype COMPLEX64 (32) is not handled");
+
+    layout.datatype = DT_RGB24;
+    const std::string colour = dir_.file("rgb.nii");
+    writeVolume(colour, layout, std::vector<uint8_t>{1, 2, 3, 4, 5, 6});
+    NiftiIO io;
+    ASSERT_TRUE(io.Open(colour, nullptr, NiftiIO::kRead));
+    EXPECT_FALSE(io.ReadAsFloat(f.data(), f.size(), 0, 0, false));
+    EXPECT_EQ(io.LastError(), colour + ": datatype RGB24 (128) is not handled without colour packing");
+    EXPECT_TRUE(io.ReadAsFloat(f.data(), f.size(), 0, 0, true));
+    EXPECT_EQ(io.LastError(), "");
 }
 
 }  // namespace
