@@ -337,6 +337,20 @@ std::string NiftiFileCheck::RecordProblem(const nifti_1_header& hdr) {
     return "";
 }
 
+bool NiftiFileCheck::DataCutShort(const nifti_image& image) {
+    if (image.iname == nullptr || image.nbyper <= 0 || image.nvox == 0 ||
+        image.iname_offset < 0 || nifti_is_gzfile(image.iname) != 0) {
+        return false;
+    }
+    const OwnedName found(nifti_findimgname(image.iname, image.nifti_type));
+    struct stat info {};
+    if (!found || nifti_is_gzfile(found.get()) != 0 || stat(found.get(), &info) != 0) {
+        return false;
+    }
+    const uint64_t needed = static_cast<uint64_t>(image.iname_offset) + nifti_get_volsize(&image);
+    return static_cast<uint64_t>(info.st_size) < needed;
+}
+
 std::string NiftiFileCheck::DataProblem(const nifti_image& image) {
     const std::string headerName = image.fname != nullptr ? image.fname : "the volume";
     if (image.iname == nullptr || image.nbyper <= 0 || image.nvox == 0) {

@@ -30,6 +30,12 @@ class NiftiFileCheck {
     // used. A generic reason when none of these is found.
     static std::string DataProblem(const nifti_image& image);
 
+    // True when the image's data file is uncompressed and shorter than its header needs. nifticlib
+    // reads such a file as if the missing voxels were zeros (and says so on standard error), so
+    // the readers refuse it before reading. Compressed files are not measured here: that would
+    // mean decompressing them twice.
+    static bool DataCutShort(const nifti_image& image);
+
     // The system's text for an errno value, e.g. "No such file or directory".
     static std::string ErrnoText(int error);
 

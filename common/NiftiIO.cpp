@@ -25,7 +25,10 @@ class LoadedData {
     ~LoadedData() { nifti_image_unload(image_); }
     LoadedData(const LoadedData&) = delete;
     LoadedData& operator=(const LoadedData&) = delete;
-    bool load() { return nifti_image_load(image_) >= 0 && image_->data != nullptr; }
+    bool load() {
+        return !NiftiFileCheck::DataCutShort(*image_) && nifti_image_load(image_) >= 0 &&
+               image_->data != nullptr;
+    }
 
   private:
     nifti_image* image_;
@@ -620,6 +623,9 @@ bool NiftiIO::ReadCollapsed(void* buffer, size_t capacityBytes, int x, int y, in
     const size_t bytes = count * static_cast<size_t>(image_->nbyper);
     if (bytes > capacityBytes) {
         return finish(fitProblem(*image_, bytes, capacityBytes, "bytes", "buffer"));
+    }
+    if (NiftiFileCheck::DataCutShort(*image_)) {
+        return finish(NiftiFileCheck::DataProblem(*image_));
     }
     const int selectors[8] = {0, x, y, z, t, u, v, w};
     // nifticlib frees the block it reads into when a read fails part way (a truncated file) and

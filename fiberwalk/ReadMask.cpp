@@ -6,11 +6,11 @@
 #include "NiftiIO.h"
 
 bool ReadMask(const std::string& file, const float thresholds[2], const int dims[3],
-              std::vector<short>& destination) {
+              std::vector<short>& destination, std::string* reason) {
     nifti_1_header header{};
     int maskDims[3] = {0, 0, 0};
     float maskVoxelSize[3] = {0.0f, 0.0f, 0.0f};
-    if (!NiftiIO::ReadHeader(file, header, maskDims, maskVoxelSize)) {
+    if (!NiftiIO::ReadHeader(file, header, maskDims, maskVoxelSize, reason)) {
         std::printf("\nCan not read file %s\n", file.c_str());
         return false;
     }
@@ -28,7 +28,7 @@ bool ReadMask(const std::string& file, const float thresholds[2], const int dims
 
     destination.assign(count, 0);
     if (!NiftiIO::ReadAsShortMask(file, destination.data(), destination.size(), thresholds[0],
-                                  thresholds[1])) {
+                                  thresholds[1], reason)) {
         std::printf("\nCannot read mask image file%s\n", file.c_str());
         return false;
     }

@@ -9,5 +9,6 @@
 // equal the tensor's; voxel sizes may differ (they are only shown on a mismatch). Prints its own
 // message on standard output and returns false when the file cannot be read or does not fit the
 // tensor's grid.
+// reason (may be null) receives the volume library's reason when the file cannot be read.
 bool ReadMask(const std::string& file, const float thresholds[2], const int dims[3],
-              std::vector<short>& destination);
+              std::vector<short>& destination, std::string* reason = nullptr);

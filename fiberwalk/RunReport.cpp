@@ -4,6 +4,7 @@
 
 #include "CommandLineOpening.h"
 #include "ExitStatus.h"
+#include "FailureReason.h"
 #include "TrackingSettings.h"
 
 int RunReport::UsageError(const std::string& message) {
@@ -24,6 +25,17 @@ int RunReport::UsageErrorWithoutHint(const std::string& message) {
 int RunReport::Failure(const std::string& message) {
     std::fprintf(stderr, "%s\n", message.c_str());
     return kExitFailure;
+}
+
+int RunReport::Failure(const std::string& message, const std::string& reason,
+                       const std::string& subject) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    Reason(reason, subject);
+    return kExitFailure;
+}
+
+void RunReport::Reason(const std::string& reason, const std::string& subject) {
+    std::fputs(FailureReason::Line(reason, subject).c_str(), stderr);
 }
 
 void RunReport::PrintUsageHint() {

@@ -14,5 +14,10 @@ class RunReport {
     static int UsageErrorWithoutHint(const std::string& message);
     // Message on standard error; returns the failure status (an input or output file at fault).
     static int Failure(const std::string& message);
+    // As above, then the reason on the next line (see FailureReason).
+    static int Failure(const std::string& message, const std::string& reason,
+                       const std::string& subject);
+    // Only the reason line, on standard error, after a message printed elsewhere.
+    static void Reason(const std::string& reason, const std::string& subject);
     static void PrintUsageHint();
 };

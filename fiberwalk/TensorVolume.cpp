@@ -13,7 +13,7 @@ constexpr int kComponentPlace[6] = {0, 1, 3, 2, 4, 5};
 RunStep TensorVolume::Open(const std::string& fileName) {
     fileName_ = fileName;
     if (!file_.Open(fileName, &header_, NiftiIO::kRead)) {
-        return RunReport::Failure("\nCan not load file " + fileName);
+        return RunReport::Failure("\nCan not load file " + fileName, file_.LastError(), fileName);
     }
     const short* dim = header_.dim;
     if (!(dim[4] > 5 || dim[5] > 5)) {
@@ -61,7 +61,8 @@ RunStep TensorVolume::ReadComponents(std::vector<float>& tensors) {
                 ? file_.ReadCollapsedAsFloat(component.data(), count, -1, -1, -1, 0, c, -1, -1)
                 : file_.ReadCollapsedAsFloat(component.data(), count, -1, -1, -1, c, -1, -1, -1);
         if (!read) {
-            return RunReport::Failure("Can not read data from file " + fileName_);
+            return RunReport::Failure("Can not read data from file " + fileName_,
+                                      file_.LastError(), fileName_);
         }
         for (size_t v = 0; v < count; ++v) {
             tensors[6 * v + kComponentPlace[c]] = component[v];

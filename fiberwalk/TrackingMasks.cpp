@@ -41,15 +41,22 @@ std::optional<std::pair<float, float>> maskThresholds(const TrackingSettings::Ma
     return std::make_pair(low, high);
 }
 
+std::string gridText(const int* dims) {
+    return std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " +
+           std::to_string(dims[2]);
+}
+
 void printThresholds(const char* label, const std::pair<float, float>& thresholds) {
     std::ostringstream line;
     line << label << thresholds.first << " " << thresholds.second << "\n";
     std::fputs(line.str().c_str(), stdout);
 }
 
-// Reads one mask switch's volume; false after ReadMask's message when it cannot be used.
+// Reads one mask switch's volume; false after ReadMask's message when it cannot be used, with
+// the library's reason (empty when the volume was read but does not fit).
 bool readMaskOption(const TrackingSettings::MaskOption& mask, const char* label,
-                    const VolumeGeometry& geometry, std::vector<short>& destination) {
+                    const VolumeGeometry& geometry, std::vector<short>& destination,
+                    std::string* reason) {
     const std::optional<std::pair<float, float>> thresholds = maskThresholds(mask);
     float bounds[2] = {0.0f, 0.0f};
     if (thresholds) {
@@ -57,14 +64,17 @@ bool readMaskOption(const TrackingSettings::MaskOption& mask, const char* label,
         bounds[0] = thresholds->first;
         bounds[1] = thresholds->second;
     }
-    return ReadMask(mask.file, bounds, geometry.dims, destination);
+    return ReadMask(mask.file, bounds, geometry.dims, destination, reason);
 }
 
 }  // namespace
 
 RunStep TrackingMasks::Read(const TrackingSettings& settings, const VolumeGeometry& geometry) {
-    if (!readMaskOption(settings.trackingMask, "\nThreshold for mask one:  ", geometry, tracking)) {
-        return RunReport::Failure("\nCan not load mask file " + settings.trackingMask.file);
+    std::string reason;
+    if (!readMaskOption(settings.trackingMask, "\nThreshold for mask one:  ", geometry, tracking,
+                        &reason)) {
+        return RunReport::Failure("\nCan not load mask file " + settings.trackingMask.file, reason,
+                                  settings.trackingMask.file);
     }
 
     const TrackingSettings::MaskOption& second = settings.secondMask;
@@ -73,7 +83,8 @@ RunStep TrackingMasks::Read(const TrackingSettings& settings, const VolumeGeomet
             return RunReport::UsageError("\nMissing argument(s) for -m2.");
         }
         std::vector<short> secondMask;
-        if (!readMaskOption(second, "Threshold for mask two:  ", geometry, secondMask)) {
+        if (!readMaskOption(second, "Threshold for mask two:  ", geometry, secondMask, &reason)) {
+            RunReport::Reason(reason, "");
             return kExitFailure;
         }
         for (size_t v = 0; v < tracking.size(); ++v) {
@@ -88,7 +99,8 @@ RunStep TrackingMasks::Read(const TrackingSettings& settings, const VolumeGeomet
         if (seedOption.valueCount < 1) {
             return RunReport::UsageError("\nMissing argument(s) for -sm.");
         }
-        if (!readMaskOption(seedOption, "Threshold for seed mask:  ", geometry, seed)) {
+        if (!readMaskOption(seedOption, "Threshold for seed mask:  ", geometry, seed, &reason)) {
+            RunReport::Reason(reason, "");
             return kExitFailure;
         }
     }
@@ -105,9 +117,11 @@ RunStep TrackingMasks::WriteOutputMask(const TrackingSettings& settings,
     header.datatype = DT_INT16;
     header.bitpix = 16;
     header.intent_code = kOutputMaskIntent;
+    std::string reason;
     if (!NiftiIO::WriteData(settings.outputMaskFile, header, tracking.data(),
-                            tracking.size() * sizeof(short))) {
-        return RunReport::Failure("\nCannot write file " + settings.outputMaskFile);
+                            tracking.size() * sizeof(short), &reason)) {
+        return RunReport::Failure("\nCannot write file " + settings.outputMaskFile, reason,
+                                  settings.outputMaskFile);
     }
     return kGoOn;
 }
@@ -124,11 +138,20 @@ RunStep TrackingMasks::ReadAngleWeights(const TrackingSettings& settings,
     nifti_1_header header{};
     int dims[3] = {0, 0, 0};
     weights.assign(geometry.voxelCount, 0.0f);
-    const bool fits = NiftiIO::ReadHeader(file, header, dims, nullptr) &&
-                      std::equal(dims, dims + 3, geometry.dims) &&
-                      NiftiIO::VoxelsInHeader(header) == geometry.voxelCount;
-    if (!fits || !NiftiIO::ReadAsFloat(file, weights.data(), weights.size(), 0, 0, false)) {
-        return RunReport::Failure("\nCan not load angle threshold weighting file " + file);
+    std::string reason;
+    bool usable = NiftiIO::ReadHeader(file, header, dims, nullptr, &reason);
+    if (usable && !std::equal(dims, dims + 3, geometry.dims)) {
+        reason = "its grid " + gridText(dims) + " is not the tensor's " + gridText(geometry.dims);
+        usable = false;
+    } else if (usable && NiftiIO::VoxelsInHeader(header) != geometry.voxelCount) {
+        reason = "it holds " + std::to_string(NiftiIO::VoxelsInHeader(header)) +
+                 " voxels; one volume of " + std::to_string(geometry.voxelCount) + " is needed";
+        usable = false;
+    }
+    if (!usable ||
+        !NiftiIO::ReadAsFloat(file, weights.data(), weights.size(), 0, 0, false, &reason)) {
+        return RunReport::Failure("\nCan not load angle threshold weighting file " + file, reason,
+                                  file);
     }
     return kGoOn;
 }

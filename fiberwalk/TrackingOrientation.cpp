@@ -50,7 +50,10 @@ RunStep TrackingOrientation::Settle(const TrackingSettings& settings, const Tens
 RunStep TrackingOrientation::FromInfoFile(const std::string& infoFile) {
     ImageInfoParser info;
     if (!info.Open(infoFile) || !info.GetImageOrientation(vectors_)) {
-        return RunReport::Failure("\nCan not read image info from " + infoFile + ".");
+        const std::string reason =
+            info.LastError().empty() ? "no usable image orientation in it" : info.LastError();
+        return RunReport::Failure("\nCan not read image info from " + infoFile + ".", reason,
+                                  infoFile);
     }
     sliceDirection_ = info.GetSliceOrder();
     return kGoOn;

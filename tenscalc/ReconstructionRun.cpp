@@ -10,6 +10,7 @@
 
 #include "CMyMath.h"
 #include "CMyUtils.h"
+#include "FailureReason.h"
 #include "ExitStatus.h"
 #include "ImageOrientation.h"
 #include "NiftiFileNames.h"
@@ -20,6 +21,12 @@ namespace {
 
 int failure(const std::string& message) {
     std::cerr << message << std::endl;
+    return kExitFailure;
+}
+
+// The message, then why (the reason names subject or another file).
+int failure(const std::string& message, const std::string& reason, const std::string& subject) {
+    std::cerr << message << '\n' << FailureReason::Line(reason, subject) << std::flush;
     return kExitFailure;
 }
 
@@ -40,13 +47,16 @@ int ReconstructionRun::UsageError(const std::string& message) const {
 RunStep ReconstructionRun::OpenRawData() {
     const std::string& name = settings_.rawDataName;
     if (!raw_.Open(name, &header_, NiftiIO::kRead)) {
-        return failure("\nCan not load image data from " + name);
+        return failure("\nCan not load image data from " + name, raw_.LastError(), name);
     }
     const short* dim = header_.dim;
     // One volume read selects a single index of every dimension after the fourth, so a fifth
     // dimension with more than one index cannot be read volume by volume.
     if (dim[0] > 4 && dim[5] > 1) {
-        return failure("\nCan not load image data from " + name);
+        return failure("\nCan not load image data from " + name,
+                       "dimension 5 has " + std::to_string(dim[5]) +
+                           " entries; volumes can only be read with one",
+                       name);
     }
     fourD_ = (dim[0] == 4 && dim[4] > 1) || (dim[0] > 4 && dim[4] > 1);
     voxels_ =
@@ -89,7 +99,10 @@ RunStep ReconstructionRun::SettleOrientation() {
     }
     if (!infoFile.empty()) {
         if (!info_.Open(infoFile) || !info_.GetImageOrientation(orientation_)) {
-            return failure("\nCan not read image info from " + infoFile + ".");
+            const std::string reason = info_.LastError().empty()
+                                           ? "no usable image orientation in it"
+                                           : info_.LastError();
+            return failure("\nCan not read image info from " + infoFile + ".", reason, infoFile);
         }
         sliceOrder_ = info_.GetSliceOrder();
     }
@@ -166,8 +179,15 @@ RunStep ReconstructionRun::LoadGradientTable() {
 // a volume of all voxels.
 RunStep ReconstructionRun::ReadVolume(int acquisition, short* volume) {
     if (fourD_) {
+        if (acquisition >= inputVolumes_) {
+            return failure("\nCan not read file " + settings_.rawDataName,
+                           "it holds " + std::to_string(inputVolumes_) + " volumes; volume " +
+                               std::to_string(acquisition + 1) + " is needed",
+                           settings_.rawDataName);
+        }
         if (!raw_.ReadCollapsedAsShort(volume, voxels_, -1, -1, -1, acquisition, -1, -1, -1)) {
-            return failure("\nCan not read file " + settings_.rawDataName);
+            return failure("\nCan not read file " + settings_.rawDataName, raw_.LastError(),
+                           settings_.rawDataName);
         }
         return kGoOn;
     }
@@ -177,11 +197,19 @@ RunStep ReconstructionRun::ReadVolume(int acquisition, short* volume) {
         seriesEnding_;
     nifti_1_header fileHeader{};
     int dims[3] = {0, 0, 0};
+    std::string reason;
+    if (!NiftiIO::ReadHeader(name, fileHeader, dims, nullptr, &reason)) {
+        return failure("\nCan not read file " + name, reason, name);
+    }
     // Every file of a series must have the first file's size, or it would not fit the volume.
-    if (!NiftiIO::ReadHeader(name, fileHeader, dims, nullptr) || dims[0] != header_.dim[1] ||
-        dims[1] != header_.dim[2] || dims[2] != header_.dim[3] ||
-        !NiftiIO::ReadAsShort(name, volume, voxels_, 0, 0, false)) {
-        return failure("\nCan not read file " + name);
+    if (dims[0] != header_.dim[1] || dims[1] != header_.dim[2] || dims[2] != header_.dim[3]) {
+        char text[200];
+        std::snprintf(text, sizeof text, "its size %d x %d x %d is not the first file's %d x %d x %d",
+                      dims[0], dims[1], dims[2], header_.dim[1], header_.dim[2], header_.dim[3]);
+        return failure("\nCan not read file " + name, text, name);
+    }
+    if (!NiftiIO::ReadAsShort(name, volume, voxels_, 0, 0, false, &reason)) {
+        return failure("\nCan not read file " + name, reason, name);
     }
     return kGoOn;
 }
@@ -207,7 +235,8 @@ RunStep ReconstructionRun::ReadRawVolumes() {
                            std::to_string(voxels_) + " voxels)");
     }
     if (fourD_ && !raw_.Open(settings_.rawDataName, nullptr, NiftiIO::kRead)) {
-        return failure("\nCan not read file " + settings_.rawDataName);
+        return failure("\nCan not read file " + settings_.rawDataName, raw_.LastError(),
+                       settings_.rawDataName);
     }
 
     ProgressDisplay::Show(100.0 / static_cast<double>(rows_));
@@ -379,8 +408,11 @@ bool ReconstructionRun::WriteMap(const std::string& suffix, short datatype, int 
     std::memset(header_.intent_name, 0, sizeof header_.intent_name);
     std::strncpy(header_.intent_name, intentName, sizeof header_.intent_name - 1);
     const std::string name = settings_.outputPrefix + suffix + settings_.outputEnding;
-    if (!NiftiIO::WriteData(name, header_, data, bytes)) {
+    std::string reason;
+    if (!NiftiIO::WriteData(name, header_, data, bytes, &reason)) {
         std::printf("\nCan not write file %s\n", name.c_str());
+        std::fflush(stdout);
+        std::fputs(FailureReason::Line(reason, name).c_str(), stderr);
         writeFailed_ = true;
         return false;
     }
@@ -440,8 +472,10 @@ RunStep ReconstructionRun::WriteOutputs() {
         const std::string name = prefix.substr(0, prefix.size() - 1) + ".info";
         info_.UpdateImageOrientation(orientation_);
         info_.UpdateSliceOrder(sliceOrder_);
-        if (!info_.WriteToFile(name)) {
-            std::cerr << "Can not write file " << name << std::endl;
+        std::string reason;
+        if (!info_.WriteToFile(name, &reason)) {
+            std::cerr << "Can not write file " << name << '\n'
+                      << FailureReason::Line(reason, name) << std::flush;
             writeFailed_ = true;
         }
     }

@@ -607,7 +607,20 @@ TEST_F(NiftiIOReason, TruncatedDataSaysWhereItEndsAndWhatTheHeaderNeeds) {
     std::vector<unsigned char> raw(128 * 128 * 4);
     EXPECT_FALSE(io.ReadCollapsed(raw.data(), raw.size(), -1, -1, 20, 0, 0, 0, 0));
     EXPECT_EQ(io.LastError(), path + expected);
-    // A slice within the data still reads, and success clears the reason.
+    // A slice within the data is refused too: the file is damaged as a whole.
+    EXPECT_FALSE(io.ReadCollapsedAsFloat(slice.data(), slice.size(), -1, -1, 0, 0, 0, 0, 0));
+    EXPECT_EQ(io.LastError(), path + expected);
+    // Whole-volume reads refuse it rather than fill the missing voxels with zeros.
+    std::vector<float> volume(128 * 128 * 40, 1.0f);
+    std::string reason;
+    EXPECT_FALSE(NiftiIO::ReadAsFloat(path, volume.data(), volume.size(), 0, 0, false, &reason));
+    EXPECT_EQ(reason, path + expected);
+    std::vector<short> mask(volume.size(), 0);
+    EXPECT_FALSE(NiftiIO::ReadAsShortMask(path, mask.data(), mask.size(), 0.0, 1.0, &reason));
+    EXPECT_EQ(reason, path + expected);
+    // Success clears the reason.
+    const std::string intact = put("whole.nii", whole);
+    ASSERT_TRUE(io.Open(intact, nullptr, NiftiIO::kRead));
     EXPECT_TRUE(io.ReadCollapsedAsFloat(slice.data(), slice.size(), -1, -1, 0, 0, 0, 0, 0));
     EXPECT_EQ(io.LastError(), "");
 

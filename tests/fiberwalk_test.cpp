@@ -446,7 +446,10 @@ TEST_F(FiberwalkMaskTest, MasksOnAnotherGridOrUnreadableAreRefused) {
     for (const std::string file : {"fourd.nii", "small.nii", "none.nii"}) {
         const RunResult result = run({"s1", "out.trk", "-m", file, "0.5"});
         EXPECT_EQ(result.status, 1) << file;
-        EXPECT_EQ(result.err, "\nCan not load mask file " + file + "\n");
+        // A mask on another grid is explained on standard output; an unreadable one here.
+        const std::string reason =
+            file == "none.nii" ? "  cannot open: No such file or directory\n" : "";
+        EXPECT_EQ(result.err, "\nCan not load mask file " + file + "\n" + reason);
         EXPECT_FALSE(fileExists(dir_.file("out.trk")));
         if (file == "small.nii") {
             EXPECT_NE(result.out.find(unmatched + "\nVolume dimension: 8 3 2\nVoxel size: 2.000 "
@@ -507,11 +510,15 @@ TEST_F(FiberwalkTest, WeightsOnAnotherGridOrUnreadableAreRefused) {
     writeScalar(dir_.file("fourd.nii"), grid_, std::vector<float>(grid_.count() * 2, 1.0f),
                 {grid_.nx, grid_.ny, grid_.nz, 2});
     writeScalar(dir_.file("small.nii"), grid_, std::vector<float>(8 * 3 * 2, 1.0f), {8, 3, 2});
-    for (const char* file : {"fourd.nii", "small.nii", "none.nii"}) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"fourd.nii", "it holds 144 voxels; one volume of 72 is needed"},
+        {"small.nii", "its grid 8 x 3 x 2 is not the tensor's 8 x 3 x 3"},
+        {"none.nii", "cannot open: No such file or directory"}};
+    for (const auto& [file, reason] : cases) {
         const RunResult result = track({"-atw", file});
         EXPECT_EQ(result.status, 1) << file;
         EXPECT_EQ(result.err,
-                  std::string("\nCan not load angle threshold weighting file ") + file + "\n");
+                  "\nCan not load angle threshold weighting file " + file + "\n  " + reason + "\n");
         EXPECT_FALSE(fileExists(dir_.file("out.trk")));
     }
 }
@@ -600,10 +607,12 @@ TEST_F(FiberwalkTest, OrientationFromDefaultsInfoFileAndOptions) {
     writeFile(dir_.file("s1.info"), "<ImageInfo></ImageInfo>\n");
     EXPECT_EQ(track({"-info", "other.info"}).status, 0);
     EXPECT_EQ(voxelOrder(output()), "LIA");
-    for (const char* bad : {"s1.info", "none.info"}) {
+    for (const auto& [bad, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"s1.info", "no usable image orientation in it"},
+             {"none.info", "cannot open: No such file or directory"}}) {
         result = track({"-info", bad});
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.err, std::string("\nCan not read image info from ") + bad + ".\n");
+        EXPECT_EQ(result.err, "\nCan not read image info from " + bad + ".\n  " + reason + "\n");
     }
 }
 

@@ -320,7 +320,7 @@ TEST(TenscalcRun, RepeatedAcquisitionsAreAveraged) {
     // Three repetitions do not exist in a file of two.
     const auto result = r.run({"-nex", "3"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "\nCan not read file " + r.raw + "\n");
+    EXPECT_EQ(result.err, "\nCan not read file " + r.raw + "\n  it holds 26 volumes; volume 27 is needed\n");
 }
 
 TEST(TenscalcRun, NumberedSeries) {
@@ -341,12 +341,14 @@ TEST(TenscalcRun, NumberedSeries) {
     std::remove(r.dir.file("s07.nii").c_str());
     result = r.run({"-p", "2", "-sn", "0"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "\nCan not read file " + r.dir.file("s07.nii") + "\n");
+    EXPECT_EQ(result.err, "\nCan not read file " + r.dir.file("s07.nii") +
+                              "\n  cannot open: No such file or directory\n");
     // A file of another size is refused rather than read past the volume.
     writeVolume(r.dir.file("s07.nii"), VolumeSpec{{2, 2, 2}}, std::vector<short>(8, 1));
     result = r.run({"-p", "2", "-sn", "0"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "\nCan not read file " + r.dir.file("s07.nii") + "\n");
+    EXPECT_EQ(result.err, "\nCan not read file " + r.dir.file("s07.nii") +
+                              "\n  its size 2 x 2 x 2 is not the first file's 4 x 3 x 2\n");
 }
 
 // The orientation a run used, as recorded in the .info file of Analyze output.
@@ -422,7 +424,8 @@ TEST(TenscalcRun, FailuresStopBeforeWritingAnything) {
         {{"-iop"}, "\nMissing argument(s) for -iop or --image_orientation_patient.\n", true, 2},
         {{"-info"}, "\nMissing argument(s) for -info or --image_info.\n", true, 2},
         {{"-info", r.dir.file("bad.info")},
-         "\nCan not read image info from " + r.dir.file("bad.info") + ".\n",
+         "\nCan not read image info from " + r.dir.file("bad.info") +
+             ".\n  no <ImageInfo> element\n",
          false,
          1},
         {{"-iop", "a", "b", "c"}, "\nCannot load image orientation matrix from a\n", false, 1},
@@ -461,10 +464,8 @@ TEST(TenscalcRun, FailuresStopBeforeWritingAnything) {
     writeFile(r.dir.file("junk.nii"), std::string(400, 'x'));
     result = runProgram("tenscalc", {r.dir.file("junk.nii"), r.prefix, "-gm", r.table});
     EXPECT_EQ(result.status, 1);
-    // nifticlib may add a diagnostic of its own before the message.
-    const std::string message = "\nCan not load image data from " + r.dir.file("junk.nii") + "\n";
-    ASSERT_GE(result.err.size(), message.size());
-    EXPECT_EQ(result.err.substr(result.err.size() - message.size()), message);
+    EXPECT_EQ(result.err, "\nCan not load image data from " + r.dir.file("junk.nii") +
+                              "\n  header field dim[0] is 30840, not 1 to 7 in either byte order\n");
     EXPECT_FALSE(testsupport::fileExists(r.prefix + "_b0.nii"));
 }
 
@@ -476,9 +477,8 @@ TEST(TenscalcRun, TruncatedAcquisitionIsReportedNotCrashedOn) {
     writeFile(r.raw, whole.substr(0, whole.size() / 2));
     const auto result = r.run();
     EXPECT_EQ(result.status, 1);
-    const std::string message = "\nCan not read file " + r.raw + "\n";
-    ASSERT_GE(result.err.size(), message.size());
-    EXPECT_EQ(result.err.substr(result.err.size() - message.size()), message);
+    EXPECT_EQ(result.err, "\nCan not read file " + r.raw +
+                              "\n  data ends at byte 488; the header needs 976\n");
     EXPECT_FALSE(testsupport::fileExists(r.prefix + "_b0.nii"));
 }
 
