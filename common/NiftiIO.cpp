@@ -974,3 +974,31 @@ size_t NiftiIO::VoxelsInHeader(const nifti_1_header& hdr) {
     }
     return count;
 }
+
+int NiftiIO::VoxelToWorldHandedness(const nifti_1_header& hdr) {
+    double m[3][3] = {};
+    if (hdr.sform_code > 0) {
+        const float* rows[3] = {hdr.srow_x, hdr.srow_y, hdr.srow_z};
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 3; ++c) {
+                m[r][c] = rows[r][c];
+            }
+        }
+    } else if (hdr.qform_code > 0) {
+        const mat44 q = nifti_quatern_to_mat44(hdr.quatern_b, hdr.quatern_c, hdr.quatern_d,
+                                               hdr.qoffset_x, hdr.qoffset_y, hdr.qoffset_z,
+                                               hdr.pixdim[1], hdr.pixdim[2], hdr.pixdim[3],
+                                               hdr.pixdim[0]);
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 3; ++c) {
+                m[r][c] = q.m[r][c];
+            }
+        }
+    } else {
+        return 0;
+    }
+    const double determinant = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                               m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                               m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    return determinant > 0.0 ? 1 : determinant < 0.0 ? -1 : 0;
+}

@@ -149,6 +149,9 @@ class NiftiIO {
     static void SetNiftiOrientationInfo(nifti_1_header& hdr, const float* vectors,
                                         const float* origin, int sliceDirection);
     static void SetNiftiRotationMatrixInfo(nifti_1_header& hdr, const mat44& matrix);
+    // Sign of the determinant of the voxel-to-world matrix: the sform when sform_code > 0, else
+    // the qform when qform_code > 0. +1 or -1; 0 when the header has neither (or a singular one).
+    static int VoxelToWorldHandedness(const nifti_1_header& hdr);
     // Voxel-to-RAS from the quaternion form scaled by pixdim; false when qform_code is 0.
     static bool GetNiftiRotationMatrix(const nifti_1_header& hdr, mat44& matrix);
 

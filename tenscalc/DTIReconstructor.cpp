@@ -14,131 +14,9 @@
 namespace {
 
 constexpr double kZeroLength = 1e-8;
-// Lines longer than this cannot be a gradient row.
-constexpr size_t kMaxLineLength = 998;
 
 double length(double x, double y, double z) {
     return std::sqrt(x * x + y * y + z * z);
-}
-
-// The first split position: ',' anywhere wins over ' ', which wins over tab, then ':'.
-size_t findSeparator(const std::string& text) {
-    for (const char separator : {',', ' ', '\t', ':'}) {
-        const size_t position = text.find(separator);
-        if (position != std::string::npos) {
-            return position;
-        }
-    }
-    return std::string::npos;
-}
-
-bool isFieldFiller(char c) {
-    return std::isspace(static_cast<unsigned char>(c)) || c == ',' || c == ':';
-}
-
-// Reads the one number a field must hold. False for a field with no number, or with anything
-// but separators after it (a field holding two numbers when separator kinds are mixed).
-bool readField(const std::string& field, double& value) {
-    const char* begin = field.c_str();
-    char* end = nullptr;
-    value = std::strtod(begin, &end);
-    if (end == begin) {
-        return false;
-    }
-    for (size_t i = static_cast<size_t>(end - begin); i < field.size(); ++i) {
-        if (!isFieldFiller(field[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// White space around ',' and ':' belongs to the separator, so "1 : 2 : 3" reads like "1:2:3"
-// instead of taking the blank as the separator and losing a number to each ':'.
-std::string joinSeparators(const std::string& row) {
-    std::string joined;
-    for (size_t i = 0; i < row.size(); ++i) {
-        const char c = row[i];
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            size_t next = i;
-            while (next < row.size() && std::isspace(static_cast<unsigned char>(row[next]))) {
-                ++next;
-            }
-            const bool beforeSeparator =
-                next < row.size() && (row[next] == ',' || row[next] == ':');
-            const bool afterSeparator =
-                !joined.empty() && (joined.back() == ',' || joined.back() == ':');
-            if (beforeSeparator || afterSeparator) {
-                i = next - 1;
-                continue;
-            }
-        }
-        joined.push_back(c);
-    }
-    return joined;
-}
-
-// Parses one row into g. On failure, reason says what is wrong.
-bool parseRow(const std::string& row, double bValue, bool tabledBValues, GradientVec& g,
-              std::string& reason) {
-    double values[4] = {0.0, 0.0, 0.0, 0.0};
-    bool haveB = false;
-    std::string text = joinSeparators(row);
-    CMyUtils::trimWhiteSpace(text);
-    for (int j = 0; j <= 3; ++j) {
-        const size_t split = findSeparator(text);
-        std::string field;
-        if (split != std::string::npos) {
-            field = text.substr(0, split + 1);
-            text = text.substr(split + 1);
-            CMyUtils::trimWhiteSpace(text);
-        } else {
-            if (j < 2) {
-                reason = "fewer than three numbers";
-                return false;
-            }
-            field = text;
-            text.clear();
-        }
-        if (j == 3 && !tabledBValues) {
-            break;  // a fourth number is only used as the b value when tabled values are on
-        }
-        if (!readField(field, values[j])) {
-            reason = field.find_first_not_of(" \t,:") == std::string::npos
-                         ? "fewer than three numbers"
-                         : "'" + field + "' is not one number";
-            return false;
-        }
-        if (j == 3) {
-            haveB = true;
-        }
-        if (split == std::string::npos || text.empty()) {
-            if (j < 2) {
-                reason = "fewer than three numbers";
-                return false;
-            }
-            break;
-        }
-    }
-
-    g.x = values[0];
-    g.y = values[1];
-    g.z = values[2];
-    const double magnitude = length(g.x, g.y, g.z);
-    if (haveB) {
-        g.b = values[3];
-    } else if (tabledBValues) {
-        // "max b value scaled by the magnitude" of the direction as written.
-        g.b = magnitude * bValue;
-    } else {
-        g.b = magnitude > kZeroLength ? bValue : 0.0;
-    }
-    if (magnitude > kZeroLength) {
-        g.x /= magnitude;
-        g.y /= magnitude;
-        g.z /= magnitude;
-    }
-    return true;
 }
 
 }  // namespace
@@ -177,8 +55,27 @@ void DTIReconstructor::GetImageOrientation(float* orientation) const {
     }
 }
 
-bool DTIReconstructor::IsDiffusionWeighted(const GradientVec& g) {
-    return length(g.x, g.y, g.z) > kZeroLength && g.b > 0.0;
+// The gradient loader's messages, on standard error.
+void DTIReconstructor::PrintTableFailure(const GradientTableFile::Failure& failure,
+                                         const std::string& tableName) {
+    using Problem = GradientTableFile::Problem;
+    const std::string where = tableName.empty() ? "row " : tableName + " line ";
+    switch (failure.problem) {
+        case Problem::kCannotOpen:
+            std::cerr << "Can not open " << tableName << std::endl;
+            break;
+        case Problem::kLineTooLong:
+        case Problem::kBadRow:
+            std::cerr << "\nGradient table " << where << failure.line << ": " << failure.reason
+                      << "." << std::endl;
+            break;
+        case Problem::kTooFewDirections:
+            std::cerr << "\nNeed at least 6 gradient directions to reconstruct DTI data."
+                      << std::endl;
+            break;
+        case Problem::kNone:
+            break;
+    }
 }
 
 bool DTIReconstructor::LoadGradientMatrix(const std::vector<std::string>& rows, int requestedB0,
@@ -188,110 +85,69 @@ bool DTIReconstructor::LoadGradientMatrix(const std::vector<std::string>& rows, 
     for (size_t i = 0; i < rows.size(); ++i) {
         numbers.push_back(static_cast<int>(i) + 1);
     }
-    return LoadRows(rows, numbers, "", requestedB0, bValue, tabledBValues, gradients, b0Count);
-}
-
-bool DTIReconstructor::LoadRows(const std::vector<std::string>& rows,
-                                const std::vector<int>& lineNumbers, const std::string& tableName,
-                                int requestedB0, double bValue, bool tabledBValues,
-                                std::vector<GradientVec>& gradients, int& b0Count) {
-    std::vector<GradientVec> parsed;
-    parsed.reserve(rows.size());
-    int b0Rows = 0;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        GradientVec g;
-        std::string reason;
-        if (!parseRow(rows[i], bValue, tabledBValues, g, reason)) {
-            std::cerr << "\nGradient table " << (tableName.empty() ? "" : tableName + " ")
-                      << (tableName.empty() ? "row " : "line ") << lineNumbers[i] << ": " << reason
-                      << "." << std::endl;
-            return false;
-        }
-        if (!IsDiffusionWeighted(g)) {
-            ++b0Rows;
-        }
-        parsed.push_back(g);
-    }
-    if (static_cast<int>(parsed.size()) - b0Rows < 6) {
-        std::cerr << "\nNeed at least 6 gradient directions to reconstruct DTI data." << std::endl;
+    EncodingScheme scheme;
+    GradientTableFile::Failure failure;
+    if (!GradientTableFile::ParseRows(rows, numbers, requestedB0, bValue, tabledBValues, scheme,
+                                      failure)) {
+        PrintTableFailure(failure, "");
         return false;
     }
-    if (b0Rows == 0) {
-        // Tables that list only directions leave the b0 volumes (acquired first) to -b0.
-        const int inserted = requestedB0 > 0 ? requestedB0 : 0;
-        parsed.insert(parsed.begin(), static_cast<size_t>(inserted), GradientVec{});
-        b0Rows = inserted;
-    }
-    gradients = std::move(parsed);
-    b0Count = b0Rows;
+    gradients = std::move(scheme.rows);
+    b0Count = scheme.b0Count;
     return true;
 }
 
 bool DTIReconstructor::LoadGradientMatrix(const std::string& fileName, int requestedB0,
                                           double bValue, bool tabledBValues,
                                           bool obliqueCorrection) {
-    float orientation[6];
-    GetImageOrientation(orientation);
     double transform[3][3];
-    if (!ImageOrientation::GetImageOrientationTransformationMatrix(orientation, transform,
-                                                                   obliqueCorrection)) {
+    if (!DirectionTransform(obliqueCorrection, transform)) {
         std::cerr << "\nThe image orientation is degenerate (zero-length or parallel row and "
                      "column vectors); gradient directions cannot be turned into the image frame."
                   << std::endl;
         return false;
     }
-
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) {
-        std::cerr << "Can not open " << fileName << std::endl;
+    EncodingScheme scheme;
+    GradientTableFile::Failure failure;
+    if (!GradientTableFile::Read(fileName, requestedB0, bValue, tabledBValues, scheme, failure)) {
+        PrintTableFailure(failure, fileName);
         return false;
     }
-    std::vector<std::string> rows;
-    std::vector<int> lineNumbers;
-    std::string line;
-    for (int number = 1; std::getline(file, line); ++number) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line.size() > kMaxLineLength) {
-            std::cerr << "\nGradient table " << fileName << " line " << number << ": longer than "
-                      << kMaxLineLength << " characters." << std::endl;
-            return false;
-        }
-        CMyUtils::trimWhiteSpace(line);
-        if (!line.empty() && (line.back() == ',' || line.back() == ':')) {
-            line.pop_back();
-        }
-        if (line.empty() || line.find_first_of("#;") != std::string::npos) {
-            continue;
-        }
-        rows.push_back(line);
-        lineNumbers.push_back(number);
-    }
+    return SetEncodingScheme(scheme, obliqueCorrection);
+}
 
-    std::vector<GradientVec> gradients;
-    int b0Count = 0;
-    if (!LoadRows(rows, lineNumbers, fileName, requestedB0, bValue, tabledBValues, gradients,
-                  b0Count)) {
+bool DTIReconstructor::DirectionTransform(bool obliqueCorrection, double transform[3][3]) const {
+    float orientation[6];
+    GetImageOrientation(orientation);
+    return ImageOrientation::GetImageOrientationTransformationMatrix(orientation, transform,
+                                                                     obliqueCorrection);
+}
+
+bool DTIReconstructor::SetEncodingScheme(const EncodingScheme& scheme, bool obliqueCorrection) {
+    double transform[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    const bool turned = scheme.frame == EncodingScheme::Frame::kScanner;
+    if (turned && !DirectionTransform(obliqueCorrection, transform)) {
         return false;
     }
-    gradients_ = std::move(gradients);
-    b0Count_ = b0Count;
-    directionCount_ = static_cast<int>(gradients_.size()) - b0Count_;
+    gradients_ = scheme.rows;
+    b0Count_ = scheme.b0Count;
+    directionCount_ = scheme.DirectionCount();
     rowFlags_.assign(gradients_.size(), 0);
     for (size_t i = 0; i < gradients_.size(); ++i) {
         GradientVec& g = gradients_[i];
-        if (!IsDiffusionWeighted(g)) {
+        if (!EncodingScheme::IsDiffusionWeighted(g)) {
             continue;
         }
-        const double d[3] = {g.x, g.y, g.z};
-        double turned[3];
-        for (int k = 0; k < 3; ++k) {
-            turned[k] = transform[k][0] * d[0] + transform[k][1] * d[1] + transform[k][2] * d[2];
+        if (turned) {
+            const double d[3] = {g.x, g.y, g.z};
+            double t[3];
+            for (int k = 0; k < 3; ++k) {
+                t[k] = transform[k][0] * d[0] + transform[k][1] * d[1] + transform[k][2] * d[2];
+            }
+            g.x = t[0];
+            g.y = t[1];
+            g.z = t[2];
         }
-        g.x = turned[0];
-        g.y = turned[1];
-        g.z = turned[2];
         rowFlags_[i] = 1;
     }
     return InitializeWmatrix();

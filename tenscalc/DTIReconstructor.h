@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "EncodingScheme.h"
+#include "GradientTableFile.h"
 #include "GradientVec.h"
 
 class DTIReconstructor {
@@ -37,6 +39,13 @@ class DTIReconstructor {
                                    double bValue, bool tabledBValues,
                                    std::vector<GradientVec>& gradients, int& b0Count);
 
+    // Takes the rows of a scheme: directions in the scanner frame are turned into the image
+    // frame by the stored orientation, voxel-frame directions are used as they are. Then builds
+    // the fit matrix. False when the orientation is degenerate or the fit matrix cannot be built.
+    bool SetEncodingScheme(const EncodingScheme& scheme, bool obliqueCorrection);
+    // The rotation from the scanner frame into the image frame for the stored orientation.
+    bool DirectionTransform(bool obliqueCorrection, double transform[3][3]) const;
+
     bool InitializeWmatrix();
 
     // Fits one voxel from its signals (one value per table row, in row order). Eigenvectors are
@@ -56,12 +65,8 @@ class DTIReconstructor {
     const std::vector<int>& GetRowFlags() const { return rowFlags_; }
 
   private:
-    // A row is diffusion-weighted only when its direction has length and its b value is positive;
-    // one rule for the b0 count and the flags keeps the fit matrix and the rows in agreement.
-    static bool IsDiffusionWeighted(const GradientVec& g);
-    static bool LoadRows(const std::vector<std::string>& rows, const std::vector<int>& lineNumbers,
-                         const std::string& tableName, int requestedB0, double bValue,
-                         bool tabledBValues, std::vector<GradientVec>& gradients, int& b0Count);
+    static void PrintTableFailure(const GradientTableFile::Failure& failure,
+                                  const std::string& tableName);
 
     std::vector<GradientVec> gradients_;
     std::vector<double> fitMatrix_;  // 7 x (directions + 1), stored column after column

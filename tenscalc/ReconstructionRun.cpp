@@ -11,6 +11,8 @@
 #include "CMyMath.h"
 #include "CMyUtils.h"
 #include "FailureReason.h"
+#include "FslGradientFiles.h"
+#include "GradientTableFile.h"
 #include "ExitStatus.h"
 #include "ImageOrientation.h"
 #include "NiftiFileNames.h"
@@ -155,11 +157,58 @@ RunStep ReconstructionRun::CheckOrientation() const {
     return kGoOn;
 }
 
+int ReconstructionRun::CountSeriesVolumes() const {
+    int count = 0;
+    while (CMyUtils::pathExist(seriesPrefix_ +
+                               format_series_number(settings_.startNumber + count,
+                                                    settings_.paddings) +
+                               seriesEnding_)) {
+        ++count;
+    }
+    return count;
+}
+
+RunStep ReconstructionRun::LoadFslGradients() {
+    const std::string& bvec = settings_.bvecFile;
+    const std::string& bval = settings_.bvalFile;
+    // The files follow the voxel axes, x negated for a positive determinant; a header without
+    // any voxel-to-world matrix is taken as positive, as the converters that write them do.
+    const int handedness = NiftiIO::VoxelToWorldHandedness(header_);
+    if (handedness == 0) {
+        std::printf("\nNo voxel-to-world matrix in the header of %s: x of %s is read as for a "
+                    "positive determinant (negated).\n",
+                    settings_.rawDataName.c_str(), bvec.c_str());
+    }
+    EncodingScheme scheme;
+    std::string reason;
+    if (!FslGradientFiles::Read(bvec, bval, handedness >= 0, scheme, reason)) {
+        return failure("\nCannot load gradient files " + bvec + " and " + bval, reason, "");
+    }
+    const int volumes = fourD_ ? inputVolumes_ : CountSeriesVolumes();
+    if (static_cast<int>(scheme.rows.size()) != volumes) {
+        return failure("\nThe gradient files " + bvec + " and " + bval + " list " +
+                       std::to_string(scheme.rows.size()) + " volumes, but the raw data " +
+                       settings_.rawDataName + " has " + std::to_string(volumes) + ".");
+    }
+    if (scheme.DirectionCount() < 6) {
+        return failure("\nNeed at least 6 gradient directions to reconstruct DTI data.");
+    }
+    if (!reconstructor_.SetEncodingScheme(scheme, settings_.obliqueCorrection)) {
+        return failure("\nCannot load gradient files " + bvec + " and " + bval,
+                       "the fit cannot be set up from these directions", "");
+    }
+    return kGoOn;
+}
+
 RunStep ReconstructionRun::LoadGradientTable() {
     reconstructor_.SetImageOrientation(orientation_);
-    if (!reconstructor_.LoadGradientMatrix(settings_.gradientTable, settings_.requestedB0,
-                                           settings_.bValue, settings_.tabledBValues,
-                                           settings_.obliqueCorrection)) {
+    if (!settings_.bvecFile.empty()) {
+        if (const RunStep stop = LoadFslGradients()) {
+            return stop;
+        }
+    } else if (!reconstructor_.LoadGradientMatrix(settings_.gradientTable, settings_.requestedB0,
+                                                  settings_.bValue, settings_.tabledBValues,
+                                                  settings_.obliqueCorrection)) {
         return failure("\nCannot load gradient matrix from " + settings_.gradientTable);
     }
     if (reconstructor_.GetNumberOfB0() < 1) {
@@ -393,6 +442,41 @@ RunStep ReconstructionRun::MaskBackground() {
     return kGoOn;
 }
 
+// The rows the fit used, turned back into the gradient table's frame (the inverse of the
+// orientation transform that -gm applies), so that '-gm FILE 1' repeats the fit.
+void ReconstructionRun::WriteGradientExport() {
+    const std::string& name = settings_.exportGradientFile;
+    if (name.empty()) {
+        return;
+    }
+    double transform[3][3];
+    double inverse[3][3];
+    if (!reconstructor_.DirectionTransform(settings_.obliqueCorrection, transform) ||
+        !CMyMath::InvertMatrix(inverse, transform)) {
+        std::cerr << "Can not write file " << name << "\n  the orientation cannot be inverted"
+                  << std::endl;
+        writeFailed_ = true;
+        return;
+    }
+    std::vector<GradientVec> rows = reconstructor_.GetGradients();
+    for (GradientVec& g : rows) {
+        const double d[3] = {g.x, g.y, g.z};
+        g.x = inverse[0][0] * d[0] + inverse[0][1] * d[1] + inverse[0][2] * d[2];
+        g.y = inverse[1][0] * d[0] + inverse[1][1] * d[1] + inverse[1][2] * d[2];
+        g.z = inverse[2][0] * d[0] + inverse[2][1] * d[1] + inverse[2][2] * d[2];
+    }
+    const std::string comment =
+        "Gradient table of the fit of " + settings_.rawDataName +
+        ": x y z b per volume, b0 rows 0 0 0 0.\nRead it with '-gm <file> 1' and the same "
+        "orientation options" + (settings_.obliqueCorrection ? " (with -oc)." : ".");
+    std::string reason;
+    if (!GradientTableFile::Write(name, rows, comment, reason)) {
+        std::cerr << "Can not write file " << name << '\n'
+                  << FailureReason::Line(reason, name) << std::flush;
+        writeFailed_ = true;
+    }
+}
+
 bool ReconstructionRun::WriteMap(const std::string& suffix, short datatype, int dims0, int dims4,
                                  int dims5, int intentCode, const char* intentName,
                                  const void* data, size_t bytes) {
@@ -431,6 +515,14 @@ RunStep ReconstructionRun::WriteOutputs() {
     const size_t floatBytes = v * sizeof(float);
     WriteMap("b0", DT_INT16, 3, 0, 0, NIFTI_INTENT_ESTIMATE, "b0", maps_.b0.data(), shortBytes);
     WriteMap("dwi", DT_INT16, 3, 0, 0, NIFTI_INTENT_ESTIMATE, "DWI", maps_.dwi.data(), shortBytes);
+    // b0 and DWI hold stored raw values and keep the raw scaling; every other map holds computed
+    // values, which a viewer must show as they are.
+    const bool rawScaling = (header_.scl_slope != 0.0f && header_.scl_slope != 1.0f) ||
+                            header_.scl_inter != 0.0f;
+    if (rawScaling) {
+        header_.scl_slope = 0.0f;
+        header_.scl_inter = 0.0f;
+    }
     WriteMap("fa", DT_FLOAT32, 3, 0, 0, NIFTI_INTENT_ESTIMATE, "FA", maps_.fa.data(), floatBytes);
     WriteMap("adc", DT_FLOAT32, 3, 0, 0, NIFTI_INTENT_ESTIMATE, "ADC", maps_.adc.data(),
              floatBytes);
@@ -480,6 +572,7 @@ RunStep ReconstructionRun::WriteOutputs() {
         }
     }
     maps_ = Maps();
+    WriteGradientExport();
     if (writeFailed_) {
         return kExitFailure;
     }

@@ -43,6 +43,10 @@ class ReconstructionRun {
 
     RunStep ReadVolume(int acquisition, short* volume);
     RunStep CheckOrientation() const;
+    RunStep LoadFslGradients();
+    // Consecutive files of the numbered series from the start number on.
+    int CountSeriesVolumes() const;
+    void WriteGradientExport();
     void FitVoxel(size_t p, const short* signals, const int* channel);
     bool WriteMap(const std::string& suffix, short datatype, int dims0, int dims4, int dims5,
                   int intentCode, const char* intentName, const void* data, size_t bytes);

@@ -37,6 +37,9 @@ constexpr Switch kOutputType = {"-ot", "--output_type", 1};
 constexpr Switch kColorBrightness = {"-cb", "--color_brightness", 1};
 constexpr Switch kNex = {"-nex", "--nex", 1};
 constexpr Switch kOutput5d = {"-output_5d", "--output_5d", 0};
+constexpr Switch kBvecs = {"-bvec", "--bvecs", 1};
+constexpr Switch kBvals = {"-bval", "--bvals", 1};
+constexpr Switch kExportGradients = {"-export_grad", "--export_grad", 1};
 
 
 struct OutputType {
@@ -164,6 +167,27 @@ const char* const kHelpLines[] = {
     "",
 };
 
+// Options added after the help text above, which stays as it is.
+const char* const kAddedHelpLines[] = {
+    "Gradient files as FSL and BIDS write them (instead of -gm):",
+    "",
+    "  -bvec, --bvecs <filename>",
+    "          directions of every volume: three lines (x, y, z) of one number per",
+    "          volume, or one line of three numbers per volume. they are read in the",
+    "          voxel axes, with x negated when the voxel-to-world matrix of the raw",
+    "          data (sform, else qform) has a positive determinant. needs -bval",
+    "  -bval, --bvals <filename>",
+    "          b value of every volume, on one line or one per line. b <= 50 marks",
+    "          a b0 volume. the files list every volume, so -nex is not used",
+    "  -export_grad, --export_grad <filename>",
+    "          write the directions and b values the fit used as a gradient table",
+    "          that '-gm <filename> 1' reads back to the same fit",
+    "",
+    "Example: ",
+    "  tenscalc sub-01_dwi.nii.gz dti -bvec sub-01_dwi.bvec -bval sub-01_dwi.bval",
+    "",
+};
+
 }  // namespace
 
 const std::vector<CMyCmdParser::SwitchSpec>& TenscalcCommandLine::Switches() {
@@ -172,7 +196,7 @@ const std::vector<CMyCmdParser::SwitchSpec>& TenscalcCommandLine::Switches() {
         kOrientation,    kNoEigen,       kNoTensor,      kNoExp,        kObliqueCorrection,
         kAxial,          kSagittal,      kCoronal,       kVoxelOrder,   kImageInfo,
         kB0Threshold,    kStartNumber,   kInputType,     kOutputType,   kColorBrightness,
-        kNex,            kOutput5d,
+        kNex,            kOutput5d,      kBvecs,         kBvals,        kExportGradients,
     };
     return table;
 }
@@ -185,7 +209,29 @@ void TenscalcCommandLine::ShowHelp() {
     for (const char* line : kHelpLines) {
         std::cout << line << '\n';
     }
+    for (const char* line : kAddedHelpLines) {
+        std::cout << line << '\n';
+    }
     std::cout.flush();
+}
+
+RunStep TenscalcCommandLine::ParseFslGradients(const CMyCmdParser& parser,
+                                               TenscalcSettings& settings) {
+    if (parser.HasSwitch(kGradientMatrix)) {
+        return usageError("\nGive the gradients either with -gm or with -bvec and -bval, not both.");
+    }
+    if (!parser.HasSwitch(kBvecs) || !parser.HasSwitch(kBvals)) {
+        return usageError("\n-bvec and -bval go together: give both.");
+    }
+    settings.bvecFile = parser.GetArgument(kBvecs, 1, "");
+    settings.bvalFile = parser.GetArgument(kBvals, 1, "");
+    if (settings.bvecFile.empty() || settings.bvalFile.empty()) {
+        return usageError("\nMissing argument(s) for -bvec or -bval.");
+    }
+    if (parser.HasSwitch(kNex)) {
+        return usageError("\n-nex cannot be used with -bvec and -bval: they list every volume.");
+    }
+    return kGoOn;
 }
 
 RunStep TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSettings& settings) {
@@ -196,12 +242,24 @@ RunStep TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSe
             CommandLineOpening::Open(argc, parser, Switches(), program, &positional)) {
         return *stop;
     }
-    if (!parser.HasSwitch(kGradientMatrix)) {
-        return usageError("\nPlease specify a matrix file with -gm.");
+    if (parser.HasSwitch(kBvecs) || parser.HasSwitch(kBvals)) {
+        if (const RunStep stop = ParseFslGradients(parser, settings)) {
+            return stop;
+        }
+    } else {
+        if (!parser.HasSwitch(kGradientMatrix)) {
+            return usageError("\nPlease specify a matrix file with -gm.");
+        }
+        settings.gradientTable = parser.GetArgument(kGradientMatrix, 1, "");
+        if (settings.gradientTable.empty()) {
+            return usageError("\nMissing argument(s).");
+        }
     }
-    settings.gradientTable = parser.GetArgument(kGradientMatrix, 1, "");
-    if (settings.gradientTable.empty()) {
-        return usageError("\nMissing argument(s).");
+    if (parser.HasSwitch(kExportGradients)) {
+        settings.exportGradientFile = parser.GetArgument(kExportGradients, 1, "");
+        if (settings.exportGradientFile.empty()) {
+            return usageError("\nMissing argument(s) for -export_grad.");
+        }
     }
 
     const std::string tabled = parser.GetArgument(kGradientMatrix, 2, "");

@@ -19,4 +19,8 @@ class TenscalcCommandLine {
     static void ShowHelp();
     // "Type 'tenscalc --help' for more information." on standard output.
     static void ShowHint();
+
+  private:
+    // The -bvec/-bval way of giving the gradients, instead of -gm.
+    static RunStep ParseFslGradients(const CMyCmdParser& parser, TenscalcSettings& settings);
 };

@@ -8,7 +8,10 @@ struct TenscalcSettings {
     std::string rawDataName;      // resolved raw data file (a 4D volume or the first of a series)
     std::string rawDataArgument;  // the first positional argument as typed
     std::string outputPrefix;     // ends with '_' or '-'
-    std::string gradientTable;    // -gm value 1
+    std::string gradientTable;    // -gm value 1; empty when the FSL/BIDS files are given
+    std::string bvecFile;         // -bvec: directions in the voxel axes (FSL/BIDS)
+    std::string bvalFile;         // -bval: b value of every volume
+    std::string exportGradientFile;  // -export_grad: the table the fit used, for -gm
     bool tabledBValues = false;   // -gm value 2 is "1" or "true"
     double bValue = 1000.0;       // -b; values <= 0 become 1000
     int paddings = 3;             // digits of the series numbering

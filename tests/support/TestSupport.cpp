@@ -139,6 +139,8 @@ void writeVolume(const std::string& path, const VolumeSpec& layout, const void* 
     header.qoffset_x = layout.qoffset[0];
     header.qoffset_y = layout.qoffset[1];
     header.qoffset_z = layout.qoffset[2];
+    header.scl_slope = layout.sclSlope;
+    header.scl_inter = layout.sclInter;
     header.sform_code = static_cast<short>(layout.sformCode);
     if (layout.sformCode > 0) {
         header.srow_x[0] = layout.pixdim[0];
@@ -200,6 +202,8 @@ LoadedVolume readVolume(const std::string& path) {
     }
     volume.intentCode = header.intent_code;
     volume.intentP1 = header.intent_p1;
+    volume.sclSlope = header.scl_slope;
+    volume.sclInter = header.scl_inter;
     volume.intentName = std::string(header.intent_name, strnlen(header.intent_name, 16));
     volume.magic = std::string(header.magic, strnlen(header.magic, 4));
     const auto* bytes = static_cast<const unsigned char*>(image->data);

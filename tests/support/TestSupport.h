@@ -54,6 +54,8 @@ struct VolumeSpec {
     float qoffset[3] = {0, 0, 0};
     float qfac = 1.0f;
     int sformCode = 0;
+    float sclSlope = 0.0f;  // stored-value scaling, 0: none
+    float sclInter = 0.0f;
     // File kind by name ending: ".nii", ".nii.gz" -> single file; ".hdr"/".hdr.gz" -> pair.
     // analyze = true writes an Analyze 7.5 pair instead of a NIfTI pair.
     bool analyze = false;
@@ -78,6 +80,8 @@ struct LoadedVolume {
     float pixdim[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     int intentCode = 0;
     float intentP1 = 0.0f;
+    float sclSlope = 0.0f;
+    float sclInter = 0.0f;
     std::string intentName;
     std::string magic;
     std::vector<unsigned char> bytes;

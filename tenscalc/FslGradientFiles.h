@@ -1,0 +1,25 @@
+#pragma once
+// Gradient files as FSL writes them and BIDS adopted them: a .bvec file with the directions of
+// every volume (three rows of N numbers, or N rows of three) and a .bval file with their b
+// values (one row of N, or N rows of one), white space separated.
+//
+// The directions are along the voxel axes, with x negated when the image's voxel-to-world
+// matrix has a positive determinant; the reader undoes that negation when told to, so that the
+// scheme it returns is in the voxel frame. Nothing is printed: a failure says which file and
+// line and what is wrong.
+
+#include <string>
+
+#include "EncodingScheme.h"
+
+class FslGradientFiles {
+  public:
+    // b values at or below this mark a b0 volume.
+    static constexpr double kB0Threshold = 50.0;
+
+    // Reads both files into a voxel-frame scheme, one row per volume: b0 rows are zeros,
+    // diffusion-weighted rows a unit direction and the b value of the .bval file.
+    // flipX: the files were written for a positive determinant, so x is negated back.
+    static bool Read(const std::string& bvecFile, const std::string& bvalFile, bool flipX,
+                     EncodingScheme& scheme, std::string& reason);
+};
