@@ -3,6 +3,41 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
+
+#include "CMyMath.h"
+
+namespace {
+
+// Largest deviation, per component, of the direction a fit reads from a table row from the
+// direction the signal was simulated with.
+constexpr double kSameDirection = 1e-12;
+
+Vec3 parseRow(const char* row) {
+    const char* cursor = row;
+    Vec3 values{};
+    for (double& value : values) {
+        char* end = nullptr;
+        value = std::strtod(cursor, &end);
+        cursor = *end == ',' ? end + 1 : end;
+    }
+    return values;
+}
+
+Vec3 normalised(const Vec3& v) {
+    const double n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    return {v[0] / n, v[1] / n, v[2] / n};
+}
+
+Vec3 apply(const double m[3][3], const Vec3& v) {
+    Vec3 out{};
+    for (int r = 0; r < 3; ++r) {
+        out[r] = m[r][0] * v[0] + m[r][1] * v[1] + m[r][2] * v[2];
+    }
+    return out;
+}
+
+}  // namespace
 
 GradientScheme::GradientScheme(int directionCount) {
     // Fibonacci spiral over one hemisphere: antipodal directions measure the same thing, so a
@@ -13,6 +48,7 @@ GradientScheme::GradientScheme(int directionCount) {
         const double r = std::sqrt(1.0 - z * z);
         const double phi = golden * i;
         const Vec3 g{r * std::cos(phi), r * std::sin(phi), z};
+        spread_.push_back(g);
 
         // Images without a header orientation count as axial, for which tenscalc turns every
         // tabled direction (gx, gy, gz) into (gx, -gy, -gz); the table therefore lists the
@@ -23,18 +59,8 @@ GradientScheme::GradientScheme(int directionCount) {
 
         // The signal is simulated with the direction as printed, so that the table and the
         // data agree to the last digit the table carries.
-        char* cursor = row;
-        Vec3 tabled{};
-        for (double& value : tabled) {
-            value = std::strtod(cursor, &cursor);
-            if (*cursor == ',') {
-                ++cursor;
-            }
-        }
-        const Vec3 voxelFrame{tabled[0], -tabled[1], -tabled[2]};
-        const double n = std::sqrt(voxelFrame[0] * voxelFrame[0] + voxelFrame[1] * voxelFrame[1] +
-                                   voxelFrame[2] * voxelFrame[2]);
-        directions_.push_back({voxelFrame[0] / n, voxelFrame[1] / n, voxelFrame[2] / n});
+        const Vec3 tabled = parseRow(row);
+        directions_.push_back(normalised({tabled[0], -tabled[1], -tabled[2]}));
     }
 }
 
@@ -46,6 +72,61 @@ std::string GradientScheme::TableText() const {
         "0.000000, 0.000000, 0.000000\n";
     for (const std::string& row : rows_) {
         text += row;
+        text += '\n';
+    }
+    return text;
+}
+
+bool GradientScheme::TableText(const double tableToVoxel[3][3], std::string* text) const {
+    double voxelToTable[3][3];
+    if (!CMyMath::InvertMatrix(voxelToTable, tableToVoxel)) {
+        return false;
+    }
+    std::string table =
+        "# dwiphantom gradient table: one b0 row, then one unit direction per volume.\n"
+        "# Directions are voxel-frame directions turned back by the transform tenscalc takes\n"
+        "# from the header orientation of the acquisition.\n"
+        "0.000000, 0.000000, 0.000000\n";
+    for (size_t i = 0; i < spread_.size(); ++i) {
+        // Turning the unrounded direction and rounding once leaves the fit the same rounded
+        // components as the table of the axial default, so the simulated signals fit both.
+        const Vec3 g = apply(voxelToTable, spread_[i]);
+        char row[96];
+        std::snprintf(row, sizeof row, "%.6f, %.6f, %.6f", g[0], g[1], g[2]);
+        const Vec3 seen = normalised(apply(tableToVoxel, parseRow(row)));
+        for (int a = 0; a < 3; ++a) {
+            if (!(std::fabs(seen[a] - directions_[i][a]) <= kSameDirection)) {
+                return false;
+            }
+        }
+        table += row;
+        table += '\n';
+    }
+    *text = std::move(table);
+    return true;
+}
+
+std::string GradientScheme::BvalText(double bValue) const {
+    std::string text = "0";
+    char value[32];
+    std::snprintf(value, sizeof value, " %g", bValue);
+    for (size_t i = 0; i < directions_.size(); ++i) {
+        text += value;
+    }
+    text += '\n';
+    return text;
+}
+
+std::string GradientScheme::BvecText(bool negateX) const {
+    std::string text;
+    for (int axis = 0; axis < 3; ++axis) {
+        text += '0';
+        for (const Vec3& d : directions_) {
+            const double component = axis == 0 && negateX ? -d[0] : d[axis];
+            char value[40];
+            std::snprintf(value, sizeof value, " %.17g", component);
+            text += value;
+        }
         text += '\n';
     }
     return text;

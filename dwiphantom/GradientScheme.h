@@ -1,6 +1,7 @@
 #pragma once
-// The phantom's diffusion encoding: one b0 and a set of evenly spread unit directions, and the
-// gradient table text that makes tenscalc see exactly these directions in the voxel frame.
+// The phantom's diffusion encoding: one b0 and a set of evenly spread unit directions, the
+// gradient table text that makes tenscalc see exactly these directions in the voxel frame, and
+// the same encoding as FSL .bval/.bvec files.
 
 #include <string>
 #include <vector>
@@ -13,10 +14,22 @@ class GradientScheme {
 
     // Directions in the voxel frame, as the fit will use them (b0 not included).
     const std::vector<Vec3>& directions() const { return directions_; }
-    // One b0 row, then one row per direction.
+    // One b0 row, then one row per direction, for an image without header orientation.
     std::string TableText() const;
+    // The table for an image whose header orientation makes tenscalc turn every tabled direction
+    // g into tableToVoxel * g. False, text untouched, when the fit would then not see
+    // directions() to the last digit: tableToVoxel must only swap and negate axes, as tenscalc's
+    // transform without oblique correction does.
+    bool TableText(const double tableToVoxel[3][3], std::string* text) const;
+
+    // FSL layout: one row of b-values, the b0 (0) first.
+    std::string BvalText(double bValue) const;
+    // FSL layout: rows x, y and z, one column per volume (the b0 column 0 0 0), directions in the
+    // voxel axes with x negated when negateX is set. Printed to the last bit of a double.
+    std::string BvecText(bool negateX) const;
 
   private:
     std::vector<std::string> rows_;
+    std::vector<Vec3> spread_;  // the evenly spread directions before the table rounds them
     std::vector<Vec3> directions_;
 };

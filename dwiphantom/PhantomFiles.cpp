@@ -9,10 +9,11 @@
 #include "CTrackWriter.h"
 #include "ImageInfoParser.h"
 #include "OwnedHandles.h"
+#include "PhantomOrientation.h"
 
 bool PhantomFiles::WriteVolume(const std::string& path, const std::vector<int>& dims, int datatype,
                                float voxelSize, const std::string& description, const void* data,
-                               size_t bytes) {
+                               size_t bytes, const std::optional<mat44>& voxelToWorld) {
     nifti_1_header header{};
     header.sizeof_hdr = 348;
     header.dim[0] = static_cast<short>(dims.size());
@@ -32,6 +33,9 @@ bool PhantomFiles::WriteVolume(const std::string& path, const std::vector<int>& 
     header.vox_offset = 352.0f;
     std::memcpy(header.magic, "n+1", 4);
     std::strncpy(header.descrip, description.c_str(), sizeof header.descrip - 1);
+    if (voxelToWorld) {
+        PhantomOrientation::Declare(*voxelToWorld, &header);
+    }
 
     size_t expected = static_cast<size_t>(bytesPerVoxel);
     for (int d : dims) {

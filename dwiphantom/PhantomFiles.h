@@ -2,6 +2,9 @@
 // Writes the phantom's files: NIfTI-1 volumes through nifticlib, the image information file
 // and plain text files.
 
+#include <nifti1_io.h>
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,10 +13,11 @@
 class PhantomFiles {
   public:
     // dims holds dim[1..]; the voxel data is in file order, of the NIfTI datatype given.
-    // The header carries no orientation (qform and sform codes 0).
+    // Without voxelToWorld the header carries no orientation (qform and sform codes 0);
+    // with it, both forms declare that matrix.
     static bool WriteVolume(const std::string& path, const std::vector<int>& dims, int datatype,
                             float voxelSize, const std::string& description, const void* data,
-                            size_t bytes);
+                            size_t bytes, const std::optional<mat44>& voxelToWorld);
     // Image information file for the default axial orientation and normal slice order.
     static bool WriteAxialInfo(const std::string& path);
     // The bundle centre-lines as a track file of the phantom's geometry, one track per bundle.

@@ -5,6 +5,7 @@
 
 #include "CommandLineOpening.h"
 #include "ExitStatus.h"
+#include "PhantomOrientation.h"
 
 namespace {
 
@@ -32,8 +33,8 @@ std::string withoutNiftiEnding(std::string prefix) {
 }  // namespace
 
 const std::vector<CMyCmdParser::SwitchSpec>& PhantomSettings::Switches() {
-    static const std::vector<CMyCmdParser::SwitchSpec> switches = {kSize, kSeed, kSigma,
-                                                                   kZeroBackground, kHelp};
+    static const std::vector<CMyCmdParser::SwitchSpec> switches = {
+        kSize, kSeed, kSigma, kZeroBackground, kLas, kOblique, kHelp};
     return switches;
 }
 
@@ -63,6 +64,8 @@ RunStep PhantomSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
                          ? kDefaultSeed
                          : static_cast<unsigned>(std::strtoul(seedText.c_str(), nullptr, 10));
     settings->zeroBackground = parser.HasSwitch(kZeroBackground);
+    settings->las = parser.HasSwitch(kLas);
+    settings->oblique = parser.HasSwitch(kOblique);
     const std::string sigmaText = parser.GetArgument(kSigma, 1, "");
     settings->sigma = sigmaText.empty() ? kDefaultSigma : std::strtod(sigmaText.c_str(), nullptr);
     if (!(settings->sigma >= 0.0)) {
@@ -84,6 +87,7 @@ void PhantomSettings::ShowHelp() {
         "  PREFIX.nii                 4D int16 data, no header orientation (axial)\n"
         "  PREFIX.info                image information file (axial, slice order 1)\n"
         "  PREFIX_grad.txt            gradient table for 'tenscalc -gm'\n"
+        "  PREFIX.bval, PREFIX.bvec   b-values and directions in the FSL (and BIDS) layout\n"
         "  PREFIX_truth_fa.nii        true FA (float)\n"
         "  PREFIX_truth_v1.nii        true principal direction (float, 3 volumes x, y, z)\n"
         "  PREFIX_truth_wm.nii        white-matter labels (int16): 1 straight, 2 arc,\n"
@@ -99,6 +103,12 @@ void PhantomSettings::ShowHelp() {
         "          standard deviation of each noise component. default is %g\n"
         "  -zb, --zero_background\n"
         "          no noise outside the head: background voxels hold zeros\n"
+        "  -las, --las\n"
+        "          PREFIX.nii declares x stored right to left: sform and qform of\n"
+        "          negative determinant. voxel data, truth maps and .info stay the same\n"
+        "  -oblique, --oblique\n"
+        "          PREFIX.nii declares voxel axes turned %g degrees about x, then %g\n"
+        "          about z (with -las, after x is stored right to left)\n"
         "  -h, --help\n"
         "          display this help\n"
         "\n"
@@ -106,5 +116,6 @@ void PhantomSettings::ShowHelp() {
         "  dwiphantom demo/phantom -s small\n"
         "  tenscalc demo/phantom.nii demo/phantom -gm demo/phantom_grad.txt\n"
         "\n",
-        kDefaultSeed, kDefaultSigma);
+        kDefaultSeed, kDefaultSigma, PhantomOrientation::kObliqueAboutXDegrees,
+        PhantomOrientation::kObliqueAboutZDegrees);
 }

@@ -15,6 +15,8 @@ class PhantomSettings {
     static constexpr CMyCmdParser::SwitchSpec kSeed = {"-seed", "--seed", 1};
     static constexpr CMyCmdParser::SwitchSpec kSigma = {"-sigma", "--sigma", 1};
     static constexpr CMyCmdParser::SwitchSpec kZeroBackground = {"-zb", "--zero_background", 0};
+    static constexpr CMyCmdParser::SwitchSpec kLas = {"-las", "--las", 0};
+    static constexpr CMyCmdParser::SwitchSpec kOblique = {"-oblique", "--oblique", 0};
     static constexpr CMyCmdParser::SwitchSpec kHelp = {"-h", "--help", 0};
 
     static constexpr unsigned kDefaultSeed = 20240607u;
@@ -25,6 +27,9 @@ class PhantomSettings {
     unsigned seed = kDefaultSeed;            // of the noise generator
     double sigma = kDefaultSigma;            // of each noise component; 0: no noise at all
     bool zeroBackground = false;             // no noise outside the head
+    // The acquisition's header declares a voxel-to-world matrix; without either it has none.
+    bool las = false;      // x stored right to left: a matrix of negative determinant
+    bool oblique = false;  // the voxel axes turned away from the world axes
 
     // Every switch with its declared value count, in the order the parser is given them.
     static const std::vector<CMyCmdParser::SwitchSpec>& Switches();

@@ -7,15 +7,19 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CMyCmdParser.h"
 #include "ExitStatus.h"
+#include "FailureReason.h"
 #include "GradientScheme.h"
 #include "PhantomFiles.h"
 #include "PhantomModel.h"
+#include "PhantomOrientation.h"
 #include "PhantomSettings.h"
 #include "RunStep.h"
 
@@ -131,37 +135,88 @@ void createOutputFolder(const std::string& prefix) {
 
 template <typename T>
 bool writeVolume(const std::string& path, const std::vector<int>& dims, int datatype,
-                 const char* description, const std::vector<T>& values) {
+                 const char* description, const std::vector<T>& values,
+                 const std::optional<mat44>& voxelToWorld = std::nullopt) {
     return PhantomFiles::WriteVolume(path, dims, datatype, kVoxelSize, description, values.data(),
-                                     values.size() * sizeof(T));
+                                     values.size() * sizeof(T), voxelToWorld);
+}
+
+struct Output {
+    std::string name;
+    bool written;
+    std::string reason;  // why it was not written, when that is known
+};
+
+// The gradient table and the FSL files follow the acquisition's header as it was written, read
+// back the way tenscalc and FSL readers read it. A header without orientation needs no reading:
+// tenscalc takes the axial default of the .info file and FSL counts it as positive.
+std::vector<Output> writeGradientFiles(const std::string& prefix, const GradientScheme& scheme,
+                                       bool headerOriented) {
+    const std::string tableName = prefix + "_grad.txt";
+    const std::string bvalName = prefix + ".bval";
+    const std::string bvecName = prefix + ".bvec";
+    PhantomOrientation::GradientFrame frame;
+    std::string reason;
+    bool known = true;
+    if (headerOriented) {
+        known = PhantomOrientation::ReadGradientFrame(prefix + ".nii", &frame, &reason);
+        if (!known) {
+            reason = "the directions depend on the header of " + prefix +
+                     ".nii, which could not be read back: " + reason;
+        }
+    }
+    std::string table;
+    bool tableKnown = known;
+    if (known && !frame.fromHeader) {
+        table = scheme.TableText();
+    } else if (known && !scheme.TableText(frame.tableToVoxel, &table)) {
+        tableKnown = false;
+        reason = "the header orientation of " + prefix +
+                 ".nii turns gradient directions other than by swapping and negating axes";
+    }
+    std::vector<Output> outputs;
+    outputs.push_back({tableName, tableKnown && PhantomFiles::WriteText(tableName, table),
+                       tableKnown ? "" : reason});
+    outputs.push_back({bvalName, PhantomFiles::WriteText(bvalName, scheme.BvalText(kBValue)), ""});
+    outputs.push_back(
+        {bvecName, known && PhantomFiles::WriteText(bvecName, scheme.BvecText(frame.negatesBvecX)),
+         known ? "" : reason});
+    return outputs;
 }
 
 // Writes every file, then lists what was written and reports what was not (status 1).
-int writeOutputs(const std::string& prefix, const PhantomModel& model, const GradientScheme& scheme,
-                 const Phantom& phantom) {
+int writeOutputs(const std::string& prefix, const std::optional<mat44>& voxelToWorld,
+                 const PhantomModel& model, const GradientScheme& scheme, const Phantom& phantom) {
     const int x = model.dimx();
     const int y = model.dimy();
     const int z = model.dimz();
-    struct Output {
-        std::string name;
-        bool written;
+    std::vector<Output> outputs = {
+        {prefix + ".nii",
+         writeVolume(prefix + ".nii", {x, y, z, kVolumeCount}, DT_INT16, "dwiphantom DWI b=1000",
+                     phantom.dwi, voxelToWorld),
+         ""},
+        {prefix + ".info", PhantomFiles::WriteAxialInfo(prefix + ".info"), ""},
     };
-    const std::vector<Output> outputs = {
-        {prefix + ".nii", writeVolume(prefix + ".nii", {x, y, z, kVolumeCount}, DT_INT16,
-                                      "dwiphantom DWI b=1000", phantom.dwi)},
-        {prefix + ".info", PhantomFiles::WriteAxialInfo(prefix + ".info")},
-        {prefix + "_grad.txt", PhantomFiles::WriteText(prefix + "_grad.txt", scheme.TableText())},
+    for (Output& output : writeGradientFiles(prefix, scheme, voxelToWorld.has_value())) {
+        outputs.push_back(std::move(output));
+    }
+    // The truth is in the voxel frame whatever the acquisition's header declares.
+    const std::vector<Output> truth = {
         {prefix + "_truth_fa.nii", writeVolume(prefix + "_truth_fa.nii", {x, y, z}, DT_FLOAT32,
-                                               "dwiphantom true FA", phantom.fa)},
+                                               "dwiphantom true FA", phantom.fa),
+         ""},
         {prefix + "_truth_v1.nii", writeVolume(prefix + "_truth_v1.nii", {x, y, z, 3}, DT_FLOAT32,
-                                               "dwiphantom true principal direction", phantom.v1)},
+                                               "dwiphantom true principal direction", phantom.v1),
+         ""},
         {prefix + "_truth_wm.nii", writeVolume(prefix + "_truth_wm.nii", {x, y, z}, DT_INT16,
-                                               "dwiphantom white-matter labels", phantom.wm)},
+                                               "dwiphantom white-matter labels", phantom.wm),
+         ""},
         {prefix + "_truth_bundles.txt",
-         PhantomFiles::WriteText(prefix + "_truth_bundles.txt", bundlesText(model))},
+         PhantomFiles::WriteText(prefix + "_truth_bundles.txt", bundlesText(model)), ""},
         {prefix + "_truth_bundles.trk",
-         PhantomFiles::WriteBundleTracks(prefix + "_truth_bundles.trk", model)},
+         PhantomFiles::WriteBundleTracks(prefix + "_truth_bundles.trk", model), ""},
     };
+    outputs.insert(outputs.end(), truth.begin(), truth.end());
 
     std::printf(
         "\nPhantom: %d %d %d voxels of %.3f mm, %d volumes (1 b0 + %d directions), b = %g\n", x, y,
@@ -172,6 +227,7 @@ int writeOutputs(const std::string& prefix, const PhantomModel& model, const Gra
             std::printf("Wrote %s\n", output.name.c_str());
         } else {
             std::fprintf(stderr, "\nCan not write file %s\n", output.name.c_str());
+            std::fputs(FailureReason::Line(output.reason, output.name).c_str(), stderr);
             status = kExitFailure;
         }
     }
@@ -189,6 +245,11 @@ int main(int argc, char** argv) {
     createOutputFolder(settings.prefix);
     const PhantomModel model(settings.dims[0], settings.dims[1], settings.dims[2], kVoxelSize);
     const GradientScheme scheme(kDirectionCount);
+    // The signals need not wait for the header: tenscalc's transform only swaps and negates
+    // axes, so every header leaves the fit the same rounded directions (the table for a header
+    // refuses any other transform).
     const Phantom phantom = synthesise(model, scheme, settings);
-    return writeOutputs(settings.prefix, model, scheme, phantom);
+    const std::optional<mat44> voxelToWorld =
+        PhantomOrientation::VoxelToWorld(settings.las, settings.oblique, settings.dims, kVoxelSize);
+    return writeOutputs(settings.prefix, voxelToWorld, model, scheme, phantom);
 }

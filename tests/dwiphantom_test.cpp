@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -12,6 +13,11 @@
 #include <vector>
 
 #include "CMyCmdParser.h"
+#include "GradientScheme.h"
+#include "ImageInfoParser.h"
+#include "ImageOrientation.h"
+#include "NiftiIO.h"
+#include "OwnedHandles.h"
 #include "PhantomSettings.h"
 #include "PhantomTruth.h"
 #include "SwitchTableCheck.h"
@@ -299,4 +305,338 @@ TEST(DwiphantomSwitches, SettingsFollowBothSpellings) {
     EXPECT_EQ(settings.seed, PhantomSettings::kDefaultSeed);
     EXPECT_EQ(settings.sigma, PhantomSettings::kDefaultSigma);
     EXPECT_FALSE(settings.zeroBackground);
+}
+
+TEST(DwiphantomSwitches, HeaderSwitchesFollowBothSpellings) {
+    using Words = std::vector<const char*>;
+    for (const Words& words : {Words{"dwiphantom", "p", "-las", "-oblique"},
+                               Words{"dwiphantom", "p", "--las", "--oblique"}}) {
+        const int argc = static_cast<int>(words.size());
+        const CMyCmdParser parser(argc, words.data());
+        PhantomSettings settings;
+        ASSERT_FALSE(PhantomSettings::FromCommandLine(argc, parser, &settings).has_value());
+        EXPECT_TRUE(settings.las);
+        EXPECT_TRUE(settings.oblique);
+    }
+    const Words bare = {"dwiphantom", "p"};
+    const CMyCmdParser parser(2, bare.data());
+    PhantomSettings settings;
+    ASSERT_FALSE(PhantomSettings::FromCommandLine(2, parser, &settings).has_value());
+    EXPECT_FALSE(settings.las);
+    EXPECT_FALSE(settings.oblique);
+}
+
+namespace {
+
+constexpr int kVolumes = 65;
+
+using Matrix3 = std::array<std::array<double, 3>, 3>;
+
+// One acquisition per header the program can write.
+struct HeaderCase {
+    const char* name;
+    std::vector<std::string> switches;
+    bool negativeDeterminant;  // what the header declares, and so whether FSL leaves x alone
+};
+
+const std::vector<HeaderCase>& headerCases() {
+    static const std::vector<HeaderCase> cases = {
+        {"plain", {}, false},
+        {"las", {"-las"}, true},
+        {"oblique", {"-oblique"}, false},
+        {"las_oblique", {"-las", "-oblique"}, true},
+    };
+    return cases;
+}
+
+class HeaderPhantoms : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = std::make_unique<TempDir>();
+        for (const HeaderCase& header : headerCases()) {
+            std::vector<std::string> args = {dir_->file(header.name)};
+            args.insert(args.end(), header.switches.begin(), header.switches.end());
+            const auto run = runProgram("dwiphantom", args);
+            ASSERT_EQ(run.status, 0) << header.name << ": " << run.err;
+        }
+    }
+    static void TearDownTestSuite() { dir_.reset(); }
+    static std::string file(const std::string& name) { return dir_->file(name); }
+
+    static std::unique_ptr<TempDir> dir_;
+};
+
+std::unique_ptr<TempDir> HeaderPhantoms::dir_;
+
+// The numbers of every line of a text file, blank lines skipped.
+std::vector<std::vector<double>> readNumberLines(const std::string& path) {
+    std::istringstream lines(readFile(path));
+    std::vector<std::vector<double>> rows;
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::vector<double> row;
+        std::string word;
+        while (words >> word) {
+            char* end = nullptr;
+            row.push_back(std::strtod(word.c_str(), &end));
+            EXPECT_EQ(*end, '\0') << path << ": '" << word << "' is not a number";
+        }
+        if (!row.empty()) {
+            rows.push_back(row);
+        }
+    }
+    return rows;
+}
+
+Matrix3 upperLeft(const mat44& m) {
+    Matrix3 out{};
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            out[r][c] = m.m[r][c];
+        }
+    }
+    return out;
+}
+
+double determinant(const Matrix3& m) {
+    return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+           m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+}
+
+// The same determinant as nifticlib computes it.
+float nifticlibDeterminant(const mat44& m) {
+    mat33 r{};
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            r.m[i][j] = m.m[i][j];
+        }
+    }
+    return nifti_mat33_determ(r);
+}
+
+OwnedNiftiImage readHeader(const std::string& path) {
+    OwnedNiftiImage image(nifti_image_read(path.c_str(), 0));
+    EXPECT_TRUE(image) << "cannot read " << path;
+    return image;
+}
+
+// FSL's rule: the sform when it is set, else the qform, else the header counts as positive.
+bool fslNegatesX(const nifti_image& image) {
+    if (image.sform_code > 0) {
+        return determinant(upperLeft(image.sto_xyz)) > 0.0;
+    }
+    if (image.qform_code > 0) {
+        return determinant(upperLeft(image.qto_xyz)) > 0.0;
+    }
+    return true;
+}
+
+// The transform tenscalc -gm applies to a tabled direction: orientation from the header's
+// quaternion form when it has one, else from the .info file, without oblique correction.
+bool tenscalcTransform(const std::string& prefix, double m[3][3]) {
+    float orientation[6];
+    int sliceDirection = 0;
+    if (!NiftiIO::GetOrientationInfo(prefix + ".nii", orientation, &sliceDirection)) {
+        ImageInfoParser info;
+        if (!info.Open(prefix + ".info") || !info.GetImageOrientation(orientation)) {
+            return false;
+        }
+    }
+    return ImageOrientation::GetImageOrientationTransformationMatrix(orientation, m, false);
+}
+
+}  // namespace
+
+TEST_F(HeaderPhantoms, FslFilesListEveryVolumeInTheirLayout) {
+    for (const HeaderCase& header : headerCases()) {
+        SCOPED_TRACE(header.name);
+        const OwnedNiftiImage image = readHeader(file(header.name) + ".nii");
+        ASSERT_TRUE(image);
+        const size_t volumes = static_cast<size_t>(image->dim[4]);
+        EXPECT_EQ(volumes, static_cast<size_t>(kVolumes));
+
+        const auto bval = readNumberLines(file(header.name) + ".bval");
+        ASSERT_EQ(bval.size(), 1u);
+        ASSERT_EQ(bval[0].size(), volumes);
+        EXPECT_EQ(bval[0][0], 0.0);
+        for (size_t v = 1; v < volumes; ++v) {
+            EXPECT_EQ(bval[0][v], 1000.0) << "volume " << v;
+        }
+
+        const auto bvec = readNumberLines(file(header.name) + ".bvec");
+        ASSERT_EQ(bvec.size(), 3u);
+        for (int axis = 0; axis < 3; ++axis) {
+            ASSERT_EQ(bvec[axis].size(), volumes) << "row " << axis;
+            EXPECT_EQ(bvec[axis][0], 0.0) << "row " << axis;
+        }
+        for (size_t v = 1; v < volumes; ++v) {
+            const double n = std::sqrt(bvec[0][v] * bvec[0][v] + bvec[1][v] * bvec[1][v] +
+                                       bvec[2][v] * bvec[2][v]);
+            EXPECT_NEAR(n, 1.0, 1e-12) << "volume " << v;
+        }
+    }
+}
+
+TEST_F(HeaderPhantoms, BvecHoldsTheSimulatedVoxelDirectionsWithXSignedByTheHeader) {
+    const GradientScheme scheme(kVolumes - 1);
+    for (const HeaderCase& header : headerCases()) {
+        SCOPED_TRACE(header.name);
+        const OwnedNiftiImage image = readHeader(file(header.name) + ".nii");
+        ASSERT_TRUE(image);
+        const bool negated = fslNegatesX(*image);
+        EXPECT_EQ(negated, !header.negativeDeterminant);
+        const auto bvec = readNumberLines(file(header.name) + ".bvec");
+        ASSERT_EQ(bvec.size(), 3u);
+        ASSERT_EQ(bvec[0].size(), scheme.directions().size() + 1);
+        for (size_t i = 0; i < scheme.directions().size(); ++i) {
+            const Vec3& d = scheme.directions()[i];
+            // Printed to the last bit, so the values come back exactly.
+            EXPECT_EQ(negated ? -bvec[0][i + 1] : bvec[0][i + 1], d[0]) << "direction " << i;
+            EXPECT_EQ(bvec[1][i + 1], d[1]) << "direction " << i;
+            EXPECT_EQ(bvec[2][i + 1], d[2]) << "direction " << i;
+        }
+    }
+}
+
+TEST_F(HeaderPhantoms, PlainHeaderHasNoOrientation) {
+    const OwnedNiftiImage image = readHeader(file("plain.nii"));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->qform_code, 0);
+    EXPECT_EQ(image->sform_code, 0);
+}
+
+TEST_F(HeaderPhantoms, HeadersDeclareCentredMatricesOfTheAskedHandedness) {
+    for (const HeaderCase& header : headerCases()) {
+        if (header.switches.empty()) {
+            continue;
+        }
+        SCOPED_TRACE(header.name);
+        const OwnedNiftiImage image = readHeader(file(header.name) + ".nii");
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->sform_code, 1);
+        EXPECT_EQ(image->qform_code, 1);
+        const Matrix3 s = upperLeft(image->sto_xyz);
+        const Matrix3 q = upperLeft(image->qto_xyz);
+        if (header.negativeDeterminant) {
+            EXPECT_LT(determinant(s), 0.0);
+            EXPECT_LT(determinant(q), 0.0);
+            EXPECT_LT(nifticlibDeterminant(image->sto_xyz), 0.0f);
+            EXPECT_LT(nifticlibDeterminant(image->qto_xyz), 0.0f);
+            EXPECT_EQ(image->qfac, -1.0f);
+        } else {
+            EXPECT_GT(determinant(s), 0.0);
+            EXPECT_GT(determinant(q), 0.0);
+            EXPECT_GT(nifticlibDeterminant(image->sto_xyz), 0.0f);
+            EXPECT_GT(nifticlibDeterminant(image->qto_xyz), 0.0f);
+            EXPECT_EQ(image->qfac, 1.0f);
+        }
+        // 2 mm voxel axes at right angles, the same in both forms.
+        EXPECT_NEAR(std::fabs(determinant(s)), 8.0, 1e-4);
+        for (int a = 0; a < 3; ++a) {
+            EXPECT_NEAR(image->pixdim[a + 1], 2.0, 1e-5);
+            for (int r = 0; r < 3; ++r) {
+                EXPECT_NEAR(q[r][a], s[r][a], 1e-5) << r << " " << a;
+            }
+        }
+        // The centre of the volume sits at the origin of both forms.
+        for (const mat44& m : {image->sto_xyz, image->qto_xyz}) {
+            for (int r = 0; r < 3; ++r) {
+                const double world = m.m[r][0] * 0.5 * (image->nx - 1) +
+                                     m.m[r][1] * 0.5 * (image->ny - 1) +
+                                     m.m[r][2] * 0.5 * (image->nz - 1) + m.m[r][3];
+                EXPECT_NEAR(world, 0.0, 1e-4) << "row " << r;
+            }
+        }
+        double offDiagonal = 0.0;
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 3; ++c) {
+                offDiagonal = std::max(offDiagonal, r == c ? 0.0 : std::fabs(s[r][c]));
+            }
+        }
+        const bool oblique = std::find(header.switches.begin(), header.switches.end(),
+                                       "-oblique") != header.switches.end();
+        if (oblique) {
+            EXPECT_GT(offDiagonal, 0.3);
+        } else {
+            EXPECT_EQ(offDiagonal, 0.0);
+            EXPECT_EQ(s[0][0], -2.0);
+            EXPECT_EQ(s[1][1], 2.0);
+            EXPECT_EQ(s[2][2], 2.0);
+        }
+    }
+}
+
+TEST_F(HeaderPhantoms, TableRowsTurnedAsTenscalcTurnsThemGiveTheVoxelDirections) {
+    const GradientScheme scheme(kVolumes - 1);
+    for (const HeaderCase& header : headerCases()) {
+        SCOPED_TRACE(header.name);
+        double m[3][3];
+        ASSERT_TRUE(tenscalcTransform(file(header.name), m));
+        const std::vector<Point> rows = ReadGradientTable(file(header.name) + "_grad.txt");
+        ASSERT_EQ(rows.size(), static_cast<size_t>(kVolumes));
+        EXPECT_EQ(rows[0], (Point{0.0, 0.0, 0.0}));
+        for (size_t i = 1; i < rows.size(); ++i) {
+            Point seen{};
+            for (int r = 0; r < 3; ++r) {
+                seen[r] = m[r][0] * rows[i][0] + m[r][1] * rows[i][1] + m[r][2] * rows[i][2];
+            }
+            const double n = std::sqrt(seen[0] * seen[0] + seen[1] * seen[1] + seen[2] * seen[2]);
+            for (int a = 0; a < 3; ++a) {
+                EXPECT_NEAR(seen[a] / n, scheme.directions()[i - 1][a], 1e-12)
+                    << "row " << i << " axis " << a;
+            }
+        }
+    }
+    // The headers differ in how tenscalc turns the table, so their tables must differ too.
+    EXPECT_NE(readFile(file("plain_grad.txt")), readFile(file("las_grad.txt")));
+    EXPECT_NE(readFile(file("plain_grad.txt")), readFile(file("oblique_grad.txt")));
+    EXPECT_NE(readFile(file("las_grad.txt")), readFile(file("oblique_grad.txt")));
+}
+
+TEST_F(HeaderPhantoms, OnlyTheAcquisitionHeaderChanges) {
+    const Volume plain = ReadVolume(file("plain.nii"));
+    for (const HeaderCase& header : headerCases()) {
+        SCOPED_TRACE(header.name);
+        const Volume other = ReadVolume(file(header.name) + ".nii");
+        EXPECT_TRUE(other.values == plain.values);
+        for (const char* ending : {".info", "_truth_fa.nii", "_truth_v1.nii", "_truth_wm.nii",
+                                   "_truth_bundles.txt", "_truth_bundles.trk"}) {
+            EXPECT_EQ(readFile(file(header.name) + ending), readFile(file("plain") + ending))
+                << ending;
+        }
+    }
+}
+
+TEST(DwiphantomGradientScheme, TableForAHeaderFollowsItsAxisSwaps) {
+    const GradientScheme scheme(64);
+    // x and y swapped, z negated.
+    const double swap[3][3] = {{0, 1, 0}, {1, 0, 0}, {0, 0, -1}};
+    std::string text;
+    ASSERT_TRUE(scheme.TableText(swap, &text));
+    TempDir dir;
+    testsupport::writeFile(dir.file("swap.txt"), text);
+    const std::vector<Point> rows = ReadGradientTable(dir.file("swap.txt"));
+    ASSERT_EQ(rows.size(), 65u);
+    for (size_t i = 1; i < rows.size(); ++i) {
+        const Vec3& d = scheme.directions()[i - 1];
+        EXPECT_NEAR(rows[i][0], d[1], 1e-6) << i;
+        EXPECT_NEAR(rows[i][1], d[0], 1e-6) << i;
+        EXPECT_NEAR(rows[i][2], -d[2], 1e-6) << i;
+    }
+}
+
+TEST(DwiphantomGradientScheme, RefusesATransformThatWouldBlurTheRoundedDirections) {
+    const GradientScheme scheme(64);
+    // A true rotation mixes the rounded components, so the fit would no longer see the
+    // directions the signal was simulated with.
+    const double c = std::cos(0.2);
+    const double s = std::sin(0.2);
+    const double rotation[3][3] = {{c, -s, 0}, {s, c, 0}, {0, 0, 1}};
+    std::string text = "untouched";
+    EXPECT_FALSE(scheme.TableText(rotation, &text));
+    EXPECT_EQ(text, "untouched");
+    const double singular[3][3] = {{1, 0, 0}, {1, 0, 0}, {0, 0, 1}};
+    EXPECT_FALSE(scheme.TableText(singular, &text));
 }
