@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -92,26 +93,56 @@ inline bool TurnAccepted(double cosine, float cosThreshold, const float* angleWe
 
 constexpr int kCacheStride = 12;
 
+// A cache entry not filled yet starts with this NaN, whose payload no decomposition produces,
+// so that a voxel whose eigenvalues really are NaN is cached like any other.
+constexpr uint32_t kUnfilledBits = 0x7fc0deadU;
+
+float UnfilledMarker() {
+    float marker = 0.0f;
+    std::memcpy(&marker, &kUnfilledBits, sizeof marker);
+    return marker;
+}
+
+bool IsUnfilled(const float* entry) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, entry, sizeof bits);
+    return bits == kUnfilledBits;
+}
+
+size_t CacheSize(int64_t voxelCount) {
+    return static_cast<size_t>(voxelCount) * kCacheStride;
+}
+
+// A cache one element longer than its entries is shared: it is only read, and a voxel missing
+// from it is decomposed without being stored.
+bool IsShared(const std::vector<float>& cache, int64_t voxelCount) {
+    return cache.size() == CacheSize(voxelCount) + 1;
+}
+
+void StoreEntry(float* entry, const float* w, const float e[3][3]) {
+    for (int a = 0; a < 3; ++a) {
+        entry[a] = w[a];
+        for (int j = 0; j < 3; ++j) {
+            entry[3 + 3 * a + j] = e[a][j];
+        }
+    }
+}
+
 void Decompose(const float* tensors, int64_t idx, std::vector<float>* cache, int64_t voxelCount,
                float* w, float e[3][3]) {
     if (!cache) {
         CMyMath::ComputeEigens(tensors + 6 * idx, w, e);
         return;
     }
-    if (cache->size() != static_cast<size_t>(voxelCount) * kCacheStride) {
-        // NaN marks a voxel not decomposed yet; a voxel whose eigenvalues really are NaN is
-        // simply decomposed again each time, which gives the same result.
-        cache->assign(static_cast<size_t>(voxelCount) * kCacheStride,
-                      std::numeric_limits<float>::quiet_NaN());
+    const bool shared = IsShared(*cache, voxelCount);
+    if (!shared && cache->size() != CacheSize(voxelCount)) {
+        cache->assign(CacheSize(voxelCount), UnfilledMarker());
     }
     float* entry = cache->data() + kCacheStride * idx;
-    if (std::isnan(entry[0])) {
+    if (IsUnfilled(entry)) {
         CMyMath::ComputeEigens(tensors + 6 * idx, w, e);
-        for (int a = 0; a < 3; ++a) {
-            entry[a] = w[a];
-            for (int j = 0; j < 3; ++j) {
-                entry[3 + 3 * a + j] = e[a][j];
-            }
+        if (!shared) {
+            StoreEntry(entry, w, e);
         }
         return;
     }
@@ -755,4 +786,24 @@ bool CTrack::InterpolateVoxel(const int* dims, const float* voxelSize, const flo
     }
     CMyMath::ComputeEigens(tensor, eigenvalues, eigenvectors);
     return true;
+}
+
+void CTrack::ShareEigenCache(const float* tensors, const short* mask, int64_t voxelCount,
+                             int64_t begin, int64_t end, std::vector<float>& cache) {
+    if (cache.size() != CacheSize(voxelCount) + 1) {
+        return;
+    }
+    for (int64_t idx = begin; idx < end && idx < voxelCount; ++idx) {
+        if (mask[idx] < 1) {
+            continue;
+        }
+        float w[3];
+        float e[3][3];
+        CMyMath::ComputeEigens(tensors + 6 * idx, w, e);
+        StoreEntry(cache.data() + kCacheStride * idx, w, e);
+    }
+}
+
+void CTrack::PrepareSharedEigenCache(int64_t voxelCount, std::vector<float>& cache) {
+    cache.assign(CacheSize(voxelCount) + 1, UnfilledMarker());
 }

@@ -12,11 +12,14 @@
 //   eigenCache   null, or a vector kept by the caller for one run over one tensor field: each
 //                voxel's eigen decomposition is then computed once and reused. Tracks are the
 //                same with and without it. An empty vector is sized on first use; never share
-//                one between different fields.
+//                one between different fields. Tracks grown on several threads at once share
+//                one cache made by PrepareSharedEigenCache and filled by ShareEigenCache before
+//                they start: they only read it.
 //
 // Points are in millimetres, voxel (i, j, k) spanning [i * sx, (i + 1) * sx) etc., three floats
 // (x, y, z) per point.
 
+#include <cstdint>
 #include <vector>
 
 class CTrack {
@@ -30,6 +33,14 @@ class CTrack {
     // A list stops growing once it holds more than this many points.
     static constexpr int kMaxPoints = 4000;
     static constexpr int kMaxPointsFixedStep = 5000;
+
+    // A cache for tracks grown on several threads: sized for voxelCount voxels, marked as read
+    // only (a voxel missing from it is decomposed each time it is met, without being stored).
+    static void PrepareSharedEigenCache(int64_t voxelCount, std::vector<float>& cache);
+    // Fills the shared cache for the voxels [begin, end) inside the mask; ranges may be filled
+    // on different threads. The entries are exactly what the tracks would compute.
+    static void ShareEigenCache(const float* tensors, const short* mask, int64_t voxelCount,
+                                int64_t begin, int64_t end, std::vector<float>& cache);
 
     CTrack() = default;
     virtual ~CTrack() = default;

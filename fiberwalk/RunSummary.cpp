@@ -16,10 +16,15 @@ void RunSummary::Print(int tracks, std::time_t start, std::time_t end) {
                 static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
 }
 
-void RunSummary::WriteRunLog(int argc, const char* const* argv, const std::string& outputFile) {
+void RunSummary::WriteRunLog(int argc, const char* const* argv, const std::string& outputFile,
+                             const std::vector<std::string>& extra) {
     std::string command;
     for (int i = 0; i < argc; ++i) {
         command += argv[i];
+        command += ' ';
+    }
+    for (const std::string& word : extra) {
+        command += word;
         command += ' ';
     }
     const std::string logFile = CMyUtils::getFilePath(outputFile) + kLogName;

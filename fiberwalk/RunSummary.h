@@ -4,10 +4,12 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 class RunSummary {
   public:
     static void Print(int tracks, std::time_t start, std::time_t end);
-    // The command as typed, words joined by blanks.
-    static void WriteRunLog(int argc, const char* const* argv, const std::string& outputFile);
+    // The command as typed, then the extra words, joined by blanks.
+    static void WriteRunLog(int argc, const char* const* argv, const std::string& outputFile,
+                            const std::vector<std::string>& extra);
 };

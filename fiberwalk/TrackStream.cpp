@@ -1,5 +1,7 @@
 #include "TrackStream.h"
 
+#include <algorithm>
+
 #include <cstdint>
 
 namespace {
@@ -24,13 +26,20 @@ bool TrackStream::WriteHeader(const TRACK_HEADER& header) {
 }
 
 bool TrackStream::WriteTrack(const std::vector<float>& points, int pointCount) {
-    if (!file_ || pointCount < 0 || points.size() < static_cast<size_t>(pointCount) * 3U) {
+    if (points.size() < static_cast<size_t>(std::max(pointCount, 0)) * 3U) {
+        return false;
+    }
+    return WriteTrack(points.data(), pointCount);
+}
+
+bool TrackStream::WriteTrack(const float* points, int pointCount) {
+    if (!file_ || pointCount < 0) {
         return false;
     }
     const int32_t count = pointCount;
     const size_t values = static_cast<size_t>(pointCount) * 3U;
     if (std::fwrite(&count, sizeof count, 1, file_.get()) != 1 ||
-        std::fwrite(points.data(), sizeof(float), values, file_.get()) != values) {
+        std::fwrite(points, sizeof(float), values, file_.get()) != values) {
         return false;
     }
     ++tracksWritten_;

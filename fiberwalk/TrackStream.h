@@ -22,6 +22,8 @@ class TrackStream {
     bool WriteHeader(const TRACK_HEADER& header);
     // One record: the point count, then x, y, z of each point.
     bool WriteTrack(const std::vector<float>& points, int pointCount);
+    // The same from pointCount * 3 floats.
+    bool WriteTrack(const float* points, int pointCount);
     // False when buffered data could not be written out or the file not closed.
     bool Close();
 

@@ -1,5 +1,7 @@
 #include "TrackingSettings.h"
 
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +10,7 @@
 #include "CommandLineOpening.h"
 #include "ExitStatus.h"
 #include "RunReport.h"
+#include "ThreadCount.h"
 
 namespace {
 
@@ -38,6 +41,8 @@ constexpr Switch kRandomSeed = {"-rseed", "--random_seed", 1};
 constexpr Switch kV2 = {"-v2", "--v2", 0};
 constexpr Switch kV3 = {"-v3", "--v3", 0};
 constexpr Switch kSeedMask = {"-sm", "--seed_mask", 3};
+constexpr Switch kThreads = {"-nthreads", "--nthreads", 1};
+constexpr Switch kSeed = {"-seed", "--seed", 1};
 
 // Word for word as users and their scripts know it, misspellings ("seperate", "folloing")
 // included: do not correct them.
@@ -152,6 +157,35 @@ const char* const kHelpLines[] = {
     "",
 };
 
+// Options added after the help text above, which stays as it is.
+const char* const kAddedHelpLines[] = {
+    "Threads and repeatable random seeds:",
+    "",
+    "  -nthreads, --nthreads <number>",
+    "          threads of the seeding loop. default: the DTI_NTHREADS environment",
+    "          variable, else every processor this process may run on. the track",
+    "          file is the same for every number of threads",
+    "  -seed, --seed <number>",
+    "          seed of the random seed positions of '-rseed' (0 to 4294967295)",
+    "          instead of the clock, so that a run can be repeated. the run log",
+    "          records the seed of every random-seeded run as '-seed <number>'",
+    "",
+};
+
+// A whole number from 0 to 4294967295; false otherwise.
+bool parseSeed(const std::string& text, unsigned* seed) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(begin, &end, 10);
+    const bool digitsOnly = end != begin && *end == '\0' && text.find('-') == std::string::npos;
+    if (!digitsOnly || errno != 0 || value > UINT_MAX) {
+        return false;
+    }
+    *seed = static_cast<unsigned>(value);
+    return true;
+}
+
 // The reconstruction names its outputs prefix + "_" + suffix unless the prefix already ends
 // with a separator.
 std::string extendedPrefix(const std::string& prefix) {
@@ -248,7 +282,7 @@ const std::vector<CMyCmdParser::SwitchSpec>& TrackingSettings::Switches() {
         kFact,       kRungeKutta2,    kTensorLine,  kOutputMask,   kInvertX,     kInvertY,
         kInvertZ,    kSwapXY,         kSwapYZ,      kSwapZX,       kStreamLine,  kOrientation,
         kVoxelOrder, kImageInfo,      kSliceOrder,  kInputType,    kRandomSeed,  kV2,
-        kV3,         kSeedMask,
+        kV3,         kSeedMask,       kThreads,     kSeed,
     };
     return table;
 }
@@ -314,12 +348,41 @@ RunStep TrackingSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
     settings->angleWeightsHasValue = parser.GetNumberOfArguments(kAngleWeights) >= 1;
     settings->angleWeightsFile = parser.GetArgument(kAngleWeights, 1, "");
     settings->orientation = orientationOptions(parser);
+    if (const RunStep stop = threadsAndSeed(parser, settings)) {
+        return stop;
+    }
     settings->frame = vectorFrame(parser);
+    return kGoOn;
+}
+
+RunStep TrackingSettings::threadsAndSeed(const CMyCmdParser& parser,
+                                         TrackingSettings* settings) {
+    if (parser.HasSwitch(kThreads) && parser.GetNumberOfArguments(kThreads) < 1) {
+        return RunReport::UsageError("\nMissing argument(s) for -nthreads.");
+    }
+    std::string problem;
+    if (!ThreadCount::Choose(parser.GetArgument(kThreads, 1, ""), &settings->threads, &problem)) {
+        return RunReport::UsageError("\n" + problem);
+    }
+    settings->seedGiven = parser.HasSwitch(kSeed);
+    if (settings->seedGiven) {
+        const std::string text = parser.GetArgument(kSeed, 1, "");
+        if (parser.GetNumberOfArguments(kSeed) < 1) {
+            return RunReport::UsageError("\nMissing argument(s) for -seed.");
+        }
+        if (!parseSeed(text, &settings->seed)) {
+            return RunReport::UsageError(
+                "\n-seed must be a whole number from 0 to 4294967295, not '" + text + "'.");
+        }
+    }
     return kGoOn;
 }
 
 void TrackingSettings::ShowHelp() {
     for (const char* line : kHelpLines) {
+        std::printf("%s\n", line);
+    }
+    for (const char* line : kAddedHelpLines) {
         std::printf("%s\n", line);
     }
     std::fflush(stdout);

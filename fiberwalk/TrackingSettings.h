@@ -61,6 +61,9 @@ class TrackingSettings {
     int eigenvectorIndex = 0;      // 0 principal, 1 second, 2 third
     bool randomSeeding = false;
     int seedsPerVoxel = 1;
+    int threads = 1;               // threads of the seeding loop
+    bool seedGiven = false;        // -seed: the random generator's seed instead of the clock
+    unsigned seed = 0;
     MaskOption trackingMask;       // -m
     MaskOption secondMask;         // -m2
     MaskOption seedMask;           // -sm
@@ -79,4 +82,7 @@ class TrackingSettings {
                                    TrackingSettings* settings);
 
     static void ShowHelp();
+
+  private:
+    static RunStep threadsAndSeed(const CMyCmdParser& parser, TrackingSettings* settings);
 };

@@ -19,7 +19,6 @@
 #include "TrackingSettings.h"
 
 int run(int argc, char** argv) {
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
     // Missing files are reported by the run's own messages, not by the library's diagnostics.
     nifti_set_debug_level(0);
     const CMyCmdParser parser(argc, argv);
@@ -27,6 +26,9 @@ int run(int argc, char** argv) {
     if (const RunStep stop = TrackingSettings::FromCommandLine(argc, parser, &settings)) {
         return *stop;
     }
+    const unsigned seed =
+        settings.seedGiven ? settings.seed : static_cast<unsigned>(std::time(nullptr));
+    std::srand(seed);
 
     TensorVolume tensor;
     if (const RunStep stop = tensor.Open(settings.tensorFile)) {
@@ -76,7 +78,11 @@ int run(int argc, char** argv) {
     tensors = std::vector<float>();
     masks.Release();
     RunSummary::Print(tracks, start, end);
-    RunSummary::WriteRunLog(argc, argv, settings.outputFile);
+    // A random-seeded run's logged command ends with its seed, so that it repeats the run.
+    const bool logSeed = settings.randomSeeding && !settings.seedGiven;
+    RunSummary::WriteRunLog(argc, argv, settings.outputFile,
+                            logSeed ? std::vector<std::string>{"-seed", std::to_string(seed)}
+                                    : std::vector<std::string>{});
     return kExitSuccess;
 }
 

@@ -22,7 +22,7 @@ double length(double x, double y, double z) {
 }  // namespace
 
 DTIReconstructor::DTIReconstructor()
-    : orientation_{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, tensorWork_{} {}
+    : orientation_{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}} {}
 
 void DTIReconstructor::SetImageOrientation(const float* orientation) {
     for (int r = 0; r < 2; ++r) {
@@ -218,7 +218,7 @@ bool DTIReconstructor::InitializeWmatrix() {
 
 bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* eigenvalues,
                                    float eigenvectors[3][3], float& fa, short& b0, short& dwi,
-                                   float& adc, float& exp) {
+                                   float& adc, float& exp) const {
     if (fitMatrix_.empty() || logSignals_.empty()) {
         return false;
     }
@@ -271,16 +271,12 @@ bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* e
     for (int j = 0; j < 6; ++j) {
         tensor[j] = static_cast<float>(x[j]);
     }
-    tensorWork_[0][0] = tensor[0];
-    tensorWork_[0][1] = tensor[1];
-    tensorWork_[0][2] = tensor[2];
-    tensorWork_[1][0] = tensor[1];
-    tensorWork_[1][1] = tensor[3];
-    tensorWork_[1][2] = tensor[4];
-    tensorWork_[2][0] = tensor[2];
-    tensorWork_[2][1] = tensor[4];
-    tensorWork_[2][2] = tensor[5];
-    return CalculateMaps(tensorWork_, eigenvalues, eigenvectors, fa, adc);
+    // The decomposition works in place, so every call has its own copy: fits of different voxels
+    // may run side by side.
+    float work[3][3] = {{tensor[0], tensor[1], tensor[2]},
+                        {tensor[1], tensor[3], tensor[4]},
+                        {tensor[2], tensor[4], tensor[5]}};
+    return CalculateMaps(work, eigenvalues, eigenvectors, fa, adc);
 }
 
 bool DTIReconstructor::CalculateMaps(float tensor[3][3], float* eigenvalues,

@@ -49,10 +49,11 @@ class DTIReconstructor {
     bool InitializeWmatrix();
 
     // Fits one voxel from its signals (one value per table row, in row order). Eigenvectors are
-    // the columns of eigenvectors[3][3]. False when no fit matrix has been built.
+    // the columns of eigenvectors[3][3]. False when no fit matrix has been built. Changes nothing
+    // in the reconstructor, so voxels can be fitted on several threads at once.
     bool Reconstruct(const short* signals, float* tensor, float* eigenvalues,
                      float eigenvectors[3][3], float& fa, short& b0, short& dwi, float& adc,
-                     float& exp);
+                     float& exp) const;
     // Eigen decomposition of the symmetric tensor (its upper triangle is overwritten), FA and
     // ADC. Eigenvalues are not clamped, so FA can exceed 1 for negative eigenvalues.
     static bool CalculateMaps(float tensor[3][3], float* eigenvalues, float eigenvectors[3][3],
@@ -77,7 +78,6 @@ class DTIReconstructor {
     std::vector<size_t> b0Rows_;  // row indices by flag, in row order
     std::vector<size_t> dwRows_;
     std::vector<double> logSignals_;  // work space of Reconstruct; empty until the fit is built
-    float tensorWork_[3][3];
     std::vector<double> negativeLogs_;  // -ln(s) for every positive 16-bit signal s
     // Decomposition of the zero tensor, the fit of every voxel without signal.
     float zeroEigenvalues_[3] = {0, 0, 0};

@@ -16,6 +16,7 @@
 #include "ExitStatus.h"
 #include "ImageOrientation.h"
 #include "NiftiFileNames.h"
+#include "OrderedChunks.h"
 #include "ProgressDisplay.h"
 #include "TenscalcCommandLine.h"
 
@@ -315,6 +316,24 @@ RunStep ReconstructionRun::ReadRawVolumes() {
     return kGoOn;
 }
 
+// Voxels [first, end), in blocks whose signals are first gathered voxel by voxel, so that the
+// raw volumes are read sequentially. block holds kBlock voxels of all rows.
+void ReconstructionRun::FitRange(size_t first, size_t end, short* block, const int* channel) {
+    const size_t v = voxels_;
+    for (size_t start = first; start < end; start += kBlock) {
+        const size_t count = std::min(kBlock, end - start);
+        for (size_t i = 0; i < rows_; ++i) {
+            const short* source = rawVolumes_.data() + i * v + start;
+            for (size_t j = 0; j < count; ++j) {
+                block[j * rows_ + i] = source[j];
+            }
+        }
+        for (size_t j = 0; j < count; ++j) {
+            FitVoxel(start + j, block + j * rows_, channel);
+        }
+    }
+}
+
 void ReconstructionRun::FitVoxel(size_t p, const short* signals, const int* channel) {
     const size_t v = voxels_;
     float tensor[6];
@@ -351,10 +370,8 @@ RunStep ReconstructionRun::FitVoxels() {
     std::printf("\nReconstructing...     ");
     std::fflush(stdout);
     const size_t v = voxels_;
-    // Voxels are fitted in blocks whose signals are first gathered voxel by voxel, so that the
-    // raw volumes are read sequentially.
-    constexpr size_t kBlock = 256;
-    UninitializedVector<short> block;
+    const int threads = settings_.threads;
+    std::vector<UninitializedVector<short>> blocks(static_cast<size_t>(threads));
     try {
         maps_.b0.resize(v);
         maps_.dwi.resize(v);
@@ -367,7 +384,9 @@ RunStep ReconstructionRun::FitVoxels() {
             maps_.eigenvalues[k].resize(v);
             maps_.eigenvectors[k].resize(3 * v);
         }
-        block.resize(kBlock * rows_);
+        for (auto& block : blocks) {
+            block.resize(kBlock * rows_);
+        }
     } catch (const std::bad_alloc&) {
         return outOfMemory("the output maps (" + std::to_string(v) + " voxels)");
     }
@@ -389,24 +408,27 @@ RunStep ReconstructionRun::FitVoxels() {
             break;
     }
 
+    // Chunks of voxels are fitted side by side; each voxel's maps have their own places, and the
+    // progress is shown in voxel order as chunks finish, as one thread shows it.
     const size_t sliceSize =
         static_cast<size_t>(header_.dim[1]) * static_cast<size_t>(header_.dim[2]);
-    for (size_t first = 0; first < v; first += kBlock) {
-        const size_t count = std::min(kBlock, v - first);
-        for (size_t i = 0; i < rows_; ++i) {
-            const short* source = rawVolumes_.data() + i * v + first;
-            for (size_t j = 0; j < count; ++j) {
-                block[j * rows_ + i] = source[j];
+    constexpr size_t kChunk = 64 * kBlock;
+    const size_t chunks = (v + kChunk - 1) / kChunk;
+    OrderedChunks::Run(
+        threads, chunks, 4 * static_cast<size_t>(threads),
+        [&](size_t chunk, int worker) {
+            FitRange(chunk * kChunk, std::min(v, (chunk + 1) * kChunk),
+                     blocks[static_cast<size_t>(worker)].data(), channel);
+        },
+        [&](size_t chunk) {
+            for (size_t p = chunk * kChunk; p < std::min(v, (chunk + 1) * kChunk); ++p) {
+                if ((sliceSize > 0 && p % sliceSize == 0) || p + 1 == v) {
+                    ProgressDisplay::Show(static_cast<double>(p + 1) / static_cast<double>(v) *
+                                          100.0);
+                }
             }
-        }
-        for (size_t j = 0; j < count; ++j) {
-            const size_t p = first + j;
-            FitVoxel(p, block.data() + j * rows_, channel);
-            if ((sliceSize > 0 && p % sliceSize == 0) || p + 1 == v) {
-                ProgressDisplay::Show(static_cast<double>(p + 1) / static_cast<double>(v) * 100.0);
-            }
-        }
-    }
+            return true;
+        });
     rawVolumes_ = UninitializedVector<short>();
     return kGoOn;
 }

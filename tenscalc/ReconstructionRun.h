@@ -47,6 +47,9 @@ class ReconstructionRun {
     // Consecutive files of the numbered series from the start number on.
     int CountSeriesVolumes() const;
     void WriteGradientExport();
+    // Voxels are gathered and fitted this many at a time.
+    static constexpr size_t kBlock = 256;
+    void FitRange(size_t first, size_t end, short* block, const int* channel);
     void FitVoxel(size_t p, const short* signals, const int* channel);
     bool WriteMap(const std::string& suffix, short datatype, int dims0, int dims4, int dims5,
                   int intentCode, const char* intentName, const void* data, size_t bytes);

@@ -10,6 +10,7 @@
 #include "CommandLineOpening.h"
 #include "ExitStatus.h"
 #include "NiftiFileNames.h"
+#include "ThreadCount.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ constexpr Switch kOutput5d = {"-output_5d", "--output_5d", 0};
 constexpr Switch kBvecs = {"-bvec", "--bvecs", 1};
 constexpr Switch kBvals = {"-bval", "--bvals", 1};
 constexpr Switch kExportGradients = {"-export_grad", "--export_grad", 1};
+constexpr Switch kThreads = {"-nthreads", "--nthreads", 1};
 
 
 struct OutputType {
@@ -186,6 +188,13 @@ const char* const kAddedHelpLines[] = {
     "Example: ",
     "  tenscalc sub-01_dwi.nii.gz dti -bvec sub-01_dwi.bvec -bval sub-01_dwi.bval",
     "",
+    "Threads:",
+    "",
+    "  -nthreads, --nthreads <number>",
+    "          threads of the voxel fit. default: the DTI_NTHREADS environment",
+    "          variable, else every processor this process may run on. the maps",
+    "          are the same for every number of threads",
+    "",
 };
 
 }  // namespace
@@ -197,6 +206,7 @@ const std::vector<CMyCmdParser::SwitchSpec>& TenscalcCommandLine::Switches() {
         kAxial,          kSagittal,      kCoronal,       kVoxelOrder,   kImageInfo,
         kB0Threshold,    kStartNumber,   kInputType,     kOutputType,   kColorBrightness,
         kNex,            kOutput5d,      kBvecs,         kBvals,        kExportGradients,
+        kThreads,
     };
     return table;
 }
@@ -254,6 +264,14 @@ RunStep TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSe
         if (settings.gradientTable.empty()) {
             return usageError("\nMissing argument(s).");
         }
+    }
+    if (parser.HasSwitch(kThreads) && parser.GetNumberOfArguments(kThreads) < 1) {
+        return usageError("\nMissing argument(s) for -nthreads.");
+    }
+    std::string threadProblem;
+    if (!ThreadCount::Choose(parser.GetArgument(kThreads, 1, ""), &settings.threads,
+                             &threadProblem)) {
+        return usageError("\n" + threadProblem);
     }
     if (parser.HasSwitch(kExportGradients)) {
         settings.exportGradientFile = parser.GetArgument(kExportGradients, 1, "");

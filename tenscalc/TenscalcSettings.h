@@ -26,6 +26,7 @@ struct TenscalcSettings {
     bool writeTensor = true;
     bool writeExp = true;
     bool output5d = false;
+    int threads = 1;              // threads of the voxel fit
 
     // Orientation switches, checked by the run once the raw data header is known.
     bool iopPresent = false;

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +19,8 @@
 #include "ExitStatus.h"
 #include "RunStep.h"
 #include "Spline.h"
+#include "OrderedChunks.h"
+#include "ThreadCount.h"
 #include "TrackRecordReader.h"
 
 namespace {
@@ -76,33 +79,60 @@ void showProgress(int count) {
     }
 }
 
+// One window of records: what was read, then what smoothing made of each.
+struct Window {
+    std::vector<float> values;       // the records one after another, properties included
+    std::vector<std::size_t> starts; // where each record begins in values
+    std::vector<int> counts;         // point count of each record
+    // Results, one per record: the values to write and their point count; a count below 0
+    // marks a track that needs more points than a record can hold.
+    std::vector<std::vector<float>> smoothed;
+    std::vector<int> smoothedCounts;
+
+    void Clear() {
+        values.clear();
+        starts.clear();
+        counts.clear();
+    }
+    std::size_t Size() const { return counts.size(); }
+};
+
+// What one worker reuses from track to track: memory follows the largest track, not the file.
+struct SmoothingScratch {
+    std::vector<float> controls;
+    Spline spline;
+};
+
 class Smoother {
   public:
-    Smoother(CTrackReader& reader, CTrackWriter& writer, const TRACK_HEADER& header, float step)
+    Smoother(CTrackReader& reader, CTrackWriter& writer, const TRACK_HEADER& header, float step,
+             int threads)
         : m_records(reader),
           m_writer(writer),
           m_width(3 + header.scalar_count),
           m_properties(header.property_count),
-          m_step(step) {}
+          m_step(step),
+          m_threads(std::max(threads, 1)),
+          m_scratch(static_cast<std::size_t>(m_threads)) {}
 
     // Smooths and writes records until the input ends (kGoOn) or something fails (the status to
-    // end with). The failure is told by PrintFailure once the summary is out.
+    // end with). Records are read in order a window at a time, smoothed side by side and written
+    // in order, so that the output is the same for every thread count and memory holds one
+    // window. The failure is told by PrintFailure once the summary is out.
     RunStep Run() {
         try {
+            Window window;
             for (;;) {
-                switch (m_records.ReadNext()) {
-                    case TrackRecordReader::Outcome::kEnd:
-                        return kGoOn;
-                    case TrackRecordReader::Outcome::kDamaged:
-                        return Stop(Failure::kCorrupt);
-                    case TrackRecordReader::Outcome::kRecord:
-                        break;
-                }
-                if (const RunStep stop = SmoothAndWrite()) {
+                const TrackRecordReader::Outcome last = ReadWindow(window);
+                if (const RunStep stop = SmoothAndWrite(window)) {
                     return stop;
                 }
-                ++m_processed;
-                showProgress(m_processed);
+                if (last == TrackRecordReader::Outcome::kEnd) {
+                    return kGoOn;
+                }
+                if (last == TrackRecordReader::Outcome::kDamaged) {
+                    return Stop(Failure::kCorrupt);
+                }
             }
         } catch (const std::bad_alloc&) {
             return Stop(Failure::kOutOfMemory);
@@ -140,38 +170,105 @@ class Smoother {
         kStepTooSmall,  // a track would need more points than a record can hold
         kOutOfMemory,
     };
+    // Records read and smoothed together, and how many a worker takes at a time.
+    static constexpr std::size_t kWindow = 4096;
+    static constexpr std::size_t kChunk = 64;
 
     RunStep Stop(Failure failure) {
         m_failure = failure;
         return kExitFailure;
     }
 
-    RunStep Write(int n, const float* data) {
-        return m_writer.WriteNextTrack(n, data) ? kGoOn : Stop(Failure::kWriteFailed);
+    // Reads up to kWindow records; returns kRecord when the window is full.
+    TrackRecordReader::Outcome ReadWindow(Window& window) {
+        window.Clear();
+        while (window.Size() < kWindow) {
+            const TrackRecordReader::Outcome outcome = m_records.ReadNext();
+            if (outcome != TrackRecordReader::Outcome::kRecord) {
+                return outcome;
+            }
+            const int n = m_records.GetPointCount();
+            const std::size_t size = static_cast<std::size_t>(n) * static_cast<std::size_t>(m_width) +
+                                     static_cast<std::size_t>(m_properties);
+            window.starts.push_back(window.values.size());
+            window.counts.push_back(n);
+            window.values.insert(window.values.end(), m_records.GetValues(),
+                                 m_records.GetValues() + size);
+        }
+        return TrackRecordReader::Outcome::kRecord;
     }
 
-    RunStep SmoothAndWrite() {
-        const int n = m_records.GetPointCount();
-        const float* const record = m_records.GetValues();
-        const int J = Spline::SelectControlPoints(record, n, m_width, 2.0f * m_step, m_controls);
-        if (J <= 2) {
-            return Write(n, record);
-        }
-        m_spline.SetControlPoints(m_controls.data(), J, m_width);
-        const std::int64_t room = m_spline.GetCurveCount(m_step);
-        if (room < 0 || room > std::numeric_limits<std::int32_t>::max()) {
-            return Stop(Failure::kStepTooSmall);
-        }
+    RunStep SmoothAndWrite(Window& window) {
+        const std::size_t records = window.Size();
+        window.smoothed.resize(records);
+        window.smoothedCounts.assign(records, 0);
+        const std::size_t chunks = (records + kChunk - 1) / kChunk;
+        RunStep stop = kGoOn;
+        OrderedChunks::Run(
+            m_threads, chunks, chunks,
+            [&](std::size_t chunk, int worker) {
+                SmoothingScratch& scratch = m_scratch[static_cast<std::size_t>(worker)];
+                for (std::size_t r = chunk * kChunk; r < std::min(records, (chunk + 1) * kChunk);
+                     ++r) {
+                    Smooth(window, r, scratch);
+                }
+            },
+            [&](std::size_t chunk) {
+                for (std::size_t r = chunk * kChunk; r < std::min(records, (chunk + 1) * kChunk);
+                     ++r) {
+                    stop = Write(window, r);
+                    if (stop) {
+                        return false;
+                    }
+                    ++m_processed;
+                    showProgress(m_processed);
+                }
+                return true;
+            });
+        return stop;
+    }
+
+    // Record r as it is written: the spline's resampled points, or the record unchanged when it
+    // has too few control points.
+    void Smooth(Window& window, std::size_t r, SmoothingScratch& scratch) const {
+        const int n = window.counts[r];
+        const float* const record = window.values.data() + window.starts[r];
+        std::vector<float>& out = window.smoothed[r];
+        const int J = Spline::SelectControlPoints(record, n, m_width, 2.0f * m_step,
+                                                  scratch.controls);
         const std::size_t width = static_cast<std::size_t>(m_width);
-        m_output.resize(static_cast<std::size_t>(room) * width +
-                        static_cast<std::size_t>(m_properties));
-        const int S = m_spline.Resample(m_step, m_output.data());
+        if (J <= 2) {
+            out.assign(record, record + static_cast<std::size_t>(n) * width +
+                                   static_cast<std::size_t>(m_properties));
+            window.smoothedCounts[r] = n;
+            return;
+        }
+        scratch.spline.SetControlPoints(scratch.controls.data(), J, m_width);
+        const std::int64_t room = scratch.spline.GetCurveCount(m_step);
+        if (room < 0 || room > std::numeric_limits<std::int32_t>::max()) {
+            window.smoothedCounts[r] = -1;
+            out.clear();
+            return;
+        }
+        out.resize(static_cast<std::size_t>(room) * width + static_cast<std::size_t>(m_properties));
+        const int S = scratch.spline.Resample(m_step, out.data());
+        out.resize(static_cast<std::size_t>(S) * width + static_cast<std::size_t>(m_properties));
         if (m_properties > 0) {
-            std::memcpy(m_output.data() + static_cast<std::size_t>(S) * width,
-                        m_records.GetProperties(),
+            std::memcpy(out.data() + static_cast<std::size_t>(S) * width,
+                        record + static_cast<std::size_t>(n) * width,
                         static_cast<std::size_t>(m_properties) * sizeof(float));
         }
-        return Write(S, m_output.data());
+        window.smoothedCounts[r] = S;
+    }
+
+    RunStep Write(Window& window, std::size_t r) {
+        const int count = window.smoothedCounts[r];
+        if (count < 0) {
+            return Stop(Failure::kStepTooSmall);
+        }
+        const bool written = m_writer.WriteNextTrack(count, window.smoothed[r].data());
+        std::vector<float>().swap(window.smoothed[r]);
+        return written ? kGoOn : Stop(Failure::kWriteFailed);
     }
 
     TrackRecordReader m_records;
@@ -179,12 +276,10 @@ class Smoother {
     const int m_width;
     const int m_properties;
     const float m_step;
+    const int m_threads;
     int m_processed = 0;
     Failure m_failure = Failure::kCorrupt;
-    // Reused from track to track: memory follows the largest track, not the file.
-    std::vector<float> m_controls;
-    std::vector<float> m_output;
-    Spline m_spline;
+    std::vector<SmoothingScratch> m_scratch;
 };
 
 }  // namespace
@@ -192,6 +287,13 @@ class Smoother {
 int main(int argc, char* argv[]) {
     if (argc < 4) {
         printUsage();
+        return kExitUsage;
+    }
+    // The thread count comes from the environment alone: the command line has no options.
+    int threads = 1;
+    std::string threadProblem;
+    if (!ThreadCount::Choose("", &threads, &threadProblem)) {
+        std::fprintf(stderr, "%s\n", threadProblem.c_str());
         return kExitUsage;
     }
     const std::string input = argv[1];
@@ -232,7 +334,7 @@ int main(int argc, char* argv[]) {
     std::printf("\nSpline filtering track data... ");
     std::fflush(stdout);
 
-    Smoother smoother(reader, writer, header, step);
+    Smoother smoother(reader, writer, header, step, threads);
     const RunStep stop = smoother.Run();
     reader.Close();
     const bool closed = writer.Close();
