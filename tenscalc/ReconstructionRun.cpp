@@ -412,7 +412,7 @@ RunStep ReconstructionRun::FitVoxels() {
     // progress is shown in voxel order as chunks finish, as one thread shows it.
     const size_t sliceSize =
         static_cast<size_t>(header_.dim[1]) * static_cast<size_t>(header_.dim[2]);
-    constexpr size_t kChunk = 64 * kBlock;
+    constexpr size_t kChunk = 16 * kBlock;
     const size_t chunks = (v + kChunk - 1) / kChunk;
     OrderedChunks::Run(
         threads, chunks, 4 * static_cast<size_t>(threads),
