@@ -19,22 +19,6 @@ Matrix3 product(const Matrix3& a, const Matrix3& b) {
     return out;
 }
 
-double determinant(const Matrix3& m) {
-    return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
-           m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-}
-
-Matrix3 upperLeft(const mat44& m) {
-    Matrix3 out{};
-    for (int r = 0; r < 3; ++r) {
-        for (int c = 0; c < 3; ++c) {
-            out[r][c] = m.m[r][c];
-        }
-    }
-    return out;
-}
-
 void setReason(std::string* reason, const std::string& text) {
     if (reason != nullptr) {
         *reason = text;
@@ -108,17 +92,9 @@ bool PhantomOrientation::ReadGradientFrame(const std::string& niftiPath, Gradien
         return false;
     }
     GradientFrame read;
-    mat44 voxelToWorld{};
-    if (header.sform_code > 0) {
-        for (int c = 0; c < 4; ++c) {
-            voxelToWorld.m[0][c] = header.srow_x[c];
-            voxelToWorld.m[1][c] = header.srow_y[c];
-            voxelToWorld.m[2][c] = header.srow_z[c];
-        }
-        read.negatesBvecX = determinant(upperLeft(voxelToWorld)) > 0.0;
-    } else if (NiftiIO::GetNiftiRotationMatrix(header, voxelToWorld)) {
-        read.negatesBvecX = determinant(upperLeft(voxelToWorld)) > 0.0;
-    }
+    // The rule the readers of these files apply: the sform, else the qform; none counts as a
+    // positive determinant.
+    read.negatesBvecX = NiftiIO::VoxelToWorldHandedness(header) >= 0;
 
     // tenscalc takes the orientation from the quaternion form whenever there is one, and without
     // oblique correction snaps each axis to the nearest patient axis.

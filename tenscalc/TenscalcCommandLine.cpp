@@ -265,19 +265,8 @@ RunStep TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSe
             return usageError("\nMissing argument(s).");
         }
     }
-    if (parser.HasSwitch(kThreads) && parser.GetNumberOfArguments(kThreads) < 1) {
-        return usageError("\nMissing argument(s) for -nthreads.");
-    }
-    std::string threadProblem;
-    if (!ThreadCount::Choose(parser.GetArgument(kThreads, 1, ""), &settings.threads,
-                             &threadProblem)) {
-        return usageError("\n" + threadProblem);
-    }
-    if (parser.HasSwitch(kExportGradients)) {
-        settings.exportGradientFile = parser.GetArgument(kExportGradients, 1, "");
-        if (settings.exportGradientFile.empty()) {
-            return usageError("\nMissing argument(s) for -export_grad.");
-        }
+    if (const RunStep stop = ParseAddedOptions(parser, settings)) {
+        return stop;
     }
 
     const std::string tabled = parser.GetArgument(kGradientMatrix, 2, "");
@@ -309,6 +298,34 @@ RunStep TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSe
         settings.outputPrefix += "_";
     }
 
+    if (const RunStep stop = ParseOutputType(parser, settings)) {
+        return stop;
+    }
+    ParseRunOptions(parser, settings);
+    return kGoOn;
+}
+
+RunStep TenscalcCommandLine::ParseAddedOptions(const CMyCmdParser& parser,
+                                               TenscalcSettings& settings) {
+    if (parser.HasSwitch(kThreads) && parser.GetNumberOfArguments(kThreads) < 1) {
+        return usageError("\nMissing argument(s) for -nthreads.");
+    }
+    std::string threadProblem;
+    if (!ThreadCount::Choose(parser.GetArgument(kThreads, 1, ""), &settings.threads,
+                             &threadProblem)) {
+        return usageError("\n" + threadProblem);
+    }
+    if (parser.HasSwitch(kExportGradients)) {
+        settings.exportGradientFile = parser.GetArgument(kExportGradients, 1, "");
+        if (settings.exportGradientFile.empty()) {
+            return usageError("\nMissing argument(s) for -export_grad.");
+        }
+    }
+    return kGoOn;
+}
+
+RunStep TenscalcCommandLine::ParseOutputType(const CMyCmdParser& parser,
+                                             TenscalcSettings& settings) {
     const std::string type = parser.GetArgument(kOutputType, 1, "nii");
     const OutputType* chosen = nullptr;
     for (const auto& candidate : kOutputTypes) {
@@ -332,7 +349,10 @@ RunStep TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSe
     }
     // Accepted for compatibility; the colour map uses the fixed scale 255.
     (void)toDouble(parser.GetArgument(kColorBrightness, 1, "1"));
+    return kGoOn;
+}
 
+void TenscalcCommandLine::ParseRunOptions(const CMyCmdParser& parser, TenscalcSettings& settings) {
     const std::string b0 = parser.GetArgument(kNumberOfB0, 1, "0");
     settings.requestedB0 = b0 == "auto" ? 0 : toInt(b0);
     settings.obliqueCorrection = parser.HasSwitch(kObliqueCorrection);
@@ -344,8 +364,7 @@ RunStep TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSe
     settings.iopPresent = parser.HasSwitch(kOrientation);
     const int iopCount = parser.GetNumberOfArguments(kOrientation);
     for (int i = 1; i <= iopCount; ++i) {
-        settings.iopValues.push_back(
-            parser.GetArgument(kOrientation, i, ""));
+        settings.iopValues.push_back(parser.GetArgument(kOrientation, i, ""));
     }
     settings.infoPresent = parser.HasSwitch(kImageInfo);
     settings.infoName = parser.GetArgument(kImageInfo, 1, "");
@@ -360,5 +379,4 @@ RunStep TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSe
     if (settings.b0ThresholdValues >= 2) {
         settings.b0Upper = toDouble(parser.GetArgument(kB0Threshold, 2, "1e12"));
     }
-    return kGoOn;
 }

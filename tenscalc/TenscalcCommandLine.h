@@ -23,4 +23,11 @@ class TenscalcCommandLine {
   private:
     // The -bvec/-bval way of giving the gradients, instead of -gm.
     static RunStep ParseFslGradients(const CMyCmdParser& parser, TenscalcSettings& settings);
+    // -nthreads and -export_grad.
+    static RunStep ParseAddedOptions(const CMyCmdParser& parser, TenscalcSettings& settings);
+    // -ot, -nex and -cb.
+    static RunStep ParseOutputType(const CMyCmdParser& parser, TenscalcSettings& settings);
+    // The switches that only set what the run does: -b0, -oc, the output choices, the
+    // orientation switches and -b0_th.
+    static void ParseRunOptions(const CMyCmdParser& parser, TenscalcSettings& settings);
 };

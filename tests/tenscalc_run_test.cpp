@@ -10,14 +10,6 @@
 #include "TenscalcAcquisition.h"
 #include "TestSupport.h"
 
-using testsupport::LoadedVolume;
-using testsupport::readVolume;
-using testsupport::runProgram;
-using testsupport::TempDir;
-using testsupport::VolumeSpec;
-using testsupport::writeFile;
-using testsupport::writeVolume;
-
 namespace {
 
 using namespace tenscalctest;  // NOLINT(google-build-using-namespace)
