@@ -794,7 +794,7 @@ void CTrack::ShareEigenCache(const float* tensors, const short* mask, int64_t vo
         return;
     }
     for (int64_t idx = begin; idx < end && idx < voxelCount; ++idx) {
-        if (mask[idx] < 1) {
+        if (mask != nullptr && mask[idx] < 1) {
             continue;
         }
         float w[3];

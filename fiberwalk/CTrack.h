@@ -37,8 +37,9 @@ class CTrack {
     // A cache for tracks grown on several threads: sized for voxelCount voxels, marked as read
     // only (a voxel missing from it is decomposed each time it is met, without being stored).
     static void PrepareSharedEigenCache(int64_t voxelCount, std::vector<float>& cache);
-    // Fills the shared cache for the voxels [begin, end) inside the mask; ranges may be filled
-    // on different threads. The entries are exactly what the tracks would compute.
+    // Fills the shared cache for the voxels [begin, end) inside the mask (null: all of them);
+    // ranges may be filled on different threads. The entries are exactly what the tracks would
+    // compute.
     static void ShareEigenCache(const float* tensors, const short* mask, int64_t voxelCount,
                                 int64_t begin, int64_t end, std::vector<float>& cache);
 

@@ -59,18 +59,29 @@ struct SlabTracks {
     std::vector<int> counts;
 };
 
-// Tracks grown on several threads share one eigen cache, filled before they start.
+// Tracks grown on several threads share one eigen cache, filled before they start with every
+// voxel a track decomposes: the seed voxels (each half starts with its seed's decomposition)
+// and the voxels of the tracking mask.
 void shareEigenCache(const SeedingLoop::Field& field, int threads, std::vector<float>& cache) {
     const int64_t voxels = static_cast<int64_t>(field.geometry.voxelCount);
     CTrack::PrepareSharedEigenCache(voxels, cache);
+    const std::vector<short>& seeds = field.masks.seed;
+    std::vector<short> needed;
+    if (!seeds.empty()) {
+        needed.resize(seeds.size());
+        for (size_t v = 0; v < seeds.size(); ++v) {
+            needed[v] = seeds[v] > 0 || field.masks.tracking[v] >= 1 ? 1 : 0;
+        }
+    }
+    const short* wanted = needed.empty() ? nullptr : needed.data();
     constexpr int64_t kBlock = 16384;
     const size_t blocks = static_cast<size_t>((voxels + kBlock - 1) / kBlock);
     OrderedChunks::Run(
         threads, blocks, blocks,
         [&](size_t block, int) {
             const int64_t begin = static_cast<int64_t>(block) * kBlock;
-            CTrack::ShareEigenCache(field.tensors.data(), field.masks.tracking.data(), voxels,
-                                    begin, begin + kBlock, cache);
+            CTrack::ShareEigenCache(field.tensors.data(), wanted, voxels, begin, begin + kBlock,
+                                    cache);
         },
         [](size_t) { return true; });
 }
