@@ -5,19 +5,21 @@
 #
 # BUILD_DIR (default build) must hold bin/dwiphantom, bin/tenscalc and bin/fiberwalk. WORK_DIR
 # (default: a fresh temporary folder, removed at the end) receives the phantom, its tensor and
-# the track files. RUNS (environment, default 3) sets how many runs the best time is taken of.
+# the track files. RUNS (environment, default 3) sets how many runs the best time is taken of;
+# THREADS (default 1) the thread count of both fiberwalk and tckgen.
 #
 # Seeds: the centre of every white-matter voxel of the phantom truth. Tracking mask: FA >= 0.2.
 # Figures printed:
 #   FACT, default step (0.05 = 0.1 mm sub-steps at 2 mm voxels): tracks per second;
 #   fixed-step streamline with -l 0.05: stored points per second;
 #   both with peak resident memory; and, when MRtrix3 is installed, the yardstick
-#   tckgen -algorithm FACT -step 0.1 -angle 45 -nthreads 1 on the principal eigenvector of the
+#   tckgen -algorithm FACT -step 0.1 -angle 45 -nthreads THREADS on the principal eigenvector of the
 #   same tensors (tensor2metric -vector), the same seeds and mask, -select 0.
 set -euo pipefail
 
 build=$(cd "${1:-build}" && pwd)
 runs=${RUNS:-3}
+threads=${THREADS:-1}
 if [ $# -ge 2 ]; then
     work=$2
     mkdir -p "$work"
@@ -66,7 +68,7 @@ best_of() {
     echo "$best $memory"
 }
 
-fiberwalk=("$build/bin/fiberwalk" ph)
+fiberwalk=("$build/bin/fiberwalk" ph -nthreads "$threads")
 masks=(-m ph_fa.nii 0.2 -sm ph_truth_wm.nii 1)
 
 echo "fiberwalk FACT, default step, best of $runs:"
@@ -94,7 +96,7 @@ fi
 mrconvert -quiet -force ph_tensor.nii -coord 3 0,2,5,1,3,4 tensor_mr.mif
 tensor2metric -quiet -force tensor_mr.mif -vector v1.mif -modulate none
 mrcalc -quiet -force ph_truth_wm.nii 0 -gt seeds.mif
-peer=(tckgen v1.mif peer.tck -force -quiet -algorithm FACT -step 0.1 -angle 45 -nthreads 1
+peer=(tckgen v1.mif peer.tck -force -quiet -algorithm FACT -step 0.1 -angle 45 -nthreads "$threads"
       -seed_grid_per_voxel seeds.mif 1 -select 0 -mask track_mask.nii)
 echo "MRtrix3 tckgen, best of $runs:"
 echo "  ${peer[*]}"
