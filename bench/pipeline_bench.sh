@@ -11,6 +11,8 @@
 #   bench/pipeline_bench.sh [BIN_DIR] [SIZES...]    defaults: build/bin, "medium large"
 # Wall seconds and peak resident memory come from /usr/bin/time.
 set -euo pipefail
+# One thread against the peers' one thread, unless DTI_NTHREADS says otherwise.
+export DTI_NTHREADS=${DTI_NTHREADS:-1}
 cd "$(dirname "$0")/.."
 
 bin=${1:-build/bin}

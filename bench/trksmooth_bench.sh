@@ -11,6 +11,8 @@
 # best wall time and the largest peak resident memory are reported. A second trksmooth run on
 # a file a hundred times smaller shows whether memory follows the file or the largest track.
 set -euo pipefail
+# One thread against the peers' one thread, unless DTI_NTHREADS says otherwise.
+export DTI_NTHREADS=${DTI_NTHREADS:-1}
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$repo/build/bin}
