@@ -42,17 +42,29 @@ read -r _ ours ours_mib < <(best_of_3 tenscalc "$build/bin/tenscalc" "$work/dwi.
     -gm "$work/dwi_grad.txt" -nthreads 1)
 read -r _ fsl fsl_mib < <(best_of_3 tenscalc-bvec "$build/bin/tenscalc" "$work/dwi.nii" \
     "$work/fsl" -bvec "$work/dwi.bvec" -bval "$work/dwi.bval" -nthreads 1)
+read -r _ wls wls_mib < <(best_of_3 tenscalc-wls "$build/bin/tenscalc" "$work/dwi.nii" \
+    "$work/wls" -gm "$work/dwi_grad.txt" -nthreads 1 -fit wls)
+read -r _ iwls iwls_mib < <(best_of_3 tenscalc-iwls "$build/bin/tenscalc" "$work/dwi.nii" \
+    "$work/iwls" -gm "$work/dwi_grad.txt" -nthreads 1 -fit iwls 2)
 outputs_mib=$(( $(cat "$work"/out_*.nii | wc -c) / 1048576 ))
 
 printf '%-14s %10s %12s %14s\n' program seconds "peak MiB" "voxels/s"
 printf '%-14s %10s %12s %14.0f\n' tenscalc "$ours" "$ours_mib" "$(awk "BEGIN{print $voxels/$ours}")"
 printf '%-14s %10s %12s %14.0f\n' "tenscalc -bvec" "$fsl" "$fsl_mib" "$(awk "BEGIN{print $voxels/$fsl}")"
+printf '%-14s %10s %12s %14.0f\n' "tenscalc wls" "$wls" "$wls_mib" "$(awk "BEGIN{print $voxels/$wls}")"
+printf '%-14s %10s %12s %14.0f\n' "tenscalc iwls2" "$iwls" "$iwls_mib" "$(awk "BEGIN{print $voxels/$iwls}")"
 echo "time ratio -bvec/-bval form to -gm form: $(awk "BEGIN{printf \"%.3f\", $fsl/$ours}") (target <= 1.02)"
+echo "time ratio -fit wls to ols: $(awk "BEGIN{printf \"%.2f\", $wls/$ours}") (target <= 2)"
 if [ "$have_peer" = 1 ]; then
     read -r _ peer peer_mib < <(best_of_3 dwi2tensor dwi2tensor -force -quiet -ols -iter 0 \
         -nthreads 1 -grad "$work/grad.b" "$work/dwi.nii" "$work/peer.mif")
     printf '%-14s %10s %12s %14.0f\n' dwi2tensor "$peer" "$peer_mib" "$(awk "BEGIN{print $voxels/$peer}")"
     echo "time ratio tenscalc/dwi2tensor: $(awk "BEGIN{printf \"%.2f\", $ours/$peer}") (target <= 0.5)"
+    # The peer's default: weighted least squares with two reweightings.
+    read -r _ peer_w peer_w_mib < <(best_of_3 dwi2tensor-default dwi2tensor -force -quiet \
+        -nthreads 1 -grad "$work/grad.b" "$work/dwi.nii" "$work/peer_w.mif")
+    printf '%-14s %10s %12s %14.0f\n' "dwi2tensor iwls" "$peer_w" "$peer_w_mib" "$(awk "BEGIN{print $voxels/$peer_w}")"
+    echo "time ratio tenscalc -fit iwls 2 / dwi2tensor default: $(awk "BEGIN{printf \"%.2f\", $iwls/$peer_w}") (target <= 0.5)"
 fi
 echo "memory: input $input_mib MiB + outputs $outputs_mib MiB; tenscalc peak $ours_mib MiB" \
      "(target <= $(( (input_mib + outputs_mib) * 12 / 10 )) MiB)"

@@ -187,6 +187,12 @@ bool DTIReconstructor::InitializeWmatrix() {
         outRows.push_back(inverse.data() + static_cast<size_t>(j * rows));
     }
     CMyMath::PseudoInverse(outRows.data(), inRows.data(), rows, 7);
+    std::vector<double> flat;
+    flat.reserve(static_cast<size_t>(rows) * 7);
+    for (const auto& row : design) {
+        flat.insert(flat.end(), row.begin(), row.end());
+    }
+    weighted_.SetDesign(flat, b0Count_);
     // Kept column by column, so that one pass over a voxel's log signals feeds all six sums.
     fitMatrix_.assign(inverse.size(), 0.0);
     for (int j = 0; j < 7; ++j) {
@@ -216,12 +222,30 @@ bool DTIReconstructor::InitializeWmatrix() {
     return true;
 }
 
+void DTIReconstructor::SetFitMethod(WeightedFit::Method method, int extraRounds) {
+    weighted_.SetMethod(method, extraRounds);
+}
+
+size_t DTIReconstructor::ScratchSize() const {
+    return static_cast<size_t>(directionCount_) + 1;
+}
+
 bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* eigenvalues,
                                    float eigenvectors[3][3], float& fa, short& b0, short& dwi,
                                    float& adc, float& exp) const {
+    std::vector<double> scratch(weighted_.Rounds() > 0 ? ScratchSize() : 0);
+    return Reconstruct(signals, tensor, eigenvalues, eigenvectors, fa, b0, dwi, adc, exp,
+                       scratch.data());
+}
+
+bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* eigenvalues,
+                                   float eigenvectors[3][3], float& fa, short& b0, short& dwi,
+                                   float& adc, float& exp, double* scratch) const {
     if (fitMatrix_.empty() || logSignals_.empty()) {
         return false;
     }
+    // The observations are kept only when a weighted fit needs them again.
+    double* observed = weighted_.Rounds() > 0 ? scratch : nullptr;
     double b0Sum = 0.0;
     for (const size_t row : b0Rows_) {
         b0Sum += signals[row];
@@ -245,6 +269,10 @@ bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* e
     for (int j = 0; j < 6; ++j) {
         x[j] = 0.0 + w[j] * first;
     }
+    size_t k = 0;
+    if (observed != nullptr) {
+        observed[k++] = first;
+    }
     for (const size_t row : dwRows_) {
         w += 7;
         const short s = signals[row];
@@ -252,12 +280,18 @@ bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* e
             for (int j = 0; j < 6; ++j) {
                 x[j] += w[j] * 0.0;
             }
+            if (observed != nullptr) {
+                observed[k++] = 0.0;
+            }
             continue;
         }
         anySignal = true;
         const double e = negativeLogs_[static_cast<size_t>(s)];
         for (int j = 0; j < 6; ++j) {
             x[j] += w[j] * e;
+        }
+        if (observed != nullptr) {
+            observed[k++] = e;
         }
     }
     if (!anySignal) {
@@ -267,6 +301,27 @@ bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* e
         fa = zeroFa_;
         adc = zeroAdc_;
         return true;
+    }
+    if (observed != nullptr) {
+        // The weighted rounds start from the ordinary fit, -ln S0 included.
+        const double* w0 = fitMatrix_.data();
+        double ordinary[7];
+        for (int j = 0; j < 7; ++j) {
+            ordinary[j] = w0[j] * observed[0];
+        }
+        for (size_t r = 1; r < k; ++r) {
+            for (int j = 0; j < 7; ++j) {
+                ordinary[j] += fitMatrix_[r * 7 + static_cast<size_t>(j)] * observed[r];
+            }
+        }
+        for (int j = 0; j < 6; ++j) {
+            ordinary[j] = x[j];
+        }
+        if (weighted_.Refine(observed, ordinary)) {
+            for (int j = 0; j < 6; ++j) {
+                x[j] = ordinary[j];
+            }
+        }
     }
     for (int j = 0; j < 6; ++j) {
         tensor[j] = static_cast<float>(x[j]);

@@ -13,6 +13,7 @@
 #include "EncodingScheme.h"
 #include "GradientTableFile.h"
 #include "GradientVec.h"
+#include "WeightedFit.h"
 
 class DTIReconstructor {
   public:
@@ -54,6 +55,17 @@ class DTIReconstructor {
     bool Reconstruct(const short* signals, float* tensor, float* eigenvalues,
                      float eigenvectors[3][3], float& fa, short& b0, short& dwi, float& adc,
                      float& exp) const;
+    // As above with the weighted rounds of SetFitMethod; scratch holds ScratchSize() doubles
+    // (one per worker when voxels are fitted side by side). The ordinary fit needs none.
+    bool Reconstruct(const short* signals, float* tensor, float* eigenvalues,
+                     float eigenvectors[3][3], float& fa, short& b0, short& dwi, float& adc,
+                     float& exp, double* scratch) const;
+    size_t ScratchSize() const;
+    // Ordinary (the default), weighted or iteratively weighted least squares. Voxels without
+    // signal keep the zero tensor, signals below 1 count as 1, and a voxel whose weighted
+    // system is singular keeps its ordinary fit.
+    void SetFitMethod(WeightedFit::Method method, int extraRounds);
+
     // Eigen decomposition of the symmetric tensor (its upper triangle is overwritten), FA and
     // ADC. Eigenvalues are not clamped, so FA can exceed 1 for negative eigenvalues.
     static bool CalculateMaps(float tensor[3][3], float* eigenvalues, float eigenvectors[3][3],
@@ -84,4 +96,5 @@ class DTIReconstructor {
     float zeroEigenvectors_[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
     float zeroFa_ = 0.0f;
     float zeroAdc_ = 0.0f;
+    WeightedFit weighted_;
 };

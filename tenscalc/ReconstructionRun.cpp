@@ -203,6 +203,7 @@ RunStep ReconstructionRun::LoadFslGradients() {
 
 RunStep ReconstructionRun::LoadGradientTable() {
     reconstructor_.SetImageOrientation(orientation_);
+    reconstructor_.SetFitMethod(settings_.fitMethod, settings_.fitExtraRounds);
     if (!settings_.bvecFile.empty()) {
         if (const RunStep stop = LoadFslGradients()) {
             return stop;
@@ -318,7 +319,9 @@ RunStep ReconstructionRun::ReadRawVolumes() {
 
 // Voxels [first, end), in blocks whose signals are first gathered voxel by voxel, so that the
 // raw volumes are read sequentially. block holds kBlock voxels of all rows.
-void ReconstructionRun::FitRange(size_t first, size_t end, short* block, const int* channel) {
+void ReconstructionRun::FitRange(size_t first, size_t end, WorkerScratch& scratch,
+                                 const int* channel) {
+    short* block = scratch.block.data();
     const size_t v = voxels_;
     for (size_t start = first; start < end; start += kBlock) {
         const size_t count = std::min(kBlock, end - start);
@@ -329,18 +332,19 @@ void ReconstructionRun::FitRange(size_t first, size_t end, short* block, const i
             }
         }
         for (size_t j = 0; j < count; ++j) {
-            FitVoxel(start + j, block + j * rows_, channel);
+            FitVoxel(start + j, block + j * rows_, scratch.logs.data(), channel);
         }
     }
 }
 
-void ReconstructionRun::FitVoxel(size_t p, const short* signals, const int* channel) {
+void ReconstructionRun::FitVoxel(size_t p, const short* signals, double* logs,
+                                 const int* channel) {
     const size_t v = voxels_;
     float tensor[6];
     float eigenvalues[3];
     float eigenvectors[3][3];
     reconstructor_.Reconstruct(signals, tensor, eigenvalues, eigenvectors, maps_.fa[p], maps_.b0[p],
-                               maps_.dwi[p], maps_.adc[p], maps_.exp[p]);
+                               maps_.dwi[p], maps_.adc[p], maps_.exp[p], logs);
     // The fit gives (xx, xy, xz, yy, yz, zz); the file holds (xx, xy, yy, xz, yz, zz).
     static const int kFilePlane[6] = {0, 1, 3, 2, 4, 5};
     for (int j = 0; j < 6; ++j) {
@@ -371,7 +375,7 @@ RunStep ReconstructionRun::FitVoxels() {
     std::fflush(stdout);
     const size_t v = voxels_;
     const int threads = settings_.threads;
-    std::vector<UninitializedVector<short>> blocks(static_cast<size_t>(threads));
+    std::vector<WorkerScratch> scratch(static_cast<size_t>(threads));
     try {
         maps_.b0.resize(v);
         maps_.dwi.resize(v);
@@ -384,8 +388,9 @@ RunStep ReconstructionRun::FitVoxels() {
             maps_.eigenvalues[k].resize(v);
             maps_.eigenvectors[k].resize(3 * v);
         }
-        for (auto& block : blocks) {
-            block.resize(kBlock * rows_);
+        for (WorkerScratch& worker : scratch) {
+            worker.block.resize(kBlock * rows_);
+            worker.logs.resize(reconstructor_.ScratchSize());
         }
     } catch (const std::bad_alloc&) {
         return outOfMemory("the output maps (" + std::to_string(v) + " voxels)");
@@ -418,7 +423,7 @@ RunStep ReconstructionRun::FitVoxels() {
         threads, chunks, 4 * static_cast<size_t>(threads),
         [&](size_t chunk, int worker) {
             FitRange(chunk * kChunk, std::min(v, (chunk + 1) * kChunk),
-                     blocks[static_cast<size_t>(worker)].data(), channel);
+                     scratch[static_cast<size_t>(worker)], channel);
         },
         [&](size_t chunk) {
             for (size_t p = chunk * kChunk; p < std::min(v, (chunk + 1) * kChunk); ++p) {

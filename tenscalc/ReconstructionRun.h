@@ -49,8 +49,13 @@ class ReconstructionRun {
     void WriteGradientExport();
     // Voxels are gathered and fitted this many at a time.
     static constexpr size_t kBlock = 256;
-    void FitRange(size_t first, size_t end, short* block, const int* channel);
-    void FitVoxel(size_t p, const short* signals, const int* channel);
+    // What each thread of the fit works in.
+    struct WorkerScratch {
+        UninitializedVector<short> block;  // kBlock voxels of all rows
+        std::vector<double> logs;          // the weighted fit's observations
+    };
+    void FitRange(size_t first, size_t end, WorkerScratch& scratch, const int* channel);
+    void FitVoxel(size_t p, const short* signals, double* logs, const int* channel);
     bool WriteMap(const std::string& suffix, short datatype, int dims0, int dims4, int dims5,
                   int intentCode, const char* intentName, const void* data, size_t bytes);
     int UsageError(const std::string& message) const;

@@ -42,6 +42,7 @@ constexpr Switch kBvecs = {"-bvec", "--bvecs", 1};
 constexpr Switch kBvals = {"-bval", "--bvals", 1};
 constexpr Switch kExportGradients = {"-export_grad", "--export_grad", 1};
 constexpr Switch kThreads = {"-nthreads", "--nthreads", 1};
+constexpr Switch kFitMethod = {"-fit", "--fit_method", 2};
 
 
 struct OutputType {
@@ -188,6 +189,16 @@ const char* const kAddedHelpLines[] = {
     "Example: ",
     "  tenscalc sub-01_dwi.nii.gz dti -bvec sub-01_dwi.bvec -bval sub-01_dwi.bval",
     "",
+    "Fit:",
+    "",
+    "  -fit, --fit_method <ols|wls|iwls [rounds]>",
+    "          ols: ordinary least squares on the log signal (the default).",
+    "          wls: weighted least squares, each volume weighted by the square of the",
+    "          signal the ordinary fit predicts for it: less noise in FA and",
+    "          directions, at about twice the time of the fit.",
+    "          iwls N: after wls, N more rounds (default 2), each weighted by the",
+    "          signal the previous round predicts",
+    "",
     "Threads:",
     "",
     "  -nthreads, --nthreads <number>",
@@ -206,7 +217,7 @@ const std::vector<CMyCmdParser::SwitchSpec>& TenscalcCommandLine::Switches() {
         kAxial,          kSagittal,      kCoronal,       kVoxelOrder,   kImageInfo,
         kB0Threshold,    kStartNumber,   kInputType,     kOutputType,   kColorBrightness,
         kNex,            kOutput5d,      kBvecs,         kBvals,        kExportGradients,
-        kThreads,
+        kThreads,        kFitMethod,
     };
     return table;
 }
@@ -307,6 +318,9 @@ RunStep TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSe
 
 RunStep TenscalcCommandLine::ParseAddedOptions(const CMyCmdParser& parser,
                                                TenscalcSettings& settings) {
+    if (const RunStep stop = ParseFitMethod(parser, settings)) {
+        return stop;
+    }
     if (parser.HasSwitch(kThreads) && parser.GetNumberOfArguments(kThreads) < 1) {
         return usageError("\nMissing argument(s) for -nthreads.");
     }
@@ -379,4 +393,37 @@ void TenscalcCommandLine::ParseRunOptions(const CMyCmdParser& parser, TenscalcSe
     if (settings.b0ThresholdValues >= 2) {
         settings.b0Upper = toDouble(parser.GetArgument(kB0Threshold, 2, "1e12"));
     }
+}
+
+RunStep TenscalcCommandLine::ParseFitMethod(const CMyCmdParser& parser,
+                                            TenscalcSettings& settings) {
+    if (!parser.HasSwitch(kFitMethod)) {
+        return kGoOn;
+    }
+    const std::string method = parser.GetArgument(kFitMethod, 1, "");
+    const int values = parser.GetNumberOfArguments(kFitMethod);
+    const std::string methods = " The methods are ols, wls and iwls [rounds].";
+    if (method == "ols" || method == "wls") {
+        if (values > 1) {
+            return usageError("\n-fit " + method + " takes no number ('" +
+                              parser.GetArgument(kFitMethod, 2, "") + "' given).");
+        }
+        settings.fitMethod =
+            method == "ols" ? WeightedFit::Method::kOrdinary : WeightedFit::Method::kWeighted;
+        return kGoOn;
+    }
+    if (method == "iwls") {
+        int rounds = 2;
+        if (values > 1 && !ThreadCount::Parse(parser.GetArgument(kFitMethod, 2, ""), &rounds)) {
+            return usageError("\n-fit iwls takes a whole number of rounds of at least 1, not '" +
+                              parser.GetArgument(kFitMethod, 2, "") + "'.");
+        }
+        settings.fitMethod = WeightedFit::Method::kIterative;
+        settings.fitExtraRounds = rounds;
+        return kGoOn;
+    }
+    if (values < 1) {
+        return usageError("\nMissing argument(s) for -fit." + methods);
+    }
+    return usageError("\nUnknown fit method '" + method + "'." + methods);
 }

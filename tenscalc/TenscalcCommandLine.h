@@ -25,6 +25,8 @@ class TenscalcCommandLine {
     static RunStep ParseFslGradients(const CMyCmdParser& parser, TenscalcSettings& settings);
     // -nthreads and -export_grad.
     static RunStep ParseAddedOptions(const CMyCmdParser& parser, TenscalcSettings& settings);
+    // -fit: the fit method and its rounds.
+    static RunStep ParseFitMethod(const CMyCmdParser& parser, TenscalcSettings& settings);
     // -ot, -nex and -cb.
     static RunStep ParseOutputType(const CMyCmdParser& parser, TenscalcSettings& settings);
     // The switches that only set what the run does: -b0, -oc, the output choices, the

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "WeightedFit.h"
+
 struct TenscalcSettings {
     std::string rawDataName;      // resolved raw data file (a 4D volume or the first of a series)
     std::string rawDataArgument;  // the first positional argument as typed
@@ -27,6 +29,8 @@ struct TenscalcSettings {
     bool writeExp = true;
     bool output5d = false;
     int threads = 1;              // threads of the voxel fit
+    WeightedFit::Method fitMethod = WeightedFit::Method::kOrdinary;  // -fit
+    int fitExtraRounds = 0;       // iwls: rounds after the first weighted one
 
     // Orientation switches, checked by the run once the raw data header is known.
     bool iopPresent = false;

@@ -83,6 +83,24 @@ TEST_F(ThreadedRuns, TenscalcMapsAreTheSameForEveryThreadCount) {
     }
 }
 
+TEST_F(ThreadedRuns, WeightedFitsAreTheSameForEveryThreadCount) {
+    std::string single;
+    for (const int threads : kThreadCounts) {
+        SCOPED_TRACE(threads);
+        const std::string prefix = file("w" + std::to_string(threads));
+        ASSERT_EQ(runProgram("tenscalc", {file("ph.nii"), prefix, "-gm", file("ph_grad.txt"),
+                                          "-fit", "iwls", "2", "-nthreads",
+                                          std::to_string(threads)})
+                      .status,
+                  0);
+        const std::string maps = readFile(prefix + "_tensor.nii") + readFile(prefix + "_v1.nii");
+        if (threads == 1) {
+            single = maps;
+        }
+        EXPECT_TRUE(maps == single);
+    }
+}
+
 TEST_F(ThreadedRuns, FiberwalkTracksAreTheSameForEveryThreadCount) {
     const std::vector<std::vector<std::string>> runs = {
         {},
