@@ -438,24 +438,30 @@ RunStep ReconstructionRun::FitVoxels() {
     return kGoOn;
 }
 
-RunStep ReconstructionRun::MaskBackground() {
-    const size_t v = voxels_;
+void ReconstructionRun::BackgroundWindow(const short* b0, size_t v, const TenscalcSettings& settings,
+                                         double* lower, double* upper) {
     double range[2] = {0.0, 0.0};
-    const double automatic =
-        CMyMath::GetAutoThreshold(maps_.b0.data(), static_cast<int64_t>(v), 50, range);
+    const double automatic = CMyMath::GetAutoThreshold(b0, static_cast<int64_t>(v), 50, range);
     double sum = 0.0;
-    for (short value : maps_.b0) {
-        sum += value;
+    for (size_t p = 0; p < v; ++p) {
+        sum += b0[p];
     }
     const double mean = sum / static_cast<double>(v);
-    double lower = std::min(mean, 0.9 * automatic);
-    double upper = range[1];
-    if (settings_.b0ThresholdValues >= 1) {
-        lower = settings_.b0Lower;
+    *lower = std::min(mean, 0.9 * automatic);
+    *upper = range[1];
+    if (settings.b0ThresholdValues >= 1) {
+        *lower = settings.b0Lower;
     }
-    if (settings_.b0ThresholdValues >= 2) {
-        upper = settings_.b0Upper;
+    if (settings.b0ThresholdValues >= 2) {
+        *upper = settings.b0Upper;
     }
+}
+
+RunStep ReconstructionRun::MaskBackground() {
+    const size_t v = voxels_;
+    double lower = 0.0;
+    double upper = 0.0;
+    BackgroundWindow(maps_.b0.data(), v, settings_, &lower, &upper);
     std::cout << "\nb0 threshold used to mask background: " << lower << " " << upper << std::endl;
     for (size_t p = 0; p < v; ++p) {
         const double b0 = maps_.b0[p];

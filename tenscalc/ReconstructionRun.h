@@ -29,6 +29,23 @@ class ReconstructionRun {
     RunStep MaskBackground();
     RunStep WriteOutputs();
 
+    // The window of b0 values outside which a voxel counts as background: automatic, or the
+    // -b0_th values.
+    static void BackgroundWindow(const short* b0, size_t v, const TenscalcSettings& settings,
+                                 double* lower, double* upper);
+
+    // What the steps up to ReadRawVolumes settled, for programs that fit the same data in
+    // other ways.
+    const nifti_1_header& Header() const { return header_; }
+    const float* Orientation() const { return orientation_; }
+    size_t Voxels() const { return voxels_; }
+    size_t Rows() const { return rows_; }
+    // Row i of all voxels at [i * Voxels(), (i + 1) * Voxels()).
+    const short* RawVolumes() const { return rawVolumes_.data(); }
+    const DTIReconstructor& Reconstructor() const { return reconstructor_; }
+    // True when the gradients came from .bvec/.bval files whose x the header says is negated.
+    bool FslFilesNegateX() const { return NiftiIO::VoxelToWorldHandedness(header_) >= 0; }
+
   private:
     // The maps of every voxel, in file order (x fastest).
     // Every map is written in full by the fit, so none is zero-filled first.
