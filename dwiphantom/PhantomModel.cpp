@@ -18,6 +18,18 @@ double Norm(const Vec3& a) {
     return std::sqrt(Dot(a, a));
 }
 
+Vec3 Unit(const Vec3& a) {
+    const double n = Norm(a);
+    return {a[0] / n, a[1] / n, a[2] / n};
+}
+
+// Leaves the axial plane steeply enough that a z axis of the wrong sign turns its fibres far
+// from the truth, and is oblique to every axis so that no other sign or swap leaves it alone.
+constexpr Vec3 kSlantedDirection{1.0, 0.4, 0.9};
+
+// Semi-axes of the brain's outer surface in fractions of the field of view.
+constexpr Vec3 kBrainSemiAxes{0.45, 0.45, 0.42};
+
 bool InsideEllipsoid(const Vec3& p, const Vec3& centre, const Vec3& semiAxes) {
     double sum = 0.0;
     for (int a = 0; a < 3; ++a) {
@@ -29,7 +41,7 @@ bool InsideEllipsoid(const Vec3& p, const Vec3& centre, const Vec3& semiAxes) {
 
 }  // namespace
 
-PhantomModel::PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm)
+PhantomModel::PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm, Layout layout)
     : dims_{dimx, dimy, dimz},
       voxelSize_(voxelSizeMm),
       extent_{dimx * voxelSizeMm, dimy * voxelSizeMm, dimz * voxelSizeMm} {
@@ -55,7 +67,42 @@ PhantomModel::PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm)
         arc.centreLine.push_back({0.62 * X + arcRadius * std::cos(theta),
                                   0.60 * Y + arcRadius * std::sin(theta), 0.5 * Z});
     }
+    if (layout == Layout::Isotropic) {
+        return;
+    }
     bundles_ = {straight, arc, crossing};
+    if (layout == Layout::WithSlanted) {
+        bundles_.push_back(SlantedBundle(radius));
+    }
+}
+
+PhantomModel::Bundle PhantomModel::SlantedBundle(double radiusMm) const {
+    // The line crosses the mid-axial plane between the end of the crossing bundle and the left
+    // end of the arc, and its slope takes it out of that plane before it comes near either:
+    // it meets no other bundle and no CSF at any size. It ends where it leaves the brain shrunk
+    // by 1.25 radii, which keeps the tube inside the head whatever the proportions of the field
+    // of view, as a fixed length would not for the flatter large phantom.
+    const Vec3 direction = Unit(kSlantedDirection);
+    const Vec3 through{0.26 * extent_[0], 0.70 * extent_[1], 0.5 * extent_[2]};
+    const double margin = 1.25 * radiusMm;
+    double a = 0.0;
+    double b = 0.0;
+    double c = -1.0;
+    for (int axis = 0; axis < 3; ++axis) {
+        const double semiAxis = kBrainSemiAxes[axis] * extent_[axis] - margin;
+        const double offset = (through[axis] - 0.5 * extent_[axis]) / semiAxis;
+        const double slope = direction[axis] / semiAxis;
+        a += slope * slope;
+        b += 2.0 * offset * slope;
+        c += offset * offset;
+    }
+    const double root = std::sqrt(b * b - 4.0 * a * c);
+    Bundle slanted{"slanted", kLabelSlanted, radiusMm, {}};
+    for (const double t : {(-b - root) / (2.0 * a), (-b + root) / (2.0 * a)}) {
+        slanted.centreLine.push_back({through[0] + t * direction[0], through[1] + t * direction[1],
+                                      through[2] + t * direction[2]});
+    }
+    return slanted;
 }
 
 double PhantomModel::DistanceToBundle(const Bundle& bundle, const Vec3& p, Vec3* direction) {
@@ -87,6 +134,12 @@ PhantomModel::Voxel PhantomModel::Classify(int i, int j, int k) const {
             if (hits == 0) {
                 voxel.fibreA = direction;
                 voxel.label = bundle.label;
+            } else if (bundle.label == kLabelSlanted) {
+                // Keeps the label of the bundle it passes through; where two bundles meet
+                // already, the third fibre is left out of the signal.
+                if (hits == 1) {
+                    voxel.fibreB = direction;
+                }
             } else {
                 voxel.fibreB = direction;
                 voxel.label = kLabelOverlap;
@@ -120,7 +173,8 @@ double PhantomModel::BrainFraction(int i, int j, int k) const {
     // background and tissue that real head images have; without it the automatic background
     // threshold finds no valley. Each voxel is sampled at 4 x 4 x 4 points.
     const Vec3 centre{0.5 * extent_[0], 0.5 * extent_[1], 0.5 * extent_[2]};
-    const Vec3 semiAxes{0.45 * extent_[0], 0.45 * extent_[1], 0.42 * extent_[2]};
+    const Vec3 semiAxes{kBrainSemiAxes[0] * extent_[0], kBrainSemiAxes[1] * extent_[1],
+                        kBrainSemiAxes[2] * extent_[2]};
     constexpr int kSamples = 4;
     int inside = 0;
     for (int a = 0; a < kSamples; ++a) {

@@ -22,6 +22,17 @@ class PhantomModel {
     static constexpr int kLabelArc = 2;
     static constexpr int kLabelCrossing = 3;  // the bundle that crosses the straight one
     static constexpr int kLabelOverlap = 4;   // voxels where both crossing bundles meet
+    // The bundle that leaves the axial plane. Where it passes through another bundle the voxel
+    // keeps that bundle's label (the other labels keep meaning what they always meant) and its
+    // signal is the crossing of the two fibres.
+    static constexpr int kLabelSlanted = 5;
+
+    // Which bundles the phantom holds.
+    enum class Layout {
+        Standard,     // straight, arc and crossing, all in the axial plane
+        WithSlanted,  // the standard bundles and a straight bundle leaving the axial plane
+        Isotropic,    // no bundles: brain-like and CSF-like tissue only
+    };
 
     // Diffusivities in mm^2/s, for b values in s/mm^2.
     static constexpr double kFibreAxial = 1.7e-3;
@@ -47,7 +58,8 @@ class PhantomModel {
         Vec3 fibreB{0.0, 0.0, 0.0};  // second fibre direction (Crossing only)
     };
 
-    PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm);
+    PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm,
+                 Layout layout = Layout::Standard);
 
     int dimx() const { return dims_[0]; }
     int dimy() const { return dims_[1]; }
@@ -65,6 +77,7 @@ class PhantomModel {
     static double FractionalAnisotropy(double l1, double l2, double l3);
 
   private:
+    Bundle SlantedBundle(double radiusMm) const;
     // Distance from p to the bundle's centre-line and the unit direction of the nearest segment.
     static double DistanceToBundle(const Bundle& bundle, const Vec3& p, Vec3* direction);
     // Share of the voxel inside the brain's outer surface (0 to 1).

@@ -34,7 +34,7 @@ std::string withoutNiftiEnding(std::string prefix) {
 
 const std::vector<CMyCmdParser::SwitchSpec>& PhantomSettings::Switches() {
     static const std::vector<CMyCmdParser::SwitchSpec> switches = {
-        kSize, kSeed, kSigma, kZeroBackground, kLas, kOblique, kHelp};
+        kSize, kSeed, kSigma, kZeroBackground, kLas, kOblique, kSlanted, kIsotropic, kHelp};
     return switches;
 }
 
@@ -66,6 +66,12 @@ RunStep PhantomSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
     settings->zeroBackground = parser.HasSwitch(kZeroBackground);
     settings->las = parser.HasSwitch(kLas);
     settings->oblique = parser.HasSwitch(kOblique);
+    settings->slanted = parser.HasSwitch(kSlanted);
+    settings->isotropic = parser.HasSwitch(kIsotropic);
+    if (settings->slanted && settings->isotropic) {
+        return CommandLineOpening::UsageError(
+            kProgram, "\n-slanted adds a bundle and -isotropic leaves out every bundle: use one.");
+    }
     const std::string sigmaText = parser.GetArgument(kSigma, 1, "");
     settings->sigma = sigmaText.empty() ? kDefaultSigma : std::strtod(sigmaText.c_str(), nullptr);
     if (!(settings->sigma >= 0.0)) {
@@ -92,6 +98,7 @@ void PhantomSettings::ShowHelp() {
         "  PREFIX_truth_v1.nii        true principal direction (float, 3 volumes x, y, z)\n"
         "  PREFIX_truth_wm.nii        white-matter labels (int16): 1 straight, 2 arc,\n"
         "                             3 crossing bundle, 4 where the crossing bundles meet\n"
+        "                             (5 slanted bundle, with -slanted)\n"
         "  PREFIX_truth_bundles.txt   bundle centre-lines in millimetres (text)\n"
         "  PREFIX_truth_bundles.trk   the same centre-lines as a track file\n"
         "\n"
@@ -109,6 +116,12 @@ void PhantomSettings::ShowHelp() {
         "  -oblique, --oblique\n"
         "          PREFIX.nii declares voxel axes turned %g degrees about x, then %g\n"
         "          about z (with -las, after x is stored right to left)\n"
+        "  -slanted, --slanted\n"
+        "          one more straight bundle, along (1, 0.4, 0.9) and so out of the axial\n"
+        "          plane, labelled 5. it is placed to meet no other bundle; a voxel shared\n"
+        "          with one would keep that bundle's label and hold both fibres\n"
+        "  -isotropic, --isotropic\n"
+        "          no bundles: brain-like and CSF-like tissue only, every white-matter label 0\n"
         "  -h, --help\n"
         "          display this help\n"
         "\n"

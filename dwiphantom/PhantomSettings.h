@@ -17,6 +17,8 @@ class PhantomSettings {
     static constexpr CMyCmdParser::SwitchSpec kZeroBackground = {"-zb", "--zero_background", 0};
     static constexpr CMyCmdParser::SwitchSpec kLas = {"-las", "--las", 0};
     static constexpr CMyCmdParser::SwitchSpec kOblique = {"-oblique", "--oblique", 0};
+    static constexpr CMyCmdParser::SwitchSpec kSlanted = {"-slanted", "--slanted", 0};
+    static constexpr CMyCmdParser::SwitchSpec kIsotropic = {"-isotropic", "--isotropic", 0};
     static constexpr CMyCmdParser::SwitchSpec kHelp = {"-h", "--help", 0};
 
     static constexpr unsigned kDefaultSeed = 20240607u;
@@ -28,8 +30,10 @@ class PhantomSettings {
     double sigma = kDefaultSigma;            // of each noise component; 0: no noise at all
     bool zeroBackground = false;             // no noise outside the head
     // The acquisition's header declares a voxel-to-world matrix; without either it has none.
-    bool las = false;      // x stored right to left: a matrix of negative determinant
-    bool oblique = false;  // the voxel axes turned away from the world axes
+    bool las = false;        // x stored right to left: a matrix of negative determinant
+    bool oblique = false;    // the voxel axes turned away from the world axes
+    bool slanted = false;    // one more bundle, out of the axial plane
+    bool isotropic = false;  // no bundles at all
 
     // Every switch with its declared value count, in the order the parser is given them.
     static const std::vector<CMyCmdParser::SwitchSpec>& Switches();

@@ -243,7 +243,11 @@ int main(int argc, char** argv) {
         return *stop;
     }
     createOutputFolder(settings.prefix);
-    const PhantomModel model(settings.dims[0], settings.dims[1], settings.dims[2], kVoxelSize);
+    const PhantomModel::Layout layout = settings.isotropic ? PhantomModel::Layout::Isotropic
+                                        : settings.slanted ? PhantomModel::Layout::WithSlanted
+                                                           : PhantomModel::Layout::Standard;
+    const PhantomModel model(settings.dims[0], settings.dims[1], settings.dims[2], kVoxelSize,
+                             layout);
     const GradientScheme scheme(kDirectionCount);
     // The signals need not wait for the header: tenscalc's transform only swaps and negates
     // axes, so every header leaves the fit the same rounded directions (the table for a header

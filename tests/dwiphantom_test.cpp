@@ -640,3 +640,288 @@ TEST(DwiphantomGradientScheme, RefusesATransformThatWouldBlurTheRoundedDirection
     const double singular[3][3] = {{1, 0, 0}, {1, 0, 0}, {0, 0, 1}};
     EXPECT_FALSE(scheme.TableText(singular, &text));
 }
+
+TEST(DwiphantomSwitches, LayoutSwitchesFollowBothSpellingsAndExcludeEachOther) {
+    using Words = std::vector<const char*>;
+    for (const Words& words :
+         {Words{"dwiphantom", "p", "-slanted"}, Words{"dwiphantom", "p", "--slanted"}}) {
+        const CMyCmdParser parser(3, words.data());
+        PhantomSettings settings;
+        ASSERT_FALSE(PhantomSettings::FromCommandLine(3, parser, &settings).has_value());
+        EXPECT_TRUE(settings.slanted);
+        EXPECT_FALSE(settings.isotropic);
+    }
+    for (const Words& words :
+         {Words{"dwiphantom", "p", "-isotropic"}, Words{"dwiphantom", "p", "--isotropic"}}) {
+        const CMyCmdParser parser(3, words.data());
+        PhantomSettings settings;
+        ASSERT_FALSE(PhantomSettings::FromCommandLine(3, parser, &settings).has_value());
+        EXPECT_TRUE(settings.isotropic);
+        EXPECT_FALSE(settings.slanted);
+    }
+    const Words bare = {"dwiphantom", "p"};
+    const CMyCmdParser parser(2, bare.data());
+    PhantomSettings settings;
+    ASSERT_FALSE(PhantomSettings::FromCommandLine(2, parser, &settings).has_value());
+    EXPECT_FALSE(settings.slanted);
+    EXPECT_FALSE(settings.isotropic);
+
+    // One adds a bundle, the other takes every bundle away: no phantom can honour both.
+    TempDir dir;
+    const auto both = runProgram("dwiphantom", {dir.file("p"), "-slanted", "--isotropic"});
+    EXPECT_EQ(both.status, 2);
+    EXPECT_NE(both.err.find("-slanted"), std::string::npos);
+    EXPECT_NE(both.err.find("-isotropic"), std::string::npos);
+    EXPECT_FALSE(testsupport::fileExists(dir.file("p.nii")));
+}
+
+namespace {
+
+constexpr int kSlantedLabel = 5;
+constexpr size_t kSmallVoxels = 32u * 32u * 20u;
+
+// The unit direction the slanted bundle runs along: (1, 0.4, 0.9) normalised.
+Point slantedDirection() {
+    const double n = std::sqrt(1.0 + 0.4 * 0.4 + 0.9 * 0.9);
+    return {1.0 / n, 0.4 / n, 0.9 / n};
+}
+
+double absCos(const Point& a, const Point& b) {
+    const double na = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+    const double nb = std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]);
+    return std::fabs(a[0] * b[0] + a[1] * b[1] + a[2] * b[2]) / (na * nb);
+}
+
+Point directionAt(const Volume& v1, size_t p) {
+    return {v1.at(p, 0), v1.at(p, 1), v1.at(p, 2)};
+}
+
+// Phantoms with and without the slanted bundle, and the isotropic one, each fitted by tenscalc.
+class LayoutPhantoms : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = std::make_unique<TempDir>();
+        const std::vector<std::vector<std::string>> runs = {
+            {"slanted", "-slanted", "-sigma", "2"},
+            {"slanted_clean", "-slanted", "-sigma", "0"},
+            {"standard", "-sigma", "2"},
+            {"standard_clean", "-sigma", "0"},
+            {"isotropic", "-isotropic", "-sigma", "2"},
+        };
+        for (const std::vector<std::string>& run : runs) {
+            std::vector<std::string> args = {file(run[0])};
+            args.insert(args.end(), run.begin() + 1, run.end());
+            const auto made = runProgram("dwiphantom", args);
+            ASSERT_EQ(made.status, 0) << run[0] << ": " << made.err;
+        }
+        for (const char* name : {"slanted", "standard", "isotropic"}) {
+            ASSERT_TRUE(Fit(name, std::string(name) + "_grad.txt", std::string(name) + "_fit"));
+        }
+    }
+    static void TearDownTestSuite() { dir_.reset(); }
+    static std::string file(const std::string& name) { return dir_->file(name); }
+
+    static bool Fit(const std::string& phantom, const std::string& table, const std::string& out) {
+        const auto fit =
+            runProgram("tenscalc", {file(phantom + ".nii"), file(out), "-gm", file(table)});
+        EXPECT_EQ(fit.status, 0) << phantom << ": " << fit.err;
+        return fit.status == 0;
+    }
+
+    // Mean |cos| between the fitted and the true principal direction over the voxels of the
+    // given labels; count receives how many there were.
+    static double Alignment(const std::string& fitV1, const std::string& phantom,
+                            const std::set<int>& labels, int* count) {
+        const Volume fitted = ReadVolume(file(fitV1));
+        const Volume truth = ReadVolume(file(phantom + "_truth_v1.nii"));
+        const Volume wm = ReadVolume(file(phantom + "_truth_wm.nii"));
+        double sum = 0.0;
+        *count = 0;
+        for (size_t p = 0; p < wm.voxels(); ++p) {
+            if (labels.count(static_cast<int>(wm.at(p))) > 0) {
+                sum += absCos(directionAt(fitted, p), directionAt(truth, p));
+                ++*count;
+            }
+        }
+        return *count > 0 ? sum / *count : 0.0;
+    }
+
+    static std::unique_ptr<TempDir> dir_;
+};
+
+std::unique_ptr<TempDir> LayoutPhantoms::dir_;
+
+}  // namespace
+
+TEST_F(LayoutPhantoms, SlantedBundleLeavesTheAxialPlaneInItsTruth) {
+    const Volume wm = ReadVolume(file("slanted_truth_wm.nii"));
+    const Volume v1 = ReadVolume(file("slanted_truth_v1.nii"));
+    const Volume fa = ReadVolume(file("slanted_truth_fa.nii"));
+    ASSERT_EQ(wm.voxels(), kSmallVoxels);
+    const Point along = slantedDirection();
+    const double fibreFa = FractionalAnisotropy(kAxial, kRadial, kRadial);
+    int count = 0;
+    std::set<int> slices;
+    for (size_t p = 0; p < wm.voxels(); ++p) {
+        if (static_cast<int>(wm.at(p)) != kSlantedLabel) {
+            continue;
+        }
+        ++count;
+        slices.insert(static_cast<int>(p / (32u * 32u)));
+        const Point e = directionAt(v1, p);
+        EXPECT_NEAR(std::fabs(e[2]), 0.9 / std::sqrt(1.97), 1e-5) << "voxel " << p;
+        EXPECT_NEAR(absCos(e, along), 1.0, 1e-6) << "voxel " << p;
+        EXPECT_NEAR(fa.at(p), fibreFa, 1e-6) << "voxel " << p;
+    }
+    EXPECT_GT(count, 100);
+    // A bundle that only grazes the mid-plane would leave too little to see a z sign by.
+    EXPECT_GE(slices.size(), 6u);
+}
+
+TEST_F(LayoutPhantoms, SlantedCentreLineIsNamedAndRunsInsideItsVoxels) {
+    const Volume wm = ReadVolume(file("slanted_truth_wm.nii"));
+    const std::vector<Bundle> bundles = ReadBundles(file("slanted_truth_bundles.txt"));
+    ASSERT_EQ(bundles.size(), 4u);
+    const Bundle& slanted = bundles.back();
+    EXPECT_EQ(slanted.name, "slanted");
+    EXPECT_EQ(slanted.label, kSlantedLabel);
+    EXPECT_EQ(slanted.radius, bundles.front().radius);
+    ASSERT_GE(slanted.line.size(), 2u);
+    const Point& first = slanted.line.front();
+    const Point& last = slanted.line.back();
+    const Point span{last[0] - first[0], last[1] - first[1], last[2] - first[2]};
+    EXPECT_NEAR(absCos(span, slantedDirection()), 1.0, 1e-6);
+    EXPECT_GT(std::fabs(span[2]), 5.0 * 2.0);
+    // Every point of the centre-line, ends included, lies in a voxel of the bundle.
+    for (int s = 0; s <= 20; ++s) {
+        const double t = s / 20.0;
+        const int i = static_cast<int>(std::floor((first[0] + t * span[0]) / 2.0));
+        const int j = static_cast<int>(std::floor((first[1] + t * span[1]) / 2.0));
+        const int k = static_cast<int>(std::floor((first[2] + t * span[2]) / 2.0));
+        ASSERT_TRUE(i >= 0 && i < 32 && j >= 0 && j < 32 && k >= 0 && k < 20) << t;
+        EXPECT_EQ(static_cast<int>(wm.at(i + 32 * (j + 32 * k))), kSlantedLabel) << t;
+    }
+    const std::vector<Polyline> tracks = ReadTracks(file("slanted_truth_bundles.trk"));
+    ASSERT_EQ(tracks.size(), 4u);
+    ASSERT_EQ(tracks.back().size(), slanted.line.size());
+    for (size_t q = 0; q < slanted.line.size(); ++q) {
+        for (int a = 0; a < 3; ++a) {
+            EXPECT_NEAR(tracks.back()[q][a], slanted.line[q][a], 1e-4);
+        }
+    }
+}
+
+TEST_F(LayoutPhantoms, SlantedBundleTakesOnlyBrainAndLeavesEverythingElseAlone) {
+    const Volume slanted = ReadVolume(file("slanted_clean.nii"));
+    const Volume standard = ReadVolume(file("standard_clean.nii"));
+    const Volume slantedWm = ReadVolume(file("slanted_clean_truth_wm.nii"));
+    const Volume standardWm = ReadVolume(file("standard_clean_truth_wm.nii"));
+    const Volume slantedFa = ReadVolume(file("slanted_clean_truth_fa.nii"));
+    const Volume standardFa = ReadVolume(file("standard_clean_truth_fa.nii"));
+    const Volume slantedV1 = ReadVolume(file("slanted_clean_truth_v1.nii"));
+    const Volume standardV1 = ReadVolume(file("standard_clean_truth_v1.nii"));
+    ASSERT_EQ(slanted.values.size(), standard.values.size());
+    int taken = 0;
+    for (size_t p = 0; p < slantedWm.voxels(); ++p) {
+        if (static_cast<int>(slantedWm.at(p)) == kSlantedLabel) {
+            ++taken;
+            // Brain before, fibre now: no bundle and no CSF gave way.
+            EXPECT_EQ(standardWm.at(p), 0.0) << "voxel " << p;
+            EXPECT_GT(standard.at(p, 0), 0.0) << "voxel " << p;
+            EXPECT_LE(standard.at(p, 0), 1000.0) << "voxel " << p;
+            EXPECT_EQ(slanted.at(p, 0), 900.0) << "voxel " << p;
+            continue;
+        }
+        ASSERT_EQ(slantedWm.at(p), standardWm.at(p)) << "voxel " << p;
+        ASSERT_EQ(slantedFa.at(p), standardFa.at(p)) << "voxel " << p;
+        for (int c = 0; c < 3; ++c) {
+            ASSERT_EQ(slantedV1.at(p, c), standardV1.at(p, c)) << "voxel " << p;
+        }
+        for (int t = 0; t < kVolumes; ++t) {
+            ASSERT_EQ(slanted.at(p, t), standard.at(p, t)) << "voxel " << p << " volume " << t;
+        }
+    }
+    EXPECT_GT(taken, 100);
+}
+
+TEST_F(LayoutPhantoms, FitFollowsTheSlantedBundle) {
+    int count = 0;
+    const double alignment = Alignment("slanted_fit_v1.nii", "slanted", {kSlantedLabel}, &count);
+    EXPECT_GT(count, 100);
+    EXPECT_GT(alignment, 0.97);
+}
+
+TEST_F(LayoutPhantoms, NegatedZTableMisleadsOnlyTheSlantedBundle) {
+    // The table with every z negated, as a wrong conversion would write it.
+    std::ostringstream flipped;
+    flipped.setf(std::ios::fixed);
+    flipped.precision(6);
+    const std::vector<Point> rows = ReadGradientTable(file("slanted_grad.txt"));
+    ASSERT_EQ(rows.size(), static_cast<size_t>(kVolumes));
+    for (const Point& row : rows) {
+        flipped << row[0] << ", " << row[1] << ", " << (row[2] == 0.0 ? 0.0 : -row[2]) << "\n";
+    }
+    testsupport::writeFile(file("flipped_grad.txt"), flipped.str());
+    ASSERT_TRUE(Fit("slanted", "flipped_grad.txt", "flipped_fit"));
+
+    int count = 0;
+    EXPECT_LT(Alignment("flipped_fit_v1.nii", "slanted", {kSlantedLabel}, &count), 0.5);
+    EXPECT_GT(count, 100);
+    // The axial bundles cannot tell: the reason the slanted one exists.
+    EXPECT_GT(Alignment("flipped_fit_v1.nii", "slanted", {1, 2, 3}, &count), 0.97);
+    EXPECT_GT(count, 300);
+}
+
+TEST_F(LayoutPhantoms, IsotropicTruthHasNoWhiteMatter) {
+    const Volume wm = ReadVolume(file("isotropic_truth_wm.nii"));
+    const Volume fa = ReadVolume(file("isotropic_truth_fa.nii"));
+    const Volume v1 = ReadVolume(file("isotropic_truth_v1.nii"));
+    const Volume dwi = ReadVolume(file("isotropic.nii"));
+    ASSERT_EQ(wm.voxels(), kSmallVoxels);
+    ASSERT_EQ(v1.values.size(), 3 * kSmallVoxels);
+    int brain = 0;
+    int csf = 0;
+    for (size_t p = 0; p < wm.voxels(); ++p) {
+        EXPECT_EQ(wm.at(p), 0.0) << "voxel " << p;
+        EXPECT_EQ(fa.at(p), 0.0) << "voxel " << p;
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_EQ(v1.at(p, c), 0.0) << "voxel " << p;
+        }
+        // sigma 2 keeps b0 within a few units of the tissue's value.
+        brain += std::fabs(dwi.at(p, 0) - 1000.0) < 10.0;
+        csf += std::fabs(dwi.at(p, 0) - 1800.0) < 10.0;
+    }
+    EXPECT_GT(brain, 1000);
+    EXPECT_GT(csf, 50);
+    EXPECT_TRUE(ReadBundles(file("isotropic_truth_bundles.txt")).empty());
+    EXPECT_TRUE(ReadTracks(file("isotropic_truth_bundles.trk")).empty());
+}
+
+TEST_F(LayoutPhantoms, IsotropicFitStaysIsotropicInsideTheHead) {
+    // Inside the head: b0 at least half of the brain's, so that the surface's partial volumes,
+    // where the noise outweighs the signal, do not count.
+    const auto anisotropy = [](const std::string& phantom, double* mean, int* high) {
+        const Volume dwi = ReadVolume(file(phantom + ".nii"));
+        const Volume fa = ReadVolume(file(phantom + "_fit_fa.nii"));
+        double sum = 0.0;
+        int inside = 0;
+        *high = 0;
+        for (size_t p = 0; p < fa.voxels(); ++p) {
+            if (dwi.at(p, 0) >= 500.0) {
+                sum += fa.at(p);
+                ++inside;
+                *high += fa.at(p) >= 0.2;
+            }
+        }
+        EXPECT_GT(inside, 3000) << phantom;
+        *mean = inside > 0 ? sum / inside : 1.0;
+    };
+    double mean = 0.0;
+    int high = 0;
+    anisotropy("isotropic", &mean, &high);
+    EXPECT_LT(mean, 0.1);
+    EXPECT_EQ(high, 0);
+    // The same measure sees the bundles of the standard phantom.
+    anisotropy("standard", &mean, &high);
+    EXPECT_GT(high, 300);
+}
