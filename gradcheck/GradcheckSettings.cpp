@@ -37,7 +37,7 @@ const char* const kHelpText =
     "the 24 distinct axis permutations with sign flips of the directions, the tensor is fitted\n"
     "and FACT tracks are grown from a fixed set of white-matter seeds; the right table gives\n"
     "clearly the longest tracks. Prints the candidates, longest mean track first, and a verdict.\n"
-    "Exit status: 0 the table looks right (the given table is within 10% of the longest mean\n"
+    "Exit status: 0 the table looks right (the given table is within 3% of the longest mean\n"
     "track length), 3 the table looks wrong, 4 too little white matter to decide, 1 an input\n"
     "could not be read, 2 a wrong command line.\n"
     "\n"

@@ -26,7 +26,7 @@ class GradientCheck {
     static constexpr int kMaximumSeeds = 4000;
     // The table as given counts as right when its mean length is at least this share of the
     // longest.
-    static constexpr double kMargin = 0.9;
+    static constexpr double kMargin = 0.97;
 
     GradientCheck(const ReconstructionRun& data, const GradcheckSettings& settings);
 
