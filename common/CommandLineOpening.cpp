@@ -6,11 +6,17 @@
 
 namespace {
 constexpr CMyCmdParser::SwitchSpec kHelp = {"-h", "--help", 0};
+// Only the long spelling: "-version" was never a switch of these programs.
+constexpr const char* kVersion = "--version";
 }
 
 RunStep CommandLineOpening::Open(int argc, const CMyCmdParser& parser,
                                  const std::vector<CMyCmdParser::SwitchSpec>& switches,
                                  const Program& program, std::vector<std::string>* positional) {
+    if (parser.HasSwitch(kVersion)) {
+        PrintVersion(program.name);
+        return kExitSuccess;
+    }
     if (argc <= 1 || parser.HasSwitch(kHelp)) {
         program.showHelp();
         std::fflush(stdout);
@@ -31,6 +37,11 @@ int CommandLineOpening::UsageError(const char* programName, const std::string& m
     std::fflush(stderr);
     PrintHint(programName);
     return kExitUsage;
+}
+
+void CommandLineOpening::PrintVersion(const char* programName) {
+    std::printf("%s (dtitoolkit) %s\n", programName, DTI_TOOLKIT_VERSION);
+    std::fflush(stdout);
 }
 
 void CommandLineOpening::PrintHint(const char* programName) {

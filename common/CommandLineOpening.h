@@ -16,15 +16,18 @@ class CommandLineOpening {
         size_t positionalCount; // positional arguments the program needs
     };
 
-    // Shows the help (status 0) when there are no arguments or -h/--help is given; refuses an
-    // unknown switch or too few positional arguments (status 2, message and hint). Otherwise
-    // fills positional with the words left after the known switches and goes on.
+    // Prints the version (status 0) for --version; shows the help (status 0) when there are no
+    // arguments or -h/--help is given; refuses an unknown switch or too few positional
+    // arguments (status 2, message and hint). Otherwise fills positional with the words left
+    // after the known switches and goes on.
     static RunStep Open(int argc, const CMyCmdParser& parser,
                         const std::vector<CMyCmdParser::SwitchSpec>& switches,
                         const Program& program, std::vector<std::string>* positional);
 
     // Message on standard error, then the hint on standard output; returns status 2.
     static int UsageError(const char* programName, const std::string& message);
+    // "<name> (dtitoolkit) <version>" on standard output, for --version.
+    static void PrintVersion(const char* programName);
     // "Type '<name> --help' for more information." on standard output.
     static void PrintHint(const char* programName);
 };

@@ -170,6 +170,9 @@ const char* const kAddedHelpLines[] = {
     "          instead of the clock, so that a run can be repeated. the run log",
     "          records the seed of every random-seeded run as '-seed <number>'",
     "",
+    "  --version",
+    "          print the toolkit's version",
+    "",
 };
 
 // A whole number from 0 to 4294967295; false otherwise.

@@ -67,6 +67,8 @@ const char* const kHelpText =
     "          as for tenscalc\n"
     "  -h, --help\n"
     "          display this help\n"
+    "  --version\n"
+    "          print the toolkit's version\n"
     "\n"
     "Example: \n"
     "  gradcheck sub-01_dwi.nii.gz -bvec sub-01_dwi.bvec -bval sub-01_dwi.bval\n"

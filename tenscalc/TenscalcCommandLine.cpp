@@ -206,6 +206,9 @@ const char* const kAddedHelpLines[] = {
     "          variable, else every processor this process may run on. the maps",
     "          are the same for every number of threads",
     "",
+    "  --version",
+    "          print the toolkit's version",
+    "",
 };
 
 }  // namespace

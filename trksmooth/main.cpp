@@ -16,6 +16,7 @@
 
 #include "CTrackReader.h"
 #include "CTrackWriter.h"
+#include "CommandLineOpening.h"
 #include "ExitStatus.h"
 #include "RunStep.h"
 #include "Spline.h"
@@ -285,6 +286,10 @@ class Smoother {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        CommandLineOpening::PrintVersion("trksmooth");
+        return kExitSuccess;
+    }
     if (argc < 4) {
         printUsage();
         return kExitUsage;
