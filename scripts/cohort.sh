@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# A whole study, BIDS App style:
+#   scripts/cohort.sh BIDS_DIR OUTPUT_DIR participant [--participant_label 01 02 ...]
+#                     [--cores N] [--profile DIR]
+#   scripts/cohort.sh BIDS_DIR OUTPUT_DIR group [--participant_label ...]
+# participant runs the workflow (workflow/Snakefile, settings in workflow/config.yaml) on every
+# sub-*/[ses-*/]dwi/*_dwi.nii.gz with its .bval/.bvec: one job chain per subject, restartable,
+# a failed subject leaving the others to complete. group writes OUTPUT_DIR/group/summary.tsv and
+# OUTPUT_DIR/group/index.html. The exit status is not 0 when any subject failed.
+# The programs are taken from beside this script (an installed toolkit), else from the
+# repository's build/bin, else from PATH.
+set -euo pipefail
+
+usage() {
+    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2
+    exit 2
+}
+[ $# -ge 3 ] || usage
+bids=$(cd "$1" && pwd) || { echo "no BIDS folder $1" >&2; exit 1; }
+mkdir -p "$2"
+output=$(cd "$2" && pwd)
+level=$3
+shift 3
+labels=()
+cores=$(nproc)
+profile=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --participant_label)
+            shift
+            while [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; do labels+=("${1#sub-}"); shift; done ;;
+        --cores) cores=$2; shift 2 ;;
+        --profile) profile=(--profile "$2"); shift 2 ;;
+        *) echo "unknown option $1" >&2; usage ;;
+    esac
+done
+
+here=$(cd "$(dirname "$0")" && pwd)
+if [ -x "$here/tenscalc" ]; then
+    bin=$here
+elif [ -x "$here/../build/bin/tenscalc" ]; then
+    bin=$(cd "$here/../build/bin" && pwd)
+else
+    bin=$(dirname "$(command -v tenscalc)")
+fi
+if [ -f "$here/../workflow/Snakefile" ]; then
+    workflow=$(cd "$here/../workflow" && pwd)
+else
+    workflow=$(cd "$here/../share/dtitoolkit/workflow" && pwd)
+fi
+
+case "$level" in
+    participant)
+        version=$("$bin/tenscalc" --version | awk '{ print $NF }')
+        cat > "$output/dataset_description.json" <<JSON
+{
+  "Name": "dtitoolkit derivatives of $(basename "$bids")",
+  "BIDSVersion": "1.9.0",
+  "DatasetType": "derivative",
+  "GeneratedBy": [{"Name": "dtitoolkit", "Version": "$version"}]
+}
+JSON
+        snakemake --snakefile "$workflow/Snakefile" --directory "$output" --cores "$cores" \
+            --keep-going --quiet "${profile[@]}" \
+            --config bids_dir="$bids" output_dir="$output" bin_dir="$bin" \
+                     participant_label="${labels[*]:-}"
+        ;;
+    group)
+        python3 "$workflow/scripts/group_report.py" "$bids" "$output" \
+            ${labels[@]:+--participant_label "${labels[@]}"}
+        ;;
+    *) usage ;;
+esac

@@ -1,0 +1,127 @@
+// The cohort workflow on a small phantom study: participant then group, BIDS derivative names,
+// restarts that redo only what is missing, and a broken subject that fails alone.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <tuple>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+using testsupport::fileExists;
+using testsupport::readFile;
+using testsupport::runProgram;
+using testsupport::TempDir;
+
+namespace {
+
+std::string repositoryFile(const std::string& relative) {
+    return std::string(DTI_BIN_DIR) + "/../../" + relative;
+}
+
+int shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::vector<std::string>> tsvRows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> cells;
+        std::istringstream fields(line);
+        std::string cell;
+        while (std::getline(fields, cell, '\t')) {
+            cells.push_back(cell);
+        }
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+// sub-01, sub-02 and sub-03/ses-a from the phantom with different noise, and sub-04 broken.
+void writeStudy(const TempDir& dir) {
+    const std::string bids = dir.file("bids");
+    for (const auto& [folder, stem, seed] :
+         std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"sub-01/dwi", "sub-01", "1"}, {"sub-02/dwi", "sub-02", "2"},
+             {"sub-03/ses-a/dwi", "sub-03_ses-a", "3"}}) {
+        const std::string prefix = dir.file("phantom" + seed);
+        ASSERT_EQ(runProgram("dwiphantom", {prefix, "-seed", seed}).status, 0);
+        const std::string target = bids + "/" + folder + "/" + stem + "_dwi";
+        ASSERT_EQ(shell("mkdir -p '" + bids + "/" + folder + "' && gzip -c '" + prefix +
+                        ".nii' > '" + target + ".nii.gz' && cp '" + prefix + ".bval' '" + target +
+                        ".bval' && cp '" + prefix + ".bvec' '" + target + ".bvec'"),
+                  0);
+    }
+    ASSERT_EQ(shell("mkdir -p '" + bids + "/sub-04/dwi' && echo broken > '" + bids +
+                    "/sub-04/dwi/sub-04_dwi.nii.gz' && cp '" + dir.file("phantom1.bval") + "' '" +
+                    bids + "/sub-04/dwi/sub-04_dwi.bval' && cp '" + dir.file("phantom1.bvec") +
+                    "' '" + bids + "/sub-04/dwi/sub-04_dwi.bvec'"),
+              0);
+}
+
+TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
+    if (shell("command -v snakemake > /dev/null") != 0) {
+        GTEST_SKIP() << "snakemake is not installed";
+    }
+    TempDir dir;
+    writeStudy(dir);
+    const std::string cohort = repositoryFile("scripts/cohort.sh");
+    const std::string run = "'" + cohort + "' '" + dir.file("bids") + "' '" + dir.file("out") +
+                            "' participant --cores 2 > '" + dir.file("run.log") + "' 2>&1";
+    // The broken subject fails, and the command says so; the others complete.
+    EXPECT_NE(shell(run), 0);
+    const std::string out = dir.file("out");
+    for (const char* path :
+         {"/dataset_description.json", "/sub-01/dwi/sub-01_model-tensor_param-fa_dwimap.nii.gz",
+          "/sub-01/dwi/sub-01_model-tensor_param-md_dwimap.nii.gz",
+          "/sub-01/dwi/sub-01_model-tensor_tractography.trk",
+          "/sub-01/dwi/sub-01_model-tensor_desc-smooth_tractography.trk",
+          "/sub-01/dwi/sub-01_qc.png", "/sub-02/dwi/sub-02_qc.png",
+          "/sub-03/ses-a/dwi/sub-03_ses-a_model-tensor_param-fa_dwimap.nii.gz",
+          "/sub-03/ses-a/dwi/sub-03_ses-a_qc.png", "/sub-04/dwi/logs/sub-04_tenscalc.log"}) {
+        EXPECT_TRUE(fileExists(out + path)) << path;
+    }
+    EXPECT_NE(readFile(out + "/dataset_description.json").find("\"Name\": \"dtitoolkit\""),
+              std::string::npos);
+
+    EXPECT_EQ(shell("'" + cohort + "' '" + dir.file("bids") + "' '" + out + "' group > '" +
+                    dir.file("group.log") + "' 2>&1"),
+              1);
+    const auto rows = tsvRows(readFile(out + "/group/summary.tsv"));
+    ASSERT_EQ(rows.size(), 5U);
+    EXPECT_EQ(rows[0][0], "participant_id");
+    EXPECT_EQ(rows[3][1], "ses-a");
+    for (size_t r = 1; r <= 3; ++r) {
+        SCOPED_TRACE(rows[r][0]);
+        ASSERT_EQ(rows[r].size(), 9U);
+        EXPECT_EQ(rows[r][8], "ok");
+        EXPECT_EQ(rows[r][7], "right");
+        EXPECT_GT(std::stoi(rows[r][5]), 100);  // tracks
+    }
+    EXPECT_EQ(rows[4][8], "failed (see sub-04/dwi/logs/sub-04_tenscalc.log)");
+    const std::string page = readFile(out + "/group/index.html");
+    EXPECT_NE(page.find("../sub-03/ses-a/dwi/sub-03_ses-a_qc.png"), std::string::npos);
+
+    // A second run redoes nothing that worked; after deleting one subject's outputs only that
+    // subject is redone.
+    const std::string picture = out + "/sub-02/dwi/sub-02_qc.png";
+    struct stat before {};
+    ASSERT_EQ(stat(picture.c_str(), &before), 0);
+    ASSERT_EQ(shell("rm -rf '" + out + "/sub-01'"), 0);
+    EXPECT_NE(shell(run), 0);
+    struct stat after {};
+    ASSERT_EQ(stat(picture.c_str(), &after), 0);
+    EXPECT_EQ(before.st_mtime, after.st_mtime);
+    EXPECT_TRUE(fileExists(out + "/sub-01/dwi/sub-01_summary.tsv"));
+}
+
+}  // namespace

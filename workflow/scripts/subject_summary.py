@@ -1,0 +1,87 @@
+"""One subject's row of the study summary, and its QC picture."""
+import argparse
+import os
+import re
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from niftitrk import read_float_volume, track_lengths  # noqa: E402
+
+COLUMNS = ["participant_id", "session_id", "voxels_fitted", "mean_fa", "mean_adc",
+           "track_count", "mean_track_length_mm", "gradcheck", "status"]
+
+
+def verdict(line):
+    line = line.strip()
+    if line.startswith("Gradient table looks right"):
+        return "right"
+    if line.startswith("Gradient table looks wrong"):
+        return "WRONG: " + line.split(": ", 1)[1]
+    if line.startswith("Gradient table cannot be checked"):
+        return "undecided"
+    return "unknown"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for name in ["stem", "fa", "adc", "tracks", "gradcheck", "row", "picture", "trkview", "color"]:
+        parser.add_argument("--" + name, required=True)
+    parser.add_argument("--threshold", type=float, default=0.2)
+    args = parser.parse_args()
+
+    fa = read_float_volume(args.fa)
+    adc = read_float_volume(args.adc)
+    inside = [i for i, value in enumerate(fa) if value >= args.threshold]
+    fitted = sum(1 for value in fa if value > 0)
+    mean_fa = sum(fa[i] for i in inside) / len(inside) if inside else 0.0
+    mean_adc = sum(adc[i] for i in inside) / len(inside) if inside else 0.0
+    lengths = track_lengths(args.tracks)
+    mean_length = sum(lengths) / len(lengths) if lengths else 0.0
+    with open(args.gradcheck) as handle:
+        check = verdict(handle.read())
+
+    subject = re.match(r"sub-([A-Za-z0-9]+)", args.stem).group(1)
+    session = re.search(r"_ses-([A-Za-z0-9]+)", args.stem)
+    row = ["sub-" + subject, "ses-" + session.group(1) if session else "n/a", str(fitted),
+           f"{mean_fa:.4f}", f"{mean_adc:.6g}", str(len(lengths)), f"{mean_length:.1f}", check,
+           "ok"]
+    caption = f"{args.stem}  mean FA {mean_fa:.2f}  {len(lengths)} tracks"
+    help_text = subprocess.run([args.trkview, "--help"], capture_output=True, text=True).stdout
+    command = [args.trkview, args.color, args.tracks, args.picture]
+    if "--mosaic" in help_text:
+        command += ["-mosaic", "-caption", caption]
+    else:
+        command += ["-a"]
+    if os.path.getsize(args.tracks) == 0:
+        # trkview needs a track file; an empty run gets the picture of the map alone.
+        empty = args.picture + ".empty.trk"
+        command[2] = empty
+        write_empty_tracks(empty, args.fa)
+    subprocess.run(command, check=True)
+    with open(args.row, "w") as handle:
+        handle.write("\t".join(COLUMNS) + "\n" + "\t".join(row) + "\n")
+
+
+def write_empty_tracks(path, reference):
+    """A track file with a header and no track, on the grid of the reference volume."""
+    import gzip
+    import struct
+    opener = gzip.open if reference.endswith(".gz") else open
+    with opener(reference, "rb") as handle:
+        header = handle.read(348)
+    dims = struct.unpack("<8h", header[40:56])
+    sizes = struct.unpack("<8f", header[76:108])
+    record = bytearray(1000)
+    record[0:6] = b"TRACK\0"
+    struct.pack_into("<3h", record, 6, *dims[1:4])
+    struct.pack_into("<3f", record, 12, *sizes[1:4])
+    struct.pack_into("<i", record, 988, 0)     # track count
+    struct.pack_into("<i", record, 992, 2)     # version
+    struct.pack_into("<i", record, 996, 1000)  # header size
+    with open(path, "wb") as handle:
+        handle.write(record)
+
+
+if __name__ == "__main__":
+    main()
