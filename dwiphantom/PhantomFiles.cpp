@@ -8,12 +8,14 @@
 
 #include "CTrackWriter.h"
 #include "ImageInfoParser.h"
+#include "NiftiIO.h"
 #include "OwnedHandles.h"
 #include "PhantomOrientation.h"
 
 bool PhantomFiles::WriteVolume(const std::string& path, const std::vector<int>& dims, int datatype,
                                float voxelSize, const std::string& description, const void* data,
-                               size_t bytes, const std::optional<mat44>& voxelToWorld) {
+                               size_t bytes, const std::optional<mat44>& voxelToWorld,
+                               std::string* reason) {
     nifti_1_header header{};
     header.sizeof_hdr = 348;
     header.dim[0] = static_cast<short>(dims.size());
@@ -43,6 +45,11 @@ bool PhantomFiles::WriteVolume(const std::string& path, const std::vector<int>& 
     }
     if (expected != bytes) {
         return false;
+    }
+    // The compressed file's size says nothing about its data, so the toolkit's own writer,
+    // which checks every byte it hands to zlib and the close, writes it.
+    if (path.size() > 3 && path.compare(path.size() - 3, 3, ".gz") == 0) {
+        return NiftiIO::WriteData(path, header, data, bytes, reason);
     }
 
     const OwnedNiftiImage image(nifti_convert_nhdr2nim(header, path.c_str()));

@@ -14,6 +14,10 @@ Vec3 Sub(const Vec3& a, const Vec3& b) {
     return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
 }
 
+Vec3 Add(const Vec3& a, const Vec3& b) {
+    return {a[0] + b[0], a[1] + b[1], a[2] + b[2]};
+}
+
 double Norm(const Vec3& a) {
     return std::sqrt(Dot(a, a));
 }
@@ -41,10 +45,12 @@ bool InsideEllipsoid(const Vec3& p, const Vec3& centre, const Vec3& semiAxes) {
 
 }  // namespace
 
-PhantomModel::PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm, Layout layout)
+PhantomModel::PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm, Layout layout,
+                           const Vec3& shiftMm)
     : dims_{dimx, dimy, dimz},
       voxelSize_(voxelSizeMm),
-      extent_{dimx * voxelSizeMm, dimy * voxelSizeMm, dimz * voxelSizeMm} {
+      extent_{dimx * voxelSizeMm, dimy * voxelSizeMm, dimz * voxelSizeMm},
+      shift_(shiftMm) {
     // Every size shares one layout in fractions of the field of view, so the larger phantoms
     // are the small one at a finer sampling and their figures stay comparable.
     const double X = extent_[0];
@@ -70,6 +76,11 @@ PhantomModel::PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm, Lay
     if (layout == Layout::Isotropic) {
         return;
     }
+    for (Bundle* bundle : {&straight, &arc, &crossing}) {
+        for (Vec3& point : bundle->centreLine) {
+            point = Add(point, shift_);
+        }
+    }
     bundles_ = {straight, arc, crossing};
     if (layout == Layout::WithSlanted) {
         bundles_.push_back(SlantedBundle(radius));
@@ -83,7 +94,7 @@ PhantomModel::Bundle PhantomModel::SlantedBundle(double radiusMm) const {
     // by 1.25 radii, which keeps the tube inside the head whatever the proportions of the field
     // of view, as a fixed length would not for the flatter large phantom.
     const Vec3 direction = Unit(kSlantedDirection);
-    const Vec3 through{0.26 * extent_[0], 0.70 * extent_[1], 0.5 * extent_[2]};
+    const Vec3 through = Add({0.26 * extent_[0], 0.70 * extent_[1], 0.5 * extent_[2]}, shift_);
     const double margin = 1.25 * radiusMm;
     double a = 0.0;
     double b = 0.0;
@@ -154,7 +165,7 @@ PhantomModel::Voxel PhantomModel::Classify(int i, int j, int k) const {
     }
 
     const Vec3 X = extent_;
-    if (InsideEllipsoid(p, {0.62 * X[0], 0.60 * X[1], 0.5 * X[2]},
+    if (InsideEllipsoid(p, Add({0.62 * X[0], 0.60 * X[1], 0.5 * X[2]}, shift_),
                         {0.10 * X[0], 0.10 * X[1], 0.18 * X[2]})) {
         voxel.tissue = Tissue::Csf;
         voxel.s0 = kCsfS0;

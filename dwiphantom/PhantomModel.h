@@ -58,8 +58,11 @@ class PhantomModel {
         Vec3 fibreB{0.0, 0.0, 0.0};  // second fibre direction (Crossing only)
     };
 
-    PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm,
-                 Layout layout = Layout::Standard);
+    // shiftMm moves every bundle and the CSF region inside an unmoved head, as one subject's
+    // anatomy sits a little differently from another's; the slanted bundle still ends inside
+    // the brain.
+    PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm, Layout layout = Layout::Standard,
+                 const Vec3& shiftMm = {0.0, 0.0, 0.0});
 
     int dimx() const { return dims_[0]; }
     int dimy() const { return dims_[1]; }
@@ -87,5 +90,6 @@ class PhantomModel {
     std::array<int, 3> dims_;
     double voxelSize_;
     Vec3 extent_;  // field of view in millimetres
+    Vec3 shift_;   // of the bundles and the CSF region, in millimetres
     std::vector<Bundle> bundles_;
 };

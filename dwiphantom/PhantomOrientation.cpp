@@ -33,6 +33,11 @@ std::optional<mat44> PhantomOrientation::VoxelToWorld(bool las, bool oblique,
     if (!las && !oblique) {
         return std::nullopt;
     }
+    return DeclaredVoxelToWorld(las, oblique, dims, voxelSize);
+}
+
+mat44 PhantomOrientation::DeclaredVoxelToWorld(bool las, bool oblique,
+                                               const std::array<int, 3>& dims, double voxelSize) {
     Matrix3 axes{};
     for (int a = 0; a < 3; ++a) {
         axes[a][a] = voxelSize;

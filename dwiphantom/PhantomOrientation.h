@@ -31,6 +31,10 @@ class PhantomOrientation {
     // so that the header keeps no orientation.
     static std::optional<mat44> VoxelToWorld(bool las, bool oblique, const std::array<int, 3>& dims,
                                              double voxelSize);
+    // The same matrix for a header that always declares one: without either switch the plain
+    // RAS matrix diag(voxelSize), which has a positive determinant.
+    static mat44 DeclaredVoxelToWorld(bool las, bool oblique, const std::array<int, 3>& dims,
+                                      double voxelSize);
 
     // Sets sform and qform (both scanner-anatomical) to the matrix; the quaternion form's qfac
     // and voxel sizes go into pixdim.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "CommandLineOpening.h"
 #include "ExitStatus.h"
@@ -30,19 +31,68 @@ std::string withoutNiftiEnding(std::string prefix) {
     return prefix;
 }
 
+// Digits only, so that "3x", "+3" or "-3" are refused rather than read as far as they go.
+bool readSubjectCount(const std::string& text, int* count) {
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    *count = std::stoi(text);
+    return *count >= 1 && *count <= PhantomSettings::kMaxSubjects;
+}
+
+RunStep readDataset(const CMyCmdParser& parser, bool bids,
+                    const std::vector<std::string>& positional, PhantomSettings* settings) {
+    const bool subjectsGiven = parser.HasSwitch(PhantomSettings::kSubjects);
+    if (!bids) {
+        if (subjectsGiven) {
+            return CommandLineOpening::UsageError(
+                kProgram, "\n-n sets the subjects of a -bids dataset: give -bids DIR too.");
+        }
+        return kGoOn;
+    }
+    if (!positional.empty()) {
+        return CommandLineOpening::UsageError(
+            kProgram, "\n-bids DIR takes the place of OUTPUT_PREFIX: give one of them, not '" +
+                          positional[0] + "' as well.");
+    }
+    settings->bidsFolder = parser.GetArgument(PhantomSettings::kBids, 1, "");
+    // "study/" names the same folder as "study", and the listed paths read better without "//".
+    while (settings->bidsFolder.size() > 1 && settings->bidsFolder.back() == '/') {
+        settings->bidsFolder.pop_back();
+    }
+    if (settings->bidsFolder.empty()) {
+        return CommandLineOpening::UsageError(kProgram, "\n-bids needs the folder of the dataset.");
+    }
+    const std::string count =
+        subjectsGiven ? parser.GetArgument(PhantomSettings::kSubjects, 1, "") : "1";
+    if (!readSubjectCount(count, &settings->subjects)) {
+        return CommandLineOpening::UsageError(
+            kProgram, "\nNumber of subjects '" + count + "' is not a whole number from 1 to " +
+                          std::to_string(PhantomSettings::kMaxSubjects) + ".");
+    }
+    return kGoOn;
+}
+
 }  // namespace
 
 const std::vector<CMyCmdParser::SwitchSpec>& PhantomSettings::Switches() {
     static const std::vector<CMyCmdParser::SwitchSpec> switches = {
-        kSize, kSeed, kSigma, kZeroBackground, kLas, kOblique, kSlanted, kIsotropic, kHelp};
+        kSize,    kSeed,      kSigma, kZeroBackground, kLas,     kOblique,
+        kSlanted, kIsotropic, kHelp,  kBids,           kSubjects};
     return switches;
 }
 
 RunStep PhantomSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
                                          PhantomSettings* settings) {
     std::vector<std::string> positional;
-    if (const RunStep stop = CommandLineOpening::Open(argc, parser, Switches(),
-                                                      {kProgram, ShowHelp, 1}, &positional)) {
+    // A dataset folder takes the place of the prefix.
+    const bool bids = parser.HasSwitch(kBids);
+    if (const RunStep stop = CommandLineOpening::Open(
+            argc, parser, Switches(), {kProgram, ShowHelp, bids ? 0u : 1u}, &positional)) {
+        return stop;
+    }
+    if (const RunStep stop = readDataset(parser, bids, positional, settings)) {
         return stop;
     }
 
@@ -78,7 +128,9 @@ RunStep PhantomSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
         std::fprintf(stderr, "\nNoise sigma must not be negative.\n");
         return kExitUsage;
     }
-    settings->prefix = withoutNiftiEnding(positional[0]);
+    if (!bids) {
+        settings->prefix = withoutNiftiEnding(positional[0]);
+    }
     return kGoOn;
 }
 
@@ -124,11 +176,27 @@ void PhantomSettings::ShowHelp() {
         "          no bundles: brain-like and CSF-like tissue only, every white-matter label 0\n"
         "  -h, --help\n"
         "          display this help\n"
+        "  -bids, --bids <folder>\n"
+        "          instead of OUTPUT_PREFIX, a BIDS raw dataset of -n subjects in the folder.\n"
+        "          every subject has noise of its own (its seed drawn from -seed and its\n"
+        "          number) and its bundles and CSF moved by up to one voxel along each axis;\n"
+        "          the other options apply to every subject. it writes\n"
+        "            dataset_description.json, participants.tsv, README\n"
+        "            sub-XX/dwi/sub-XX_dwi.nii.gz   gzip NIfTI whose sform and qform declare\n"
+        "                                           the RAS matrix (or as -las, -oblique say)\n"
+        "            sub-XX/dwi/sub-XX_dwi.bval, .bvec, .json\n"
+        "          and the truth of each subject, in the same header, under\n"
+        "            derivatives/phantom-truth/sub-XX/dwi/sub-XX_desc-truth_fa.nii.gz,\n"
+        "            _v1.nii.gz, _wm.nii.gz, _bundles.txt and _bundles.trk\n"
+        "  -n, --subjects <number>\n"
+        "          subjects of the -bids dataset, 1 to %d, labelled 01, 02, ... (three\n"
+        "          digits from 100 subjects on). default is 1\n"
         "\n"
         "Example: \n"
         "  dwiphantom demo/phantom -s small\n"
         "  tenscalc demo/phantom.nii demo/phantom -gm demo/phantom_grad.txt\n"
+        "  dwiphantom -bids demo/study -n 3\n"
         "\n",
         kDefaultSeed, kDefaultSigma, PhantomOrientation::kObliqueAboutXDegrees,
-        PhantomOrientation::kObliqueAboutZDegrees);
+        PhantomOrientation::kObliqueAboutZDegrees, kMaxSubjects);
 }

@@ -20,9 +20,12 @@ class PhantomSettings {
     static constexpr CMyCmdParser::SwitchSpec kSlanted = {"-slanted", "--slanted", 0};
     static constexpr CMyCmdParser::SwitchSpec kIsotropic = {"-isotropic", "--isotropic", 0};
     static constexpr CMyCmdParser::SwitchSpec kHelp = {"-h", "--help", 0};
+    static constexpr CMyCmdParser::SwitchSpec kBids = {"-bids", "--bids", 1};
+    static constexpr CMyCmdParser::SwitchSpec kSubjects = {"-n", "--subjects", 1};
 
     static constexpr unsigned kDefaultSeed = 20240607u;
     static constexpr double kDefaultSigma = 20.0;
+    static constexpr int kMaxSubjects = 999;
 
     std::string prefix;                      // every output name starts with it; no ".nii" ending
     std::array<int, 3> dims = {32, 32, 20};  // voxels along x, y and z
@@ -34,6 +37,10 @@ class PhantomSettings {
     bool oblique = false;    // the voxel axes turned away from the world axes
     bool slanted = false;    // one more bundle, out of the axial plane
     bool isotropic = false;  // no bundles at all
+    // With a folder, a BIDS dataset of that many subjects is written there instead of one
+    // acquisition at prefix, which is then empty.
+    std::string bidsFolder;
+    int subjects = 1;
 
     // Every switch with its declared value count, in the order the parser is given them.
     static const std::vector<CMyCmdParser::SwitchSpec>& Switches();

@@ -4,6 +4,7 @@
 #include <nifti1.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "BidsDataset.h"
 #include "CMyCmdParser.h"
 #include "ExitStatus.h"
 #include "FailureReason.h"
@@ -22,6 +24,7 @@
 #include "PhantomOrientation.h"
 #include "PhantomSettings.h"
 #include "RunStep.h"
+#include "SubjectVariation.h"
 
 namespace {
 
@@ -133,94 +136,101 @@ void createOutputFolder(const std::string& prefix) {
     }
 }
 
-template <typename T>
-bool writeVolume(const std::string& path, const std::vector<int>& dims, int datatype,
-                 const char* description, const std::vector<T>& values,
-                 const std::optional<mat44>& voxelToWorld = std::nullopt) {
-    return PhantomFiles::WriteVolume(path, dims, datatype, kVoxelSize, description, values.data(),
-                                     values.size() * sizeof(T), voxelToWorld);
-}
-
 struct Output {
     std::string name;
     bool written;
     std::string reason;  // why it was not written, when that is known
 };
 
+template <typename T>
+Output writeVolume(const std::string& path, const std::vector<int>& dims, int datatype,
+                   const char* description, const std::vector<T>& values,
+                   const std::optional<mat44>& voxelToWorld) {
+    std::string reason;
+    const bool written =
+        PhantomFiles::WriteVolume(path, dims, datatype, kVoxelSize, description, values.data(),
+                                  values.size() * sizeof(T), voxelToWorld, &reason);
+    return {path, written, written ? "" : reason};
+}
+
+Output writeText(const std::string& path, const std::string& text) {
+    return {path, PhantomFiles::WriteText(path, text), ""};
+}
+
+// The files that carry one acquisition's diffusion encoding; no table when table is empty.
+struct GradientNames {
+    std::string image;  // the acquisition, whose header the directions depend on
+    std::string table;
+    std::string bval;
+    std::string bvec;
+};
+
 // The gradient table and the FSL files follow the acquisition's header as it was written, read
 // back the way tenscalc and FSL readers read it. A header without orientation needs no reading:
 // tenscalc takes the axial default of the .info file and FSL counts it as positive.
-std::vector<Output> writeGradientFiles(const std::string& prefix, const GradientScheme& scheme,
+std::vector<Output> writeGradientFiles(const GradientNames& names, const GradientScheme& scheme,
                                        bool headerOriented) {
-    const std::string tableName = prefix + "_grad.txt";
-    const std::string bvalName = prefix + ".bval";
-    const std::string bvecName = prefix + ".bvec";
     PhantomOrientation::GradientFrame frame;
     std::string reason;
     bool known = true;
     if (headerOriented) {
-        known = PhantomOrientation::ReadGradientFrame(prefix + ".nii", &frame, &reason);
+        known = PhantomOrientation::ReadGradientFrame(names.image, &frame, &reason);
         if (!known) {
-            reason = "the directions depend on the header of " + prefix +
-                     ".nii, which could not be read back: " + reason;
+            reason = "the directions depend on the header of " + names.image +
+                     ", which could not be read back: " + reason;
         }
     }
-    std::string table;
-    bool tableKnown = known;
-    if (known && !frame.fromHeader) {
-        table = scheme.TableText();
-    } else if (known && !scheme.TableText(frame.tableToVoxel, &table)) {
-        tableKnown = false;
-        reason = "the header orientation of " + prefix +
-                 ".nii turns gradient directions other than by swapping and negating axes";
-    }
     std::vector<Output> outputs;
-    outputs.push_back({tableName, tableKnown && PhantomFiles::WriteText(tableName, table),
-                       tableKnown ? "" : reason});
-    outputs.push_back({bvalName, PhantomFiles::WriteText(bvalName, scheme.BvalText(kBValue)), ""});
+    if (!names.table.empty()) {
+        std::string table;
+        bool tableKnown = known;
+        std::string tableReason = reason;
+        if (known && !frame.fromHeader) {
+            table = scheme.TableText();
+        } else if (known && !scheme.TableText(frame.tableToVoxel, &table)) {
+            tableKnown = false;
+            tableReason = "the header orientation of " + names.image +
+                          " turns gradient directions other than by swapping and negating axes";
+        }
+        outputs.push_back({names.table, tableKnown && PhantomFiles::WriteText(names.table, table),
+                           tableKnown ? "" : tableReason});
+    }
+    outputs.push_back(writeText(names.bval, scheme.BvalText(kBValue)));
     outputs.push_back(
-        {bvecName, known && PhantomFiles::WriteText(bvecName, scheme.BvecText(frame.negatesBvecX)),
+        {names.bvec,
+         known && PhantomFiles::WriteText(names.bvec, scheme.BvecText(frame.negatesBvecX)),
          known ? "" : reason});
     return outputs;
 }
 
-// Writes every file, then lists what was written and reports what was not (status 1).
-int writeOutputs(const std::string& prefix, const std::optional<mat44>& voxelToWorld,
-                 const PhantomModel& model, const GradientScheme& scheme, const Phantom& phantom) {
+// The truth is in the voxel frame whatever the header declares; stem and ending name the files
+// (STEM_fa.nii ...), voxelToWorld goes into the header of every volume.
+std::vector<Output> writeTruth(const std::string& stem, const std::string& ending,
+                               const PhantomModel& model, const Phantom& phantom,
+                               const std::optional<mat44>& voxelToWorld) {
     const int x = model.dimx();
     const int y = model.dimy();
     const int z = model.dimz();
-    std::vector<Output> outputs = {
-        {prefix + ".nii",
-         writeVolume(prefix + ".nii", {x, y, z, kVolumeCount}, DT_INT16, "dwiphantom DWI b=1000",
-                     phantom.dwi, voxelToWorld),
-         ""},
-        {prefix + ".info", PhantomFiles::WriteAxialInfo(prefix + ".info"), ""},
+    return {
+        writeVolume(stem + "_fa" + ending, {x, y, z}, DT_FLOAT32, "dwiphantom true FA", phantom.fa,
+                    voxelToWorld),
+        writeVolume(stem + "_v1" + ending, {x, y, z, 3}, DT_FLOAT32,
+                    "dwiphantom true principal direction", phantom.v1, voxelToWorld),
+        writeVolume(stem + "_wm" + ending, {x, y, z}, DT_INT16, "dwiphantom white-matter labels",
+                    phantom.wm, voxelToWorld),
+        writeText(stem + "_bundles.txt", bundlesText(model)),
+        {stem + "_bundles.trk", PhantomFiles::WriteBundleTracks(stem + "_bundles.trk", model), ""},
     };
-    for (Output& output : writeGradientFiles(prefix, scheme, voxelToWorld.has_value())) {
-        outputs.push_back(std::move(output));
-    }
-    // The truth is in the voxel frame whatever the acquisition's header declares.
-    const std::vector<Output> truth = {
-        {prefix + "_truth_fa.nii", writeVolume(prefix + "_truth_fa.nii", {x, y, z}, DT_FLOAT32,
-                                               "dwiphantom true FA", phantom.fa),
-         ""},
-        {prefix + "_truth_v1.nii", writeVolume(prefix + "_truth_v1.nii", {x, y, z, 3}, DT_FLOAT32,
-                                               "dwiphantom true principal direction", phantom.v1),
-         ""},
-        {prefix + "_truth_wm.nii", writeVolume(prefix + "_truth_wm.nii", {x, y, z}, DT_INT16,
-                                               "dwiphantom white-matter labels", phantom.wm),
-         ""},
-        {prefix + "_truth_bundles.txt",
-         PhantomFiles::WriteText(prefix + "_truth_bundles.txt", bundlesText(model)), ""},
-        {prefix + "_truth_bundles.trk",
-         PhantomFiles::WriteBundleTracks(prefix + "_truth_bundles.trk", model), ""},
-    };
-    outputs.insert(outputs.end(), truth.begin(), truth.end());
+}
 
+void printGeometry(const std::array<int, 3>& dims) {
     std::printf(
-        "\nPhantom: %d %d %d voxels of %.3f mm, %d volumes (1 b0 + %d directions), b = %g\n", x, y,
-        z, kVoxelSize, kVolumeCount, kDirectionCount, kBValue);
+        "\nPhantom: %d %d %d voxels of %.3f mm, %d volumes (1 b0 + %d directions), b = %g\n",
+        dims[0], dims[1], dims[2], kVoxelSize, kVolumeCount, kDirectionCount, kBValue);
+}
+
+// Lists what was written and reports what was not; kExitFailure when anything was not.
+int report(const std::vector<Output>& outputs) {
     int status = kExitSuccess;
     for (const Output& output : outputs) {
         if (output.written) {
@@ -228,6 +238,105 @@ int writeOutputs(const std::string& prefix, const std::optional<mat44>& voxelToW
         } else {
             std::fprintf(stderr, "\nCan not write file %s\n", output.name.c_str());
             std::fputs(FailureReason::Line(output.reason, output.name).c_str(), stderr);
+            status = kExitFailure;
+        }
+    }
+    return status;
+}
+
+// Writes every file, then lists what was written and reports what was not (status 1).
+int writeOutputs(const std::string& prefix, const std::optional<mat44>& voxelToWorld,
+                 const PhantomModel& model, const GradientScheme& scheme, const Phantom& phantom) {
+    std::vector<Output> outputs = {
+        writeVolume(prefix + ".nii", {model.dimx(), model.dimy(), model.dimz(), kVolumeCount},
+                    DT_INT16, "dwiphantom DWI b=1000", phantom.dwi, voxelToWorld),
+        {prefix + ".info", PhantomFiles::WriteAxialInfo(prefix + ".info"), ""},
+    };
+    const GradientNames gradients = {prefix + ".nii", prefix + "_grad.txt", prefix + ".bval",
+                                     prefix + ".bvec"};
+    for (Output& output : writeGradientFiles(gradients, scheme, voxelToWorld.has_value())) {
+        outputs.push_back(std::move(output));
+    }
+    for (Output& output : writeTruth(prefix + "_truth", ".nii", model, phantom, std::nullopt)) {
+        outputs.push_back(std::move(output));
+    }
+    printGeometry({model.dimx(), model.dimy(), model.dimz()});
+    return report(outputs);
+}
+
+PhantomModel::Layout layoutOf(const PhantomSettings& settings) {
+    return settings.isotropic ? PhantomModel::Layout::Isotropic
+           : settings.slanted ? PhantomModel::Layout::WithSlanted
+                              : PhantomModel::Layout::Standard;
+}
+
+// How the dataset was made, for its descriptions: enough to make it again.
+std::string generatorText(const PhantomSettings& settings) {
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "synthetic diffusion phantom: %dx%dx%d voxels of %.3f mm, 1 b0 + %d directions "
+                  "at b = %g, Rician noise of sigma %g, dataset seed %u%s%s%s%s%s",
+                  settings.dims[0], settings.dims[1], settings.dims[2], kVoxelSize, kDirectionCount,
+                  kBValue, settings.sigma, settings.seed,
+                  settings.zeroBackground ? ", no noise outside the head" : "",
+                  settings.las ? ", x stored right to left" : "",
+                  settings.oblique ? ", oblique voxel axes" : "",
+                  settings.slanted ? ", with a slanted bundle" : "",
+                  settings.isotropic ? ", no bundles" : "");
+    return text;
+}
+
+// One acquisition per subject in the BIDS layout, each subject's truth in the derivative
+// dataset beside it. Subjects are made and written one at a time, so that a large dataset
+// needs no more memory than one subject.
+int writeBidsDataset(const PhantomSettings& settings, const GradientScheme& scheme) {
+    const BidsDataset dataset(settings.bidsFolder, settings.subjects);
+    for (const std::string& folder : dataset.Folders()) {
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (error || !std::filesystem::is_directory(folder)) {
+            std::fprintf(stderr, "\nCan not create folder %s\n  %s\n", folder.c_str(),
+                         error ? error.message().c_str() : "a file of that name is in the way");
+            return kExitFailure;
+        }
+    }
+    // BIDS tools read the orientation from the header, so every volume declares one.
+    const mat44 voxelToWorld = PhantomOrientation::DeclaredVoxelToWorld(
+        settings.las, settings.oblique, settings.dims, kVoxelSize);
+
+    printGeometry(settings.dims);
+    std::vector<Output> described;
+    for (const BidsDataset::TextFile& file : dataset.DescriptionFiles(generatorText(settings))) {
+        described.push_back(writeText(file.path, file.text));
+    }
+    int status = report(described);
+    for (int subject = 1; subject <= dataset.subjectCount(); ++subject) {
+        const SubjectVariation variation(settings.seed, subject, kVoxelSize);
+        const PhantomModel model(settings.dims[0], settings.dims[1], settings.dims[2], kVoxelSize,
+                                 layoutOf(settings), variation.shiftMm());
+        PhantomSettings subjectSettings = settings;
+        subjectSettings.seed = variation.noiseSeed();
+        const Phantom phantom = synthesise(model, scheme, subjectSettings);
+
+        const std::string stem = dataset.DwiStem(subject);
+        std::vector<Output> outputs = {
+            writeVolume(stem + ".nii.gz", {model.dimx(), model.dimy(), model.dimz(), kVolumeCount},
+                        DT_INT16, "dwiphantom DWI b=1000", phantom.dwi, voxelToWorld),
+        };
+        const GradientNames gradients = {stem + ".nii.gz", "", stem + ".bval", stem + ".bvec"};
+        for (Output& output : writeGradientFiles(gradients, scheme, true)) {
+            outputs.push_back(std::move(output));
+        }
+        outputs.push_back(writeText(stem + ".json", BidsDataset::SidecarText()));
+        for (Output& output :
+             writeTruth(dataset.TruthStem(subject), ".nii.gz", model, phantom, voxelToWorld)) {
+            outputs.push_back(std::move(output));
+        }
+        const Vec3& shift = variation.shiftMm();
+        std::printf("\nsub-%s: bundles and CSF moved by (%.3f, %.3f, %.3f) mm, noise seed %u\n",
+                    dataset.SubjectLabel(subject).c_str(), shift[0], shift[1], shift[2],
+                    variation.noiseSeed());
+        if (report(outputs) != kExitSuccess) {
             status = kExitFailure;
         }
     }
@@ -242,13 +351,13 @@ int main(int argc, char** argv) {
     if (const RunStep stop = PhantomSettings::FromCommandLine(argc, parser, &settings)) {
         return *stop;
     }
-    createOutputFolder(settings.prefix);
-    const PhantomModel::Layout layout = settings.isotropic ? PhantomModel::Layout::Isotropic
-                                        : settings.slanted ? PhantomModel::Layout::WithSlanted
-                                                           : PhantomModel::Layout::Standard;
-    const PhantomModel model(settings.dims[0], settings.dims[1], settings.dims[2], kVoxelSize,
-                             layout);
     const GradientScheme scheme(kDirectionCount);
+    if (!settings.bidsFolder.empty()) {
+        return writeBidsDataset(settings, scheme);
+    }
+    createOutputFolder(settings.prefix);
+    const PhantomModel model(settings.dims[0], settings.dims[1], settings.dims[2], kVoxelSize,
+                             layoutOf(settings));
     // The signals need not wait for the header: tenscalc's transform only swaps and negates
     // axes, so every header leaves the fit the same rounded directions (the table for a header
     // refuses any other transform).

@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <map>
 #include <memory>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -924,4 +927,485 @@ TEST_F(LayoutPhantoms, IsotropicFitStaysIsotropicInsideTheHead) {
     // The same measure sees the bundles of the standard phantom.
     anisotropy("standard", &mean, &high);
     EXPECT_GT(high, 300);
+}
+
+namespace {
+
+constexpr int kStudySubjects = 3;
+
+// A strict reader of the JSON grammar: enough to tell a valid file from a broken one and to
+// give the raw text of every value of the top-level object.
+struct JsonReader {
+    const std::string& text;
+    size_t at = 0;
+
+    void space() {
+        while (at < text.size() && std::string(" \t\r\n").find(text[at]) != std::string::npos) {
+            ++at;
+        }
+    }
+    bool literal(const std::string& word) {
+        if (text.compare(at, word.size(), word) != 0) {
+            return false;
+        }
+        at += word.size();
+        return true;
+    }
+    bool string(std::string* out) {
+        if (at >= text.size() || text[at] != '"') {
+            return false;
+        }
+        ++at;
+        std::string value;
+        while (at < text.size() && text[at] != '"') {
+            if (static_cast<unsigned char>(text[at]) < 0x20) {
+                return false;
+            }
+            if (text[at] == '\\') {
+                ++at;
+                if (at >= text.size() ||
+                    std::string("\"\\/bfnrtu").find(text[at]) == std::string::npos) {
+                    return false;
+                }
+            }
+            value += text[at++];
+        }
+        if (at >= text.size()) {
+            return false;
+        }
+        ++at;
+        if (out != nullptr) {
+            *out = value;
+        }
+        return true;
+    }
+    bool number() {
+        static const std::regex pattern(R"(^-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
+        std::smatch match;
+        const std::string rest = text.substr(at, 64);
+        if (!std::regex_search(rest, match, pattern) || match.length(0) == 0) {
+            return false;
+        }
+        at += static_cast<size_t>(match.length(0));
+        return true;
+    }
+    // top (may be null) receives the raw text of each member when the value is an object.
+    bool value(std::map<std::string, std::string>* top) {
+        space();
+        if (at >= text.size()) {
+            return false;
+        }
+        const char c = text[at];
+        if (c == '{' || c == '[') {
+            const char close = c == '{' ? '}' : ']';
+            ++at;
+            space();
+            if (at < text.size() && text[at] == close) {
+                ++at;
+                return true;
+            }
+            while (true) {
+                std::string key;
+                if (c == '{') {
+                    space();
+                    if (!string(&key)) {
+                        return false;
+                    }
+                    space();
+                    if (!literal(":")) {
+                        return false;
+                    }
+                }
+                space();
+                const size_t start = at;
+                if (!value(nullptr)) {
+                    return false;
+                }
+                if (top != nullptr) {
+                    (*top)[key] = text.substr(start, at - start);
+                }
+                space();
+                if (literal(",")) {
+                    continue;
+                }
+                return literal(std::string(1, close));
+            }
+        }
+        if (c == '"') {
+            return string(nullptr);
+        }
+        return literal("true") || literal("false") || literal("null") || number();
+    }
+};
+
+// The members of a JSON file's top-level object; fails the test when the file is not JSON.
+std::map<std::string, std::string> readJsonObject(const std::string& path) {
+    const std::string text = readFile(path);
+    JsonReader reader{text};
+    std::map<std::string, std::string> members;
+    const bool valid = text.find('{') != std::string::npos && reader.value(&members);
+    reader.space();
+    EXPECT_TRUE(valid && reader.at == text.size()) << path << " is not valid JSON:\n" << text;
+    return members;
+}
+
+std::string subjectLabel(int subject) {
+    return (subject < 10 ? "0" : "") + std::to_string(subject);
+}
+
+// Files of one subject as BIDS names them, relative to the dataset folder.
+std::string dwiFile(int subject, const std::string& ending) {
+    const std::string sub = "sub-" + subjectLabel(subject);
+    return sub + "/dwi/" + sub + "_dwi" + ending;
+}
+
+std::string truthFile(int subject, const std::string& what) {
+    const std::string sub = "sub-" + subjectLabel(subject);
+    return "derivatives/phantom-truth/" + sub + "/dwi/" + sub + "_desc-truth_" + what;
+}
+
+// A three-subject dataset, the same again, one of another seed, and the acquisition of the
+// usual mode without noise whose bundles the subjects' are moved from.
+class BidsStudy : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = std::make_unique<TempDir>();
+        const std::vector<std::vector<std::string>> runs = {
+            {"-bids", study(""), "-n", "3"},
+            {"--bids", dir_->file("again"), "--subjects", "3"},
+            {"-bids", dir_->file("reseeded"), "-n", "3", "-seed", "7"},
+            {dir_->file("plain"), "-sigma", "0"},
+        };
+        for (const std::vector<std::string>& run : runs) {
+            const auto made = runProgram("dwiphantom", run);
+            ASSERT_EQ(made.status, 0) << run[1] << ": " << made.err;
+        }
+        const auto fit = runProgram(
+            "tenscalc", {study(dwiFile(2, ".nii.gz")), dir_->file("fit2"), "-bvec",
+                         study(dwiFile(2, ".bvec")), "-bval", study(dwiFile(2, ".bval"))});
+        ASSERT_EQ(fit.status, 0) << fit.err;
+    }
+    static void TearDownTestSuite() { dir_.reset(); }
+    static std::string study(const std::string& name) { return dir_->file("study/" + name); }
+    static std::string file(const std::string& name) { return dir_->file(name); }
+
+    static std::unique_ptr<TempDir> dir_;
+};
+
+std::unique_ptr<TempDir> BidsStudy::dir_;
+
+}  // namespace
+
+TEST_F(BidsStudy, WritesEveryFileWithItsBidsNameAndNothingElseInTheRawData) {
+    std::set<std::string> expected = {"dataset_description.json", "participants.tsv", "README"};
+    for (int subject = 1; subject <= kStudySubjects; ++subject) {
+        for (const char* ending : {".nii.gz", ".bval", ".bvec", ".json"}) {
+            expected.insert(dwiFile(subject, ending));
+        }
+    }
+    // Anything else outside derivatives/ would make the raw dataset invalid.
+    std::set<std::string> found;
+    const std::filesystem::path root = study("");
+    for (auto it = std::filesystem::recursive_directory_iterator(root);
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+        const std::string relative = std::filesystem::relative(it->path(), root).string();
+        if (relative == "derivatives") {
+            it.disable_recursion_pending();
+        } else if (it->is_regular_file()) {
+            found.insert(relative);
+        }
+    }
+    EXPECT_EQ(found, expected);
+
+    const std::regex subjectFolder("sub-[A-Za-z0-9]+");
+    for (int subject = 1; subject <= kStudySubjects; ++subject) {
+        EXPECT_TRUE(std::regex_match("sub-" + subjectLabel(subject), subjectFolder));
+        for (const char* what :
+             {"fa.nii.gz", "v1.nii.gz", "wm.nii.gz", "bundles.txt", "bundles.trk"}) {
+            EXPECT_TRUE(testsupport::fileExists(study(truthFile(subject, what))))
+                << truthFile(subject, what);
+        }
+    }
+    EXPECT_TRUE(
+        testsupport::fileExists(study("derivatives/phantom-truth/dataset_description.json")));
+    EXPECT_FALSE(testsupport::fileExists(study("sub-04/dwi/sub-04_dwi.nii.gz")));
+}
+
+TEST_F(BidsStudy, DescriptionsParticipantsAndSidecarsAreValid) {
+    const auto description = readJsonObject(study("dataset_description.json"));
+    EXPECT_EQ(description.count("Name"), 1u);
+    EXPECT_EQ(description.count("BIDSVersion") > 0 ? description.at("BIDSVersion") : "",
+              "\"1.9.0\"");
+    EXPECT_EQ(description.count("DatasetType") > 0 ? description.at("DatasetType") : "", "\"raw\"");
+    ASSERT_EQ(description.count("GeneratedBy"), 1u);
+    const std::string generatedBy = description.at("GeneratedBy");
+    EXPECT_EQ(generatedBy.front(), '[');
+    EXPECT_TRUE(std::regex_search(generatedBy, std::regex(R"("Name"\s*:\s*"dwiphantom")")))
+        << generatedBy;
+
+    const auto truth = readJsonObject(study("derivatives/phantom-truth/dataset_description.json"));
+    EXPECT_EQ(truth.count("DatasetType") > 0 ? truth.at("DatasetType") : "", "\"derivative\"");
+    EXPECT_EQ(truth.count("GeneratedBy"), 1u);
+
+    EXPECT_EQ(readFile(study("participants.tsv")), "participant_id\nsub-01\nsub-02\nsub-03\n");
+    for (int subject = 1; subject <= kStudySubjects; ++subject) {
+        const auto sidecar = readJsonObject(study(dwiFile(subject, ".json")));
+        EXPECT_FALSE(sidecar.empty()) << subject;
+    }
+}
+
+TEST_F(BidsStudy, VolumesReadThroughNifticlibAndMatchTheirGradientFiles) {
+    const GradientScheme scheme(kVolumes - 1);
+    for (int subject = 1; subject <= kStudySubjects; ++subject) {
+        SCOPED_TRACE(subject);
+        const std::string name = study(dwiFile(subject, ".nii.gz"));
+        EXPECT_EQ(readFile(name).substr(0, 2), "\x1f\x8b") << "not gzip-compressed";
+        const OwnedNiftiImage image(nifti_image_read(name.c_str(), 1));
+        ASSERT_TRUE(image && image->data != nullptr) << name;
+        EXPECT_EQ(image->datatype, DT_INT16);
+        EXPECT_EQ(image->ndim, 4);
+        EXPECT_EQ(image->nx, 32);
+        EXPECT_EQ(image->ny, 32);
+        EXPECT_EQ(image->nz, 20);
+        const size_t volumes = static_cast<size_t>(image->nt);
+        EXPECT_EQ(volumes, static_cast<size_t>(kVolumes));
+
+        // A plain RAS matrix in both forms: FSL negates x of the directions.
+        EXPECT_GT(image->sform_code, 0);
+        EXPECT_GT(image->qform_code, 0);
+        EXPECT_GT(determinant(upperLeft(image->sto_xyz)), 0.0);
+        EXPECT_GT(determinant(upperLeft(image->qto_xyz)), 0.0);
+        for (int a = 0; a < 3; ++a) {
+            EXPECT_EQ(image->sto_xyz.m[a][a], 2.0f) << a;
+        }
+        const bool negated = fslNegatesX(*image);
+        EXPECT_TRUE(negated);
+
+        const auto bval = readNumberLines(study(dwiFile(subject, ".bval")));
+        ASSERT_EQ(bval.size(), 1u);
+        EXPECT_EQ(bval[0].size(), volumes);
+        const auto bvec = readNumberLines(study(dwiFile(subject, ".bvec")));
+        ASSERT_EQ(bvec.size(), 3u);
+        for (int axis = 0; axis < 3; ++axis) {
+            ASSERT_EQ(bvec[axis].size(), volumes) << "row " << axis;
+        }
+        EXPECT_EQ(bval[0][0], 0.0);
+        for (size_t v = 1; v < volumes; ++v) {
+            EXPECT_EQ(bval[0][v], 1000.0) << v;
+            const Vec3& d = scheme.directions()[v - 1];
+            EXPECT_EQ(negated ? -bvec[0][v] : bvec[0][v], d[0]) << v;
+            EXPECT_EQ(bvec[1][v], d[1]) << v;
+            EXPECT_EQ(bvec[2][v], d[2]) << v;
+        }
+
+        const Volume fa = ReadVolume(study(truthFile(subject, "fa.nii.gz")));
+        const Volume v1 = ReadVolume(study(truthFile(subject, "v1.nii.gz")));
+        const Volume wm = ReadVolume(study(truthFile(subject, "wm.nii.gz")));
+        EXPECT_EQ(fa.values.size(), kSmallVoxels);
+        EXPECT_EQ(v1.values.size(), 3 * kSmallVoxels);
+        EXPECT_EQ(wm.values.size(), kSmallVoxels);
+    }
+}
+
+TEST_F(BidsStudy, SubjectsDifferAndEachRepeatsWithTheSameSeed) {
+    for (int subject = 1; subject <= kStudySubjects; ++subject) {
+        SCOPED_TRACE(subject);
+        const std::string name = dwiFile(subject, ".nii.gz");
+        EXPECT_EQ(readFile(study(name)), readFile(file("again/" + name)));
+        EXPECT_NE(readFile(study(name)), readFile(file("reseeded/" + name)));
+        for (const char* what : {"fa.nii.gz", "wm.nii.gz", "bundles.txt"}) {
+            EXPECT_EQ(readFile(study(truthFile(subject, what))),
+                      readFile(file("again/" + truthFile(subject, what))))
+                << what;
+        }
+        for (int other = 1; other < subject; ++other) {
+            const Volume a = ReadVolume(study(dwiFile(subject, ".nii.gz")));
+            const Volume b = ReadVolume(study(dwiFile(other, ".nii.gz")));
+            ASSERT_EQ(a.values.size(), b.values.size());
+            EXPECT_FALSE(a.values == b.values) << "subjects " << other << " and " << subject;
+            // The anatomy moves too, not only the noise.
+            EXPECT_NE(readFile(study(truthFile(subject, "bundles.txt"))),
+                      readFile(study(truthFile(other, "bundles.txt"))));
+        }
+    }
+}
+
+TEST_F(BidsStudy, BundlesMoveByAtMostOneVoxelAndTheTruthMovesWithThem) {
+    const std::vector<Bundle> plain = ReadBundles(file("plain_truth_bundles.txt"));
+    ASSERT_EQ(plain.size(), 3u);
+    std::set<int> wmCounts;
+    for (int subject = 1; subject <= kStudySubjects; ++subject) {
+        SCOPED_TRACE(subject);
+        const std::vector<Bundle> moved = ReadBundles(study(truthFile(subject, "bundles.txt")));
+        ASSERT_EQ(moved.size(), plain.size());
+        ASSERT_EQ(moved[0].line.size(), plain[0].line.size());
+        Point shift{};
+        for (int a = 0; a < 3; ++a) {
+            shift[a] = moved[0].line[0][a] - plain[0].line[0][a];
+            EXPECT_LE(std::fabs(shift[a]), 2.0 + 1e-6) << "axis " << a;
+        }
+        EXPECT_GT(std::fabs(shift[0]) + std::fabs(shift[1]) + std::fabs(shift[2]), 1e-3);
+        // Every bundle moves as one.
+        for (size_t b = 0; b < plain.size(); ++b) {
+            ASSERT_EQ(moved[b].line.size(), plain[b].line.size()) << moved[b].name;
+            for (size_t q = 0; q < plain[b].line.size(); ++q) {
+                for (int a = 0; a < 3; ++a) {
+                    EXPECT_NEAR(moved[b].line[q][a] - plain[b].line[q][a], shift[a], 1e-5)
+                        << moved[b].name << " point " << q;
+                }
+            }
+        }
+        // The labelled voxels are where the moved centre-lines run.
+        const Volume wm = ReadVolume(study(truthFile(subject, "wm.nii.gz")));
+        int count = 0;
+        for (size_t p = 0; p < wm.voxels(); ++p) {
+            count += wm.at(p) > 0.0;
+        }
+        wmCounts.insert(count);
+        for (const Bundle& bundle : moved) {
+            const Point& middle = bundle.line[bundle.line.size() / 2];
+            const int i = static_cast<int>(std::floor(middle[0] / 2.0));
+            const int j = static_cast<int>(std::floor(middle[1] / 2.0));
+            const int k = static_cast<int>(std::floor(middle[2] / 2.0));
+            const int label = static_cast<int>(wm.at(i + 32 * (j + 32 * k)));
+            EXPECT_TRUE(label == bundle.label || label == 4) << bundle.name;
+        }
+    }
+    // Sub-voxel shifts change which voxels the bundles cover.
+    EXPECT_GT(wmCounts.size(), 1u);
+}
+
+TEST_F(BidsStudy, TenscalcWithTheFslFilesRecoversTheTrueFaInTheWhiteMatter) {
+    const Volume fitted = ReadVolume(file("fit2_fa.nii"));
+    const Volume truth = ReadVolume(study(truthFile(2, "fa.nii.gz")));
+    const Volume wm = ReadVolume(study(truthFile(2, "wm.nii.gz")));
+    ASSERT_EQ(fitted.voxels(), wm.voxels());
+    double fittedSum = 0.0;
+    double truthSum = 0.0;
+    int count = 0;
+    for (size_t p = 0; p < wm.voxels(); ++p) {
+        if (wm.at(p) > 0.0) {
+            fittedSum += fitted.at(p);
+            truthSum += truth.at(p);
+            ++count;
+        }
+    }
+    ASSERT_GT(count, 300);
+    const double truthMean = truthSum / count;
+    EXPECT_GT(truthMean, 0.5);
+    EXPECT_NEAR(fittedSum / count, truthMean, 0.1 * truthMean);
+
+    // FA cannot tell a mirrored table; the directions can: tenscalc undoes the x sign the
+    // .bvec carries for the header, so the fit must follow the true fibres.
+    const Volume fittedV1 = ReadVolume(file("fit2_v1.nii"));
+    const Volume truthV1 = ReadVolume(study(truthFile(2, "v1.nii.gz")));
+    double alignment = 0.0;
+    int fibres = 0;
+    for (size_t p = 0; p < wm.voxels(); ++p) {
+        const int label = static_cast<int>(wm.at(p));
+        if (label >= 1 && label <= 3) {
+            alignment += absCos(directionAt(fittedV1, p), directionAt(truthV1, p));
+            ++fibres;
+        }
+    }
+    ASSERT_GT(fibres, 300);
+    EXPECT_GT(alignment / fibres, 0.97);
+}
+
+TEST_F(BidsStudy, OptionsApplyToEverySubjectAndTheBvecFollowsALasHeader) {
+    TempDir dir;
+    const auto made = runProgram(
+        "dwiphantom", {"-bids", dir.file("las"), "-n", "2", "-las", "-sigma", "0", "-slanted"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const GradientScheme scheme(kVolumes - 1);
+    for (int subject = 1; subject <= 2; ++subject) {
+        SCOPED_TRACE(subject);
+        const OwnedNiftiImage image = readHeader(dir.file("las/" + dwiFile(subject, ".nii.gz")));
+        ASSERT_TRUE(image);
+        EXPECT_LT(determinant(upperLeft(image->sto_xyz)), 0.0);
+        EXPECT_LT(determinant(upperLeft(image->qto_xyz)), 0.0);
+        // x stored right to left: FSL takes the directions as they are.
+        const auto bvec = readNumberLines(dir.file("las/" + dwiFile(subject, ".bvec")));
+        ASSERT_EQ(bvec.size(), 3u);
+        ASSERT_EQ(bvec[0].size(), static_cast<size_t>(kVolumes));
+        for (size_t v = 1; v < bvec[0].size(); ++v) {
+            EXPECT_EQ(bvec[0][v], scheme.directions()[v - 1][0]) << v;
+        }
+        const Volume wm = ReadVolume(dir.file("las/" + truthFile(subject, "wm.nii.gz")));
+        int slanted = 0;
+        for (size_t p = 0; p < wm.voxels(); ++p) {
+            slanted += static_cast<int>(wm.at(p)) == kSlantedLabel;
+        }
+        EXPECT_GT(slanted, 100);
+        // No noise: the fibre voxels hold the fibre's b0 exactly.
+        const Volume dwi = ReadVolume(dir.file("las/" + dwiFile(subject, ".nii.gz")));
+        for (size_t p = 0; p < wm.voxels(); ++p) {
+            if (wm.at(p) > 0.0) {
+                ASSERT_EQ(dwi.at(p, 0), 900.0) << p;
+            }
+        }
+    }
+}
+
+TEST(DwiphantomBids, RefusesABadSubjectCountAndMixedModes) {
+    TempDir dir;
+    const std::vector<std::vector<std::string>> wrong = {
+        {"-bids", dir.file("d"), "-n", "0"},
+        {"-bids", dir.file("d"), "-n", "abc"},
+        {"-bids", dir.file("d"), "-n", "3x"},
+        {"-bids", dir.file("d"), "-n", "-2"},
+        {"-bids", dir.file("d"), "-n", "1000"},
+        {"-bids", dir.file("d"), "-n"},
+        {dir.file("p"), "-n", "3"},
+        {dir.file("p"), "-bids", dir.file("d")},
+        {"-bids"},
+    };
+    for (const std::vector<std::string>& args : wrong) {
+        std::string line;
+        for (const std::string& word : args) {
+            line += word + " ";
+        }
+        const auto run = runProgram("dwiphantom", args);
+        EXPECT_EQ(run.status, 2) << line;
+        EXPECT_FALSE(run.err.empty()) << line;
+        EXPECT_NE(run.out.find("dwiphantom --help"), std::string::npos) << line;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("d"))) << line;
+        EXPECT_FALSE(testsupport::fileExists(dir.file("p.nii"))) << line;
+    }
+    const auto zero = runProgram("dwiphantom", {"-bids", dir.file("d"), "--subjects", "0"});
+    EXPECT_NE(zero.err.find("'0'"), std::string::npos) << zero.err;
+
+    // A file where the dataset's folder should be.
+    testsupport::writeFile(dir.file("taken"), "x");
+    const auto blocked = runProgram("dwiphantom", {"-bids", dir.file("taken"), "-n", "1"});
+    EXPECT_EQ(blocked.status, 1);
+    EXPECT_NE(blocked.err.find(dir.file("taken")), std::string::npos) << blocked.err;
+}
+
+TEST(DwiphantomSwitches, DatasetSwitchesFollowBothSpellings) {
+    using Words = std::vector<const char*>;
+    for (const Words& words :
+         {Words{"dwiphantom", "-bids", "study", "-n", "12", "-s", "medium"},
+          Words{"dwiphantom", "--bids", "study", "--subjects", "12", "-s", "medium"}}) {
+        const int argc = static_cast<int>(words.size());
+        const CMyCmdParser parser(argc, words.data());
+        PhantomSettings settings;
+        ASSERT_FALSE(PhantomSettings::FromCommandLine(argc, parser, &settings).has_value());
+        EXPECT_EQ(settings.bidsFolder, "study");
+        EXPECT_EQ(settings.subjects, 12);
+        EXPECT_TRUE(settings.prefix.empty());
+        EXPECT_EQ(settings.dims, (std::array<int, 3>{96, 96, 60}));
+    }
+    const Words single = {"dwiphantom", "-bids", "study/"};
+    const CMyCmdParser parser(3, single.data());
+    PhantomSettings settings;
+    ASSERT_FALSE(PhantomSettings::FromCommandLine(3, parser, &settings).has_value());
+    EXPECT_EQ(settings.subjects, 1);
+    EXPECT_EQ(settings.bidsFolder, "study");
+
+    const Words usual = {"dwiphantom", "p"};
+    const CMyCmdParser usualParser(2, usual.data());
+    PhantomSettings usualSettings;
+    ASSERT_FALSE(PhantomSettings::FromCommandLine(2, usualParser, &usualSettings).has_value());
+    EXPECT_TRUE(usualSettings.bidsFolder.empty());
 }
