@@ -17,7 +17,8 @@ int toInt(const std::string& text) {
 }  // namespace
 
 const std::vector<CMyCmdParser::SwitchSpec>& TrkviewSettings::Switches() {
-    static const std::vector<CMyCmdParser::SwitchSpec> switches = {kSlice, kScale, kAll, kHelp};
+    static const std::vector<CMyCmdParser::SwitchSpec> switches = {kSlice, kScale,  kAll,
+                                                                   kHelp,  kMosaic, kCaption};
     return switches;
 }
 
@@ -38,6 +39,21 @@ RunStep TrkviewSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
         return kExitUsage;
     }
     settings->drawAll = parser.HasSwitch(kAll);
+    settings->scaleGiven = parser.HasSwitch(kScale);
+    settings->mosaic = parser.HasSwitch(kMosaic);
+    settings->captionGiven = parser.HasSwitch(kCaption);
+    if (settings->captionGiven) {
+        if (parser.GetNumberOfArguments(kCaption) < 1) {
+            return CommandLineOpening::UsageError(
+                "trkview",
+                "\nThe caption is missing after " + parser.GetArgument(kCaption, 0, "") + ".");
+        }
+        if (!settings->mosaic) {
+            return CommandLineOpening::UsageError(
+                "trkview", "\nA caption is drawn only on a mosaic (-mosaic).");
+        }
+        settings->caption = parser.GetArgument(kCaption, 1, "");
+    }
     return kGoOn;
 }
 
@@ -58,8 +74,19 @@ void TrkviewSettings::ShowHelp() {
         "          draw every track, not only the tracks that pass through the slice\n"
         "  -h, --help\n"
         "          display this help\n"
+        "  -mosaic, --mosaic\n"
+        "          draw a quality-control mosaic instead: the axial, coronal and sagittal\n"
+        "          slices through the middle of the volume side by side (axial: x to the\n"
+        "          right, y downward; coronal: x to the right, z upward; sagittal: y to the\n"
+        "          right, z upward), each with the track segments within one voxel of it,\n"
+        "          coloured by direction (x red, y green, z blue) and thinned where tracks\n"
+        "          crowd, and a caption below. -z chooses the axial slice, -a draws every\n"
+        "          segment on every panel; without -s each panel is at least 512 pixels wide\n"
+        "  -caption, --caption <text>\n"
+        "          one line of text under the mosaic. default is the volume's file name\n"
         "\n"
         "Example: \n"
         "  trkview dti_fa_color.nii tracks.trk tracks.png -z 10\n"
+        "  trkview dti_fa_color.nii tracks.trk qc.png -mosaic -caption \"sub-01\"\n"
         "\n");
 }

@@ -14,6 +14,8 @@ class TrkviewSettings {
     static constexpr CMyCmdParser::SwitchSpec kScale = {"-s", "--scale", 1};
     static constexpr CMyCmdParser::SwitchSpec kAll = {"-a", "--all", 0};
     static constexpr CMyCmdParser::SwitchSpec kHelp = {"-h", "--help", 0};
+    static constexpr CMyCmdParser::SwitchSpec kMosaic = {"-mosaic", "--mosaic", 0};
+    static constexpr CMyCmdParser::SwitchSpec kCaption = {"-caption", "--caption", 1};
 
     std::string volumeName;
     std::string trackName;
@@ -21,6 +23,10 @@ class TrkviewSettings {
     int requestedSlice = -1;  // negative: the middle slice
     int scale = 4;            // picture pixels per voxel
     bool drawAll = false;     // also the tracks that miss the slice
+    bool scaleGiven = false;  // -s was given (the mosaic chooses its own scale otherwise)
+    bool mosaic = false;      // the axial, coronal and sagittal mosaic instead of one slice
+    bool captionGiven = false;
+    std::string caption;  // of the mosaic
 
     // Every switch with its declared value count, in the order the parser is given them.
     static const std::vector<CMyCmdParser::SwitchSpec>& Switches();

@@ -5,31 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "NiftiScalar.h"
 #include "OwnedHandles.h"
-
-namespace {
-
-// Value of voxel index p of a scalar volume as double, or NaN for unsupported types.
-double ScalarAt(const nifti_image& image, size_t p) {
-    switch (image.datatype) {
-        case DT_UINT8:
-            return static_cast<const std::uint8_t*>(image.data)[p];
-        case DT_INT16:
-            return static_cast<const std::int16_t*>(image.data)[p];
-        case DT_UINT16:
-            return static_cast<const std::uint16_t*>(image.data)[p];
-        case DT_INT32:
-            return static_cast<const std::int32_t*>(image.data)[p];
-        case DT_FLOAT32:
-            return static_cast<const float*>(image.data)[p];
-        case DT_FLOAT64:
-            return static_cast<const double*>(image.data)[p];
-        default:
-            return std::nan("");
-    }
-}
-
-}  // namespace
 
 bool VolumeSlice::Load(const std::string& path, int k, std::string* message) {
     const OwnedNiftiImage image(nifti_image_read(path.c_str(), 1));
@@ -58,7 +35,7 @@ bool VolumeSlice::Load(const std::string& path, int k, std::string* message) {
         std::copy(bytes + first * 3, bytes + (first + plane) * 3, rgb_.begin());
         return true;
     }
-    if (std::isnan(ScalarAt(*image, 0))) {
+    if (std::isnan(NiftiScalar::At(*image, 0))) {
         *message = "Unsupported data type in " + path;
         return false;
     }
@@ -66,10 +43,10 @@ bool VolumeSlice::Load(const std::string& path, int k, std::string* message) {
     const size_t voxels = plane * dims_[2];
     double maximum = 0.0;
     for (size_t p = 0; p < voxels; ++p) {
-        maximum = std::max(maximum, ScalarAt(*image, p));
+        maximum = std::max(maximum, NiftiScalar::At(*image, p));
     }
     for (size_t p = 0; p < plane; ++p) {
-        const double v = maximum > 0.0 ? ScalarAt(*image, first + p) / maximum * 255.0 : 0.0;
+        const double v = maximum > 0.0 ? NiftiScalar::At(*image, first + p) / maximum * 255.0 : 0.0;
         const auto grey = static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
         rgb_[3 * p] = rgb_[3 * p + 1] = rgb_[3 * p + 2] = grey;
     }

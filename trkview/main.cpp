@@ -1,13 +1,18 @@
 // trkview: draws the tracks of a track file over an axial slice of a (colour FA) volume and
-// writes the picture as PNG, for checking a tracking run at a glance.
+// writes the picture as PNG, for checking a tracking run at a glance; with -mosaic, the axial,
+// coronal and sagittal slices side by side with a caption, for pictures of a whole study.
 
+#include <array>
 #include <cstdio>
 #include <string>
 
 #include "CMyCmdParser.h"
 #include "CTrackReader.h"
+#include "ColourVolume.h"
 #include "ExitStatus.h"
 #include "MemoryGuard.h"
+#include "MosaicLayout.h"
+#include "MosaicPicture.h"
 #include "PngWriter.h"
 #include "RunStep.h"
 #include "SliceCanvas.h"
@@ -21,6 +26,19 @@ namespace {
 constexpr SliceCanvas::Colour kTrackOnColour = {255, 255, 255};
 constexpr SliceCanvas::Colour kTrackOnGrey = {255, 215, 0};
 constexpr double kTrackAlpha = 0.55;
+
+// A picture of only the tracks before the damage would pass for the whole file, so a damaged
+// record ends the run with its message and status 1.
+RunStep reportDamage(TrackRecordReader::Outcome outcome, const TrackRecordReader& records,
+                     const TrkviewSettings& settings) {
+    if (outcome == TrackRecordReader::Outcome::kDamaged) {
+        std::fprintf(stderr, "\nTrack file %s is truncated or corrupt at track %d: %s.\n",
+                     settings.trackName.c_str(), records.GetRecordCount() + 1,
+                     records.GetFailure().c_str());
+        return kExitFailure;
+    }
+    return kGoOn;
+}
 
 struct TrackCount {
     int total = 0;
@@ -60,14 +78,64 @@ RunStep drawTracks(CTrackReader& reader, const TrkviewSettings& settings, const 
                                 kTrackAlpha);
         }
     }
-    if (outcome == TrackRecordReader::Outcome::kDamaged) {
-        // A picture of only the tracks before the damage would pass for the whole file.
-        std::fprintf(stderr, "\nTrack file %s is truncated or corrupt at track %d: %s.\n",
-                     settings.trackName.c_str(), records.GetRecordCount() + 1,
-                     records.GetFailure().c_str());
+    return reportDamage(outcome, records, settings);
+}
+
+// The file name without its folders: the caption a mosaic gets when none is given.
+std::string baseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The quality-control mosaic: three sections, the tracks near each, a caption.
+int runMosaic(const TrkviewSettings& settings) {
+    ColourVolume volume;
+    std::string message;
+    if (!volume.Load(settings.volumeName, &message)) {
+        std::fprintf(stderr, "\n%s\n", message.c_str());
         return kExitFailure;
     }
-    return kGoOn;
+    const std::array<int, 3>& dims = volume.dims();
+    const int axial = settings.requestedSlice < 0 ? dims[2] / 2 : settings.requestedSlice;
+    if (axial >= dims[2]) {
+        std::fprintf(stderr, "\nSlice %d is outside the volume (0 to %d)\n", axial, dims[2] - 1);
+        return kExitFailure;
+    }
+
+    CTrackReader reader;
+    if (!reader.Open(settings.trackName.c_str())) {
+        std::fprintf(stderr, "\nCan not open file %s\n", settings.trackName.c_str());
+        return kExitFailure;
+    }
+
+    const int scale = settings.scaleGiven ? settings.scale : MosaicLayout::AutomaticScale(dims);
+    const MosaicLayout layout(dims, volume.voxelSize(), scale, {dims[0] / 2, dims[1] / 2, axial});
+    MosaicPicture mosaic(volume, layout);
+    TrackCount count;
+    TrackRecordReader records(reader);
+    TrackRecordReader::Outcome outcome;
+    while ((outcome = records.ReadNext()) == TrackRecordReader::Outcome::kRecord) {
+        ++count.total;
+        count.drawn += mosaic.DrawTrack(records, settings.drawAll) ? 1 : 0;
+    }
+    if (const RunStep stop = reportDamage(outcome, records, settings)) {
+        return *stop;
+    }
+    reader.Close();
+    mosaic.DrawCaption(settings.captionGiven ? settings.caption : baseName(settings.volumeName));
+
+    const RgbPicture& picture = mosaic.picture();
+    const std::string& pictureName = settings.pictureName;
+    if (!PngWriter::Write(pictureName, picture.width(), picture.height(), picture.pixels())) {
+        std::fprintf(stderr, "\nCan not write file %s\n", pictureName.c_str());
+        return kExitFailure;
+    }
+    std::printf(
+        "Mosaic of %dx%dx%d at x %d, y %d, z %d: %d of %d tracks drawn, %dx%d picture "
+        "written to %s\n",
+        dims[0], dims[1], dims[2], dims[0] / 2, dims[1] / 2, axial, count.drawn, count.total,
+        picture.width(), picture.height(), pictureName.c_str());
+    return kExitSuccess;
 }
 
 }  // namespace
@@ -77,6 +145,9 @@ int run(int argc, char** argv) {
     TrkviewSettings settings;
     if (const RunStep stop = TrkviewSettings::FromCommandLine(argc, parser, &settings)) {
         return *stop;
+    }
+    if (settings.mosaic) {
+        return runMosaic(settings);
     }
 
     VolumeSlice slice;

@@ -1,0 +1,51 @@
+#include "MosaicPicture.h"
+
+#include "BitmapFont.h"
+
+MosaicPicture::MosaicPicture(const ColourVolume& volume, const MosaicLayout& layout)
+    : layout_(layout),
+      picture_(layout.width(), layout.height(), kBackground),
+      overlay_(layout.width(), layout.height()) {
+    for (const MosaicPanel& panel : layout_.panels()) {
+        for (int y = panel.top(); y < panel.top() + panel.height(); ++y) {
+            for (int x = panel.left(); x < panel.left() + panel.width(); ++x) {
+                const std::array<int, 3> voxel = panel.VoxelAt(x, y);
+                picture_.Set(x, y, volume.At(voxel[0], voxel[1], voxel[2]));
+            }
+        }
+    }
+}
+
+bool MosaicPicture::DrawTrack(const TrackRecordReader& record, bool every) {
+    overlay_.StartTrack();
+    bool drawn = false;
+    const int n = record.GetPointCount();
+    for (int i = 0; i + 1 < n; ++i) {
+        const float* a = record.GetPoint(i);
+        const float* b = record.GetPoint(i + 1);
+        const std::array<double, 3> from = {a[0], a[1], a[2]};
+        const std::array<double, 3> to = {b[0], b[1], b[2]};
+        if (from == to) {
+            continue;  // no direction to colour it by, and nothing to see
+        }
+        const std::array<double, 3> middle = {(from[0] + to[0]) / 2, (from[1] + to[1]) / 2,
+                                              (from[2] + to[2]) / 2};
+        const RgbPicture::Colour colour =
+            TrackOverlay::DirectionColour(to[0] - from[0], to[1] - from[1], to[2] - from[2]);
+        for (const MosaicPanel& panel : layout_.panels()) {
+            // Negated so that a midpoint of NaN coordinates counts as far from every plane.
+            if (!every && !(panel.VoxelsFromPlane(middle) <= kNearPlane)) {
+                continue;
+            }
+            drawn = true;
+            overlay_.DrawSegment(panel.Project(from), panel.Project(to), colour, panel, &picture_);
+        }
+    }
+    return drawn;
+}
+
+void MosaicPicture::DrawCaption(const std::string& text) {
+    const int scale = layout_.CaptionScale(text);
+    BitmapFont::Draw(text, layout_.CaptionLeft(), layout_.CaptionTextTop(scale), scale,
+                     kCaptionColour, &picture_);
+}
