@@ -46,26 +46,40 @@ std::vector<std::vector<std::string>> tsvRows(const std::string& text) {
     return rows;
 }
 
-// sub-01, sub-02 and sub-03/ses-a from the phantom with different noise, and sub-04 broken.
+// Three phantom subjects written as a BIDS dataset, sub-03 moved into a session folder
+// (ses-a), and a broken sub-04.
 void writeStudy(const TempDir& dir) {
     const std::string bids = dir.file("bids");
-    for (const auto& [folder, stem, seed] :
-         std::vector<std::tuple<std::string, std::string, std::string>>{
-             {"sub-01/dwi", "sub-01", "1"}, {"sub-02/dwi", "sub-02", "2"},
-             {"sub-03/ses-a/dwi", "sub-03_ses-a", "3"}}) {
-        const std::string prefix = dir.file("phantom" + seed);
-        ASSERT_EQ(runProgram("dwiphantom", {prefix, "-seed", seed}).status, 0);
-        const std::string target = bids + "/" + folder + "/" + stem + "_dwi";
-        ASSERT_EQ(shell("mkdir -p '" + bids + "/" + folder + "' && gzip -c '" + prefix +
-                        ".nii' > '" + target + ".nii.gz' && cp '" + prefix + ".bval' '" + target +
-                        ".bval' && cp '" + prefix + ".bvec' '" + target + ".bvec'"),
-                  0);
-    }
-    ASSERT_EQ(shell("mkdir -p '" + bids + "/sub-04/dwi' && echo broken > '" + bids +
-                    "/sub-04/dwi/sub-04_dwi.nii.gz' && cp '" + dir.file("phantom1.bval") + "' '" +
-                    bids + "/sub-04/dwi/sub-04_dwi.bval' && cp '" + dir.file("phantom1.bvec") +
-                    "' '" + bids + "/sub-04/dwi/sub-04_dwi.bvec'"),
+    ASSERT_EQ(runProgram("dwiphantom", {"-bids", bids, "-n", "3"}).status, 0);
+    const std::string from = bids + "/sub-03/dwi/sub-03_dwi";
+    const std::string to = bids + "/sub-03/ses-a/dwi/sub-03_ses-a_dwi";
+    ASSERT_EQ(shell("mkdir -p '" + bids + "/sub-03/ses-a/dwi' && for e in nii.gz bval bvec json; "
+                    "do mv '" + from + ".'$e '" + to + ".'$e; done && rmdir '" + bids +
+                    "/sub-03/dwi'"),
               0);
+    ASSERT_EQ(shell("mkdir -p '" + bids + "/sub-04/dwi' && echo broken > '" + bids +
+                    "/sub-04/dwi/sub-04_dwi.nii.gz' && cp '" + bids +
+                    "/sub-01/dwi/sub-01_dwi.bval' '" + bids +
+                    "/sub-04/dwi/sub-04_dwi.bval' && cp '" + bids + "/sub-01/dwi/sub-01_dwi.bvec' '" +
+                    bids + "/sub-04/dwi/sub-04_dwi.bvec'"),
+              0);
+}
+
+// Mean true FA of a subject's white matter, from the phantom's truth beside the dataset.
+double truthMeanFa(const std::string& bids, const std::string& subject) {
+    const std::string folder = bids + "/derivatives/phantom-truth/" + subject + "/dwi/" + subject;
+    const auto fa = testsupport::readVolume(folder + "_desc-truth_fa.nii.gz").as<float>();
+    const auto wm = testsupport::readVolume(folder + "_desc-truth_wm.nii.gz").as<short>();
+    double sum = 0.0;
+    int count = 0;
+    for (size_t p = 0; p < wm.size() && p < fa.size(); ++p) {
+        if (wm[p] > 0) {
+            sum += fa[p];
+            ++count;
+        }
+    }
+    EXPECT_GT(count, 100);
+    return count > 0 ? sum / count : 0.0;
 }
 
 TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
@@ -86,6 +100,7 @@ TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
           "/sub-01/dwi/sub-01_model-tensor_tractography.trk",
           "/sub-01/dwi/sub-01_model-tensor_desc-smooth_tractography.trk",
           "/sub-01/dwi/sub-01_qc.png", "/sub-02/dwi/sub-02_qc.png",
+          "/sub-01/dwi/logs/sub-01_fiberwalk.log",
           "/sub-03/ses-a/dwi/sub-03_ses-a_model-tensor_param-fa_dwimap.nii.gz",
           "/sub-03/ses-a/dwi/sub-03_ses-a_qc.png", "/sub-04/dwi/logs/sub-04_tenscalc.log"}) {
         EXPECT_TRUE(fileExists(out + path)) << path;
@@ -106,6 +121,8 @@ TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
         EXPECT_EQ(rows[r][8], "ok");
         EXPECT_EQ(rows[r][7], "right");
         EXPECT_GT(std::stoi(rows[r][5]), 100);  // tracks
+        const double truth = truthMeanFa(dir.file("bids"), rows[r][0]);
+        EXPECT_NEAR(std::stod(rows[r][3]), truth, 0.1 * truth);
     }
     EXPECT_EQ(rows[4][8], "failed (see sub-04/dwi/logs/sub-04_tenscalc.log)");
     const std::string page = readFile(out + "/group/index.html");
