@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -82,6 +83,43 @@ double truthMeanFa(const std::string& bids, const std::string& subject) {
     return count > 0 ? sum / count : 0.0;
 }
 
+// Opens the page from the file system in headless Chromium: every subject's picture must load
+// with a size, and the table must list every subject. A screenshot is kept beside the tests.
+void checkPageInBrowser(const TempDir& dir, const std::string& page) {
+    if (shell("command -v chromium > /dev/null") != 0) {
+        ADD_FAILURE() << "chromium is not installed";
+        return;
+    }
+    const std::string flags =
+        "--headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+        "--disable-background-networking --disable-component-update --disable-sync "
+        "--allow-file-access-from-files --virtual-time-budget=5000 --user-data-dir='" +
+        dir.file("browser") + "' ";
+    ASSERT_EQ(shell("chromium " + flags + "--dump-dom 'file://" + page + "' > '" +
+                    dir.file("dom.html") + "' 2> /dev/null"),
+              0);
+    const std::string dom = readFile(dir.file("dom.html"));
+    for (const std::string subject : {"sub-01", "sub-02", "sub-03 ses-a"}) {
+        SCOPED_TRACE(subject);
+        const size_t at = dom.find("loaded " + subject + " ");
+        ASSERT_NE(at, std::string::npos) << dom;
+        int width = 0;
+        int height = 0;
+        ASSERT_EQ(std::sscanf(dom.c_str() + at + 8 + subject.size(), "%dx%d", &width, &height), 2);
+        EXPECT_GT(width, 500);
+        EXPECT_GT(height, 100);
+        EXPECT_NE(dom.find("<td>" + subject.substr(0, 6) + "</td>"), std::string::npos);
+    }
+    const size_t report = dom.find("<pre id=\"loaded\">");
+    ASSERT_NE(report, std::string::npos);
+    EXPECT_EQ(dom.substr(report, dom.find("</pre>", report) - report).find("missing"),
+              std::string::npos);
+    const std::string artifacts = std::string(DTI_BIN_DIR) + "/../tests/artifacts";
+    shell("mkdir -p '" + artifacts + "' && chromium " + flags +
+          "--window-size=1600,2400 --screenshot='" + artifacts +
+          "/cohort_index.png' 'file://" + page + "' > /dev/null 2>&1");
+}
+
 TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
     if (shell("command -v snakemake > /dev/null") != 0) {
         GTEST_SKIP() << "snakemake is not installed";
@@ -127,6 +165,7 @@ TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
     EXPECT_EQ(rows[4][8], "failed (see sub-04/dwi/logs/sub-04_tenscalc.log)");
     const std::string page = readFile(out + "/group/index.html");
     EXPECT_NE(page.find("../sub-03/ses-a/dwi/sub-03_ses-a_qc.png"), std::string::npos);
+    checkPageInBrowser(dir, out + "/group/index.html");
 
     // A second run redoes nothing that worked; after deleting one subject's outputs only that
     // subject is redone.

@@ -85,6 +85,13 @@ def write_page(path, rows, pictures):
                      f"{html.escape(row[7])}</p>")
         if picture:
             parts.append(f"<img class='qc' src='{html.escape(picture)}' alt='{html.escape(name)}'>")
+    # Each picture reports whether it loaded and its size, so that the page can be checked.
+    parts.append("<pre id='loaded'></pre><script>window.addEventListener('load', function () {"
+                 " var lines = []; document.querySelectorAll('img.qc').forEach(function (img) {"
+                 " lines.push((img.complete && img.naturalWidth > 0 ? 'loaded ' : 'missing ')"
+                 " + img.alt + ' ' + img.naturalWidth + 'x' + img.naturalHeight); });"
+                 " document.getElementById('loaded').textContent = lines.join('\\n'); });"
+                 "</script>")
     parts.append("</body></html>")
     with open(path, "w") as handle:
         handle.write("\n".join(parts) + "\n")
