@@ -30,7 +30,7 @@ while [ $# -gt 0 ]; do
             shift
             while [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; do labels+=("${1#sub-}"); shift; done ;;
         --cores) cores=$2; shift 2 ;;
-        --profile) profile=(--profile "$2"); shift 2 ;;
+        --profile) profile=(--profile "$(cd "$2" && pwd)"); shift 2 ;;
         *) echo "unknown option $1" >&2; usage ;;
     esac
 done
@@ -60,6 +60,7 @@ case "$level" in
   "GeneratedBy": [{"Name": "dtitoolkit", "Version": "$version"}]
 }
 JSON
+        mkdir -p "$output/.slurm"  # batch jobs' own output, when a cluster profile is used
         snakemake --snakefile "$workflow/Snakefile" --directory "$output" --cores "$cores" \
             --keep-going --quiet "${profile[@]}" \
             --config bids_dir="$bids" output_dir="$output" bin_dir="$bin" \

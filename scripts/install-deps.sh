@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libnifti2-dev zlib1g-dev libgtest-dev libbenchmark-dev libpng-dev
-          clang-tidy snakemake chromium)
+          clang-tidy snakemake chromium slurm-wlm munge)
 
 missing=()
 for p in "${packages[@]}"; do

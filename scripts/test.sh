@@ -2,7 +2,8 @@
 # Installs what is missing, configures, builds and runs every test.
 #   scripts/test.sh              normal build in build/
 #   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
-# The normal run also checks the sources with clang-tidy (scripts/tidy.sh).
+# The normal run also checks the sources with clang-tidy (scripts/tidy.sh) and runs a small study
+# through the Slurm profile on a local Slurm (scripts/slurm-check.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,4 +22,6 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)"
 if [ "${1:-}" != "--sanitize" ]; then
     scripts/tidy.sh
+    # The workflow's Slurm profile on a real single-node Slurm started for the check.
+    scripts/slurm-check.sh "$build_dir"
 fi
