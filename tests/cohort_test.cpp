@@ -58,6 +58,13 @@ void writeStudy(const TempDir& dir) {
                     "do mv '" + from + ".'$e '" + to + ".'$e; done && rmdir '" + bids +
                     "/sub-03/dwi'"),
               0);
+    // sub-05 has no white matter: no track, no gradient verdict, and still no failure.
+    ASSERT_EQ(runProgram("dwiphantom", {"-bids", dir.file("iso"), "-n", "1", "-isotropic"}).status,
+              0);
+    ASSERT_EQ(shell("mkdir -p '" + bids + "/sub-05/dwi' && for e in nii.gz bval bvec json; do "
+                    "cp '" + dir.file("iso") + "/sub-01/dwi/sub-01_dwi.'$e '" + bids +
+                    "/sub-05/dwi/sub-05_dwi.'$e; done"),
+              0);
     ASSERT_EQ(shell("mkdir -p '" + bids + "/sub-04/dwi' && echo broken > '" + bids +
                     "/sub-04/dwi/sub-04_dwi.nii.gz' && cp '" + bids +
                     "/sub-01/dwi/sub-01_dwi.bval' '" + bids +
@@ -150,7 +157,7 @@ TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
                     dir.file("group.log") + "' 2>&1"),
               1);
     const auto rows = tsvRows(readFile(out + "/group/summary.tsv"));
-    ASSERT_EQ(rows.size(), 5U);
+    ASSERT_EQ(rows.size(), 6U);
     EXPECT_EQ(rows[0][0], "participant_id");
     EXPECT_EQ(rows[3][1], "ses-a");
     for (size_t r = 1; r <= 3; ++r) {
@@ -163,6 +170,11 @@ TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
         EXPECT_NEAR(std::stod(rows[r][3]), truth, 0.1 * truth);
     }
     EXPECT_EQ(rows[4][8], "failed (see sub-04/dwi/logs/sub-04_tenscalc.log)");
+    EXPECT_EQ(rows[5][0], "sub-05");
+    EXPECT_EQ(rows[5][5], "0");  // tracks
+    EXPECT_EQ(rows[5][7], "undecided");
+    EXPECT_EQ(rows[5][8], "ok");
+    EXPECT_EQ(readFile(out + "/sub-05/dwi/sub-05_model-tensor_tractography.trk"), "");
     const std::string page = readFile(out + "/group/index.html");
     EXPECT_NE(page.find("../sub-03/ses-a/dwi/sub-03_ses-a_qc.png"), std::string::npos);
     checkPageInBrowser(dir, out + "/group/index.html");
