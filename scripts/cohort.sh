@@ -28,7 +28,8 @@ while [ $# -gt 0 ]; do
     case "$1" in
         --participant_label)
             shift
-            while [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; do labels+=("${1#sub-}"); shift; done ;;
+            # Kept as "sub-XX": a bare "01" would reach the workflow as the number 1.
+            while [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; do labels+=("sub-${1#sub-}"); shift; done ;;
         --cores) cores=$2; shift 2 ;;
         --profile) profile=(--profile "$(cd "$2" && pwd)"); shift 2 ;;
         *) echo "unknown option $1" >&2; usage ;;

@@ -179,6 +179,17 @@ TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
     EXPECT_NE(page.find("../sub-03/ses-a/dwi/sub-03_ses-a_qc.png"), std::string::npos);
     checkPageInBrowser(dir, out + "/group/index.html");
 
+    // Labels, with or without "sub-", limit the run and the summary to those subjects.
+    ASSERT_EQ(shell("'" + cohort + "' '" + dir.file("bids") + "' '" + out +
+                    "' participant --participant_label 02 --cores 2 > /dev/null 2>&1"),
+              0);
+    ASSERT_EQ(shell("'" + cohort + "' '" + dir.file("bids") + "' '" + dir.file("out") +
+                    "' group --participant_label sub-02 > /dev/null"),
+              0);
+    const auto labelled = tsvRows(readFile(out + "/group/summary.tsv"));
+    ASSERT_EQ(labelled.size(), 2U);
+    EXPECT_EQ(labelled[1][0], "sub-02");
+
     // A second run redoes nothing that worked; after deleting one subject's outputs only that
     // subject is redone.
     const std::string picture = out + "/sub-02/dwi/sub-02_qc.png";

@@ -40,7 +40,9 @@ def main():
     pictures = []
     for folder, stem in acquisitions(args.bids):
         subject = re.match(r"sub-([A-Za-z0-9]+)", stem).group(1)
-        if args.participant_label and subject not in args.participant_label:
+        labels = [label[len("sub-"):] if label.startswith("sub-") else label
+                  for label in args.participant_label]
+        if labels and subject not in labels:
             continue
         summary = os.path.join(args.output, folder, stem + "_summary.tsv")
         if os.path.exists(summary):
