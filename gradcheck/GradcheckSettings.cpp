@@ -6,28 +6,31 @@
 #include "CommandLineOpening.h"
 #include "ExitStatus.h"
 #include "NiftiFileNames.h"
+#include "TenscalcSwitches.h"
 #include "ThreadCount.h"
 
 namespace {
 
+// The switches gradcheck shares with tenscalc, where it reads the data the same way.
+using tenscalcswitch::kAxial;
+using tenscalcswitch::kBvals;
+using tenscalcswitch::kBvecs;
+using tenscalcswitch::kCoronal;
+using tenscalcswitch::kGradientMatrix;
+using tenscalcswitch::kHelp;
+using tenscalcswitch::kImageInfo;
+using tenscalcswitch::kNumberOfB0;
+using tenscalcswitch::kObliqueCorrection;
+using tenscalcswitch::kOrientation;
+using tenscalcswitch::kPaddings;
+using tenscalcswitch::kSagittal;
+using tenscalcswitch::kStartNumber;
+using tenscalcswitch::kThreads;
 using Switch = CMyCmdParser::SwitchSpec;
-constexpr Switch kGradientMatrix = {"-gm", "--gradient_matrix", 2};
-constexpr Switch kBvecs = {"-bvec", "--bvecs", 1};
-constexpr Switch kBvals = {"-bval", "--bvals", 1};
 constexpr Switch kMask = {"-m", "--mask", 3};
-constexpr Switch kThreads = {"-nthreads", "--nthreads", 1};
 constexpr Switch kExport = {"-export", "--export", 1};
+// Unlike tenscalc's "-b_value", the usual two dashes: gradcheck has no old scripts to serve.
 constexpr Switch kBValue = {"-b", "--b_value", 1};
-constexpr Switch kNumberOfB0 = {"-b0", "--number_of_b0", 1};
-constexpr Switch kOrientation = {"-iop", "--image_orientation_patient", 6};
-constexpr Switch kImageInfo = {"-info", "--image_info", 1};
-constexpr Switch kSagittal = {"-sag", "--sagittal", 0};
-constexpr Switch kCoronal = {"-cor", "--coronal", 0};
-constexpr Switch kAxial = {"-axial", "--axial", 0};
-constexpr Switch kObliqueCorrection = {"-oc", "--oblique_correction", 0};
-constexpr Switch kPaddings = {"-p", "--paddings", 1};
-constexpr Switch kStartNumber = {"-sn", "--start_number", 1};
-constexpr Switch kHelp = {"-h", "--help", 0};
 
 const char* const kHelpText =
     "\n"

@@ -10,39 +10,12 @@
 #include "CommandLineOpening.h"
 #include "ExitStatus.h"
 #include "NiftiFileNames.h"
+#include "TenscalcSwitches.h"
 #include "ThreadCount.h"
 
 namespace {
 
-using Switch = CMyCmdParser::SwitchSpec;
-constexpr Switch kGradientMatrix = {"-gm", "--gradient_matrix", 2};
-constexpr Switch kPaddings = {"-p", "--paddings", 1};
-constexpr Switch kHelp = {"-h", "--help", 0};
-constexpr Switch kNumberOfB0 = {"-b0", "--number_of_b0", 1};
-// The long spelling has one dash on purpose: scripts written for this program pass "-b_value".
-constexpr Switch kBValue = {"-b", "-b_value", 1};
-constexpr Switch kOrientation = {"-iop", "--image_orientation_patient", 6};
-constexpr Switch kNoEigen = {"-no_eigen", "--no_eigen_output", 0};
-constexpr Switch kNoTensor = {"-no_tensor", "--no_tensor_output", 0};
-constexpr Switch kNoExp = {"-no_exp", "--no_exp_output", 0};
-constexpr Switch kObliqueCorrection = {"-oc", "--oblique_correction", 0};
-constexpr Switch kAxial = {"-axial", "--axial", 0};
-constexpr Switch kSagittal = {"-sag", "--sagittal", 0};
-constexpr Switch kCoronal = {"-cor", "--coronal", 0};
-constexpr Switch kVoxelOrder = {"-vorder", "--voxel_order", 1};
-constexpr Switch kImageInfo = {"-info", "--image_info", 1};
-constexpr Switch kB0Threshold = {"-b0_th", "--b0_threshold", 2};
-constexpr Switch kStartNumber = {"-sn", "--start_number", 1};
-constexpr Switch kInputType = {"-it", "--input_type", 1};
-constexpr Switch kOutputType = {"-ot", "--output_type", 1};
-constexpr Switch kColorBrightness = {"-cb", "--color_brightness", 1};
-constexpr Switch kNex = {"-nex", "--nex", 1};
-constexpr Switch kOutput5d = {"-output_5d", "--output_5d", 0};
-constexpr Switch kBvecs = {"-bvec", "--bvecs", 1};
-constexpr Switch kBvals = {"-bval", "--bvals", 1};
-constexpr Switch kExportGradients = {"-export_grad", "--export_grad", 1};
-constexpr Switch kThreads = {"-nthreads", "--nthreads", 1};
-constexpr Switch kFitMethod = {"-fit", "--fit_method", 2};
+using namespace tenscalcswitch;  // NOLINT(google-build-using-namespace)
 
 
 struct OutputType {
