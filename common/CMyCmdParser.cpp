@@ -76,21 +76,21 @@ std::string CMyCmdParser::GetArgument(const char* shortName, const char* longNam
                                 : GetArgument(longName, index, defaultValue);
 }
 
-bool CMyCmdParser::HasSwitch(const SwitchSpec& spec) const {
-    return HasSwitch(spec.shortName, spec.longName);
+bool CMyCmdParser::HasSwitch(const SwitchEntry& entry) const {
+    return HasSwitch(entry.shortName, entry.longName);
 }
 
-int CMyCmdParser::GetNumberOfArguments(const SwitchSpec& spec) const {
-    return GetNumberOfArguments(spec.shortName, spec.longName);
+int CMyCmdParser::GetNumberOfArguments(const SwitchEntry& entry) const {
+    return GetNumberOfArguments(entry.shortName, entry.longName);
 }
 
-std::string CMyCmdParser::GetArgument(const SwitchSpec& spec, int index,
+std::string CMyCmdParser::GetArgument(const SwitchEntry& entry, int index,
                                       const char* defaultValue) const {
-    return GetArgument(spec.shortName, spec.longName, index, defaultValue);
+    return GetArgument(entry.shortName, entry.longName, index, defaultValue);
 }
 
 std::string CMyCmdParser::ExtractPureArguments(std::vector<std::string>* out,
-                                               const std::vector<SwitchSpec>& switches) const {
+                                               const std::vector<SwitchEntry>& switches) const {
     out->assign(arguments_.begin(), arguments_.end());
     for (const auto& known : switches) {
         // The count comes from the first occurrence and applies to every occurrence.

@@ -11,7 +11,7 @@
 class CMyCmdParser {
   public:
     // One switch a program knows: both spellings and how many values it takes.
-    struct SwitchSpec {
+    struct SwitchEntry {
         const char* shortName;
         const char* longName;
         int valueCount;
@@ -24,9 +24,9 @@ class CMyCmdParser {
 
     int GetNumberOfSwitches() const;
     // Lookups by a switch's table entry, either spelling.
-    bool HasSwitch(const SwitchSpec& spec) const;
-    int GetNumberOfArguments(const SwitchSpec& spec) const;
-    std::string GetArgument(const SwitchSpec& spec, int index, const char* defaultValue) const;
+    bool HasSwitch(const SwitchEntry& entry) const;
+    int GetNumberOfArguments(const SwitchEntry& entry) const;
+    std::string GetArgument(const SwitchEntry& entry, int index, const char* defaultValue) const;
 
     bool HasSwitch(const char* name) const;
     bool HasSwitch(const char* shortName, const char* longName) const;
@@ -42,7 +42,7 @@ class CMyCmdParser {
     // words; out receives what is left (the positional arguments and unknown switches). Returns
     // the first left-over word that starts with '-', or an empty string.
     std::string ExtractPureArguments(std::vector<std::string>* out,
-                                     const std::vector<SwitchSpec>& switches) const;
+                                     const std::vector<SwitchEntry>& switches) const;
     // Writes the switch table to standard output.
     void Print() const;
 

@@ -5,13 +5,13 @@
 #include "ExitStatus.h"
 
 namespace {
-constexpr CMyCmdParser::SwitchSpec kHelp = {"-h", "--help", 0};
+constexpr CMyCmdParser::SwitchEntry kHelp = {"-h", "--help", 0};
 // Only the long spelling: "-version" was never a switch of these programs.
 constexpr const char* kVersion = "--version";
 }
 
 RunStep CommandLineOpening::Open(int argc, const CMyCmdParser& parser,
-                                 const std::vector<CMyCmdParser::SwitchSpec>& switches,
+                                 const std::vector<CMyCmdParser::SwitchEntry>& switches,
                                  const Program& program, std::vector<std::string>* positional) {
     if (parser.HasSwitch(kVersion)) {
         PrintVersion(program.name);

@@ -21,7 +21,7 @@ class CommandLineOpening {
     // arguments (status 2, message and hint). Otherwise fills positional with the words left
     // after the known switches and goes on.
     static RunStep Open(int argc, const CMyCmdParser& parser,
-                        const std::vector<CMyCmdParser::SwitchSpec>& switches,
+                        const std::vector<CMyCmdParser::SwitchEntry>& switches,
                         const Program& program, std::vector<std::string>* positional);
 
     // Message on standard error, then the hint on standard output; returns status 2.

@@ -76,8 +76,8 @@ RunStep readDataset(const CMyCmdParser& parser, bool bids,
 
 }  // namespace
 
-const std::vector<CMyCmdParser::SwitchSpec>& PhantomSettings::Switches() {
-    static const std::vector<CMyCmdParser::SwitchSpec> switches = {
+const std::vector<CMyCmdParser::SwitchEntry>& PhantomSettings::Switches() {
+    static const std::vector<CMyCmdParser::SwitchEntry> switches = {
         kSize,    kSeed,      kSigma, kZeroBackground, kLas,     kOblique,
         kSlanted, kIsotropic, kHelp,  kBids,           kSubjects};
     return switches;

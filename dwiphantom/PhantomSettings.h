@@ -11,17 +11,17 @@
 
 class PhantomSettings {
   public:
-    static constexpr CMyCmdParser::SwitchSpec kSize = {"-s", "--size", 1};
-    static constexpr CMyCmdParser::SwitchSpec kSeed = {"-seed", "--seed", 1};
-    static constexpr CMyCmdParser::SwitchSpec kSigma = {"-sigma", "--sigma", 1};
-    static constexpr CMyCmdParser::SwitchSpec kZeroBackground = {"-zb", "--zero_background", 0};
-    static constexpr CMyCmdParser::SwitchSpec kLas = {"-las", "--las", 0};
-    static constexpr CMyCmdParser::SwitchSpec kOblique = {"-oblique", "--oblique", 0};
-    static constexpr CMyCmdParser::SwitchSpec kSlanted = {"-slanted", "--slanted", 0};
-    static constexpr CMyCmdParser::SwitchSpec kIsotropic = {"-isotropic", "--isotropic", 0};
-    static constexpr CMyCmdParser::SwitchSpec kHelp = {"-h", "--help", 0};
-    static constexpr CMyCmdParser::SwitchSpec kBids = {"-bids", "--bids", 1};
-    static constexpr CMyCmdParser::SwitchSpec kSubjects = {"-n", "--subjects", 1};
+    static constexpr CMyCmdParser::SwitchEntry kSize = {"-s", "--size", 1};
+    static constexpr CMyCmdParser::SwitchEntry kSeed = {"-seed", "--seed", 1};
+    static constexpr CMyCmdParser::SwitchEntry kSigma = {"-sigma", "--sigma", 1};
+    static constexpr CMyCmdParser::SwitchEntry kZeroBackground = {"-zb", "--zero_background", 0};
+    static constexpr CMyCmdParser::SwitchEntry kLas = {"-las", "--las", 0};
+    static constexpr CMyCmdParser::SwitchEntry kOblique = {"-oblique", "--oblique", 0};
+    static constexpr CMyCmdParser::SwitchEntry kSlanted = {"-slanted", "--slanted", 0};
+    static constexpr CMyCmdParser::SwitchEntry kIsotropic = {"-isotropic", "--isotropic", 0};
+    static constexpr CMyCmdParser::SwitchEntry kHelp = {"-h", "--help", 0};
+    static constexpr CMyCmdParser::SwitchEntry kBids = {"-bids", "--bids", 1};
+    static constexpr CMyCmdParser::SwitchEntry kSubjects = {"-n", "--subjects", 1};
 
     static constexpr unsigned kDefaultSeed = 20240607u;
     static constexpr double kDefaultSigma = 20.0;
@@ -43,7 +43,7 @@ class PhantomSettings {
     int subjects = 1;
 
     // Every switch with its declared value count, in the order the parser is given them.
-    static const std::vector<CMyCmdParser::SwitchSpec>& Switches();
+    static const std::vector<CMyCmdParser::SwitchEntry>& Switches();
 
     // Checks the command line and fills settings. Returns kGoOn when the run goes on; otherwise
     // the exit status after the help or a reported error.

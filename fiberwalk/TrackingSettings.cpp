@@ -14,7 +14,7 @@
 
 namespace {
 
-using Switch = CMyCmdParser::SwitchSpec;
+using Switch = CMyCmdParser::SwitchEntry;
 constexpr Switch kStepLength = {"-l", "--step_length", 1};
 constexpr Switch kAngleThreshold = {"-at", "--angle_threshold", 1};
 constexpr Switch kHelp = {"-h", "--help", 0};
@@ -279,8 +279,8 @@ TrackingSettings::VectorFrame vectorFrame(const CMyCmdParser& parser) {
 
 }  // namespace
 
-const std::vector<CMyCmdParser::SwitchSpec>& TrackingSettings::Switches() {
-    static const std::vector<CMyCmdParser::SwitchSpec> table = {
+const std::vector<CMyCmdParser::SwitchEntry>& TrackingSettings::Switches() {
+    static const std::vector<CMyCmdParser::SwitchEntry> table = {
         kStepLength, kAngleThreshold, kHelp,        kAngleWeights, kMask,        kMask2,
         kFact,       kRungeKutta2,    kTensorLine,  kOutputMask,   kInvertX,     kInvertY,
         kInvertZ,    kSwapXY,         kSwapYZ,      kSwapZX,       kStreamLine,  kOrientation,

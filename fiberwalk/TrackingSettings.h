@@ -74,7 +74,7 @@ class TrackingSettings {
     VectorFrame frame;
 
     // Every switch with its declared value count, in the order the parser is given them.
-    static const std::vector<CMyCmdParser::SwitchSpec>& Switches();
+    static const std::vector<CMyCmdParser::SwitchEntry>& Switches();
 
     // Checks the command line and fills settings. Goes on, or stops with the exit status after
     // the help or a reported error.

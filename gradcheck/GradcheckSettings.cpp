@@ -26,7 +26,7 @@ using tenscalcswitch::kPaddings;
 using tenscalcswitch::kSagittal;
 using tenscalcswitch::kStartNumber;
 using tenscalcswitch::kThreads;
-using Switch = CMyCmdParser::SwitchSpec;
+using Switch = CMyCmdParser::SwitchEntry;
 constexpr Switch kMask = {"-m", "--mask", 3};
 constexpr Switch kExport = {"-export", "--export", 1};
 // Unlike tenscalc's "-b_value", the usual two dashes: gradcheck has no old scripts to serve.
@@ -125,8 +125,8 @@ void readOrientationOptions(const CMyCmdParser& parser, TenscalcSettings& data) 
 
 }  // namespace
 
-const std::vector<CMyCmdParser::SwitchSpec>& GradcheckSettings::Switches() {
-    static const std::vector<CMyCmdParser::SwitchSpec> table = {
+const std::vector<CMyCmdParser::SwitchEntry>& GradcheckSettings::Switches() {
+    static const std::vector<CMyCmdParser::SwitchEntry> table = {
         kGradientMatrix, kBvecs,     kBvals,    kMask,    kThreads,           kExport,
         kBValue,         kNumberOfB0, kOrientation, kImageInfo, kSagittal, kCoronal,
         kAxial,          kObliqueCorrection, kPaddings, kStartNumber, kHelp,

@@ -22,7 +22,7 @@ class GradcheckSettings {
     float maskHigh = 0.0f;
     std::string exportFile;      // -export: the corrected table
 
-    static const std::vector<CMyCmdParser::SwitchSpec>& Switches();
+    static const std::vector<CMyCmdParser::SwitchEntry>& Switches();
     static RunStep FromCommandLine(int argc, const char* const* argv, GradcheckSettings* settings);
     static void ShowHelp();
 };

@@ -186,8 +186,8 @@ const char* const kAddedHelpLines[] = {
 
 }  // namespace
 
-const std::vector<CMyCmdParser::SwitchSpec>& TenscalcCommandLine::Switches() {
-    static const std::vector<CMyCmdParser::SwitchSpec> table = {
+const std::vector<CMyCmdParser::SwitchEntry>& TenscalcCommandLine::Switches() {
+    static const std::vector<CMyCmdParser::SwitchEntry> table = {
         kGradientMatrix, kPaddings,      kHelp,          kNumberOfB0,   kBValue,
         kOrientation,    kNoEigen,       kNoTensor,      kNoExp,        kObliqueCorrection,
         kAxial,          kSagittal,      kCoronal,       kVoxelOrder,   kImageInfo,

@@ -15,7 +15,7 @@ class TenscalcCommandLine {
     // (the help, or a refused command line; the message is printed).
     static RunStep Parse(int argc, const char* const* argv, TenscalcSettings& settings);
     // Every switch the program knows, with its declared value count.
-    static const std::vector<CMyCmdParser::SwitchSpec>& Switches();
+    static const std::vector<CMyCmdParser::SwitchEntry>& Switches();
     static void ShowHelp();
     // "Type 'tenscalc --help' for more information." on standard output.
     static void ShowHint();

@@ -6,7 +6,7 @@
 
 namespace tenscalcswitch {
 
-using Switch = CMyCmdParser::SwitchSpec;
+using Switch = CMyCmdParser::SwitchEntry;
 inline constexpr Switch kGradientMatrix = {"-gm", "--gradient_matrix", 2};
 inline constexpr Switch kPaddings = {"-p", "--paddings", 1};
 inline constexpr Switch kHelp = {"-h", "--help", 0};

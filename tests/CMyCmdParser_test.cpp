@@ -21,10 +21,10 @@ struct Words {
 };
 
 std::vector<std::string> extract(const CMyCmdParser& parser,
-                                 const std::vector<CMyCmdParser::SwitchSpec>& specs,
+                                 const std::vector<CMyCmdParser::SwitchEntry>& table,
                                  std::string* result) {
     std::vector<std::string> out{"stale"};
-    *result = parser.ExtractPureArguments(&out, specs);
+    *result = parser.ExtractPureArguments(&out, table);
     return out;
 }
 

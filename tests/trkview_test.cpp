@@ -84,14 +84,14 @@ class TrkviewDamagedTracks : public ::testing::Test {
   protected:
     void SetUp() override {
         // 8 x 8 x 4 voxels of 1 mm: the middle slice 2 holds z in [2, 3).
-        testsupport::VolumeSpec spec;
-        spec.dims = {8, 8, 4};
-        spec.datatype = 16;  // float32
+        testsupport::VolumeSpec description;
+        description.dims = {8, 8, 4};
+        description.datatype = 16;  // float32
         std::vector<float> fa(8 * 8 * 4);
         for (std::size_t p = 0; p < fa.size(); ++p) {
             fa[p] = static_cast<float>(p % 8) / 8.0f;
         }
-        testsupport::writeVolume(volume, spec, fa);
+        testsupport::writeVolume(volume, description, fa);
     }
 
     // Two straight tracks of two points in the middle slice, no scalars or properties.
@@ -251,11 +251,11 @@ Picture readPng(const std::string& path) {
 // An RGB24 volume whose voxel (i, j, k) has colour(i, j, k).
 void writeRgbVolume(const std::string& path, const Dims& dims, const Sizes& size,
                     const std::function<Colour(int, int, int)>& colour) {
-    testsupport::VolumeSpec spec;
-    spec.dims = {dims[0], dims[1], dims[2]};
-    spec.datatype = 128;  // RGB24
+    testsupport::VolumeSpec description;
+    description.dims = {dims[0], dims[1], dims[2]};
+    description.datatype = 128;  // RGB24
     for (int a = 0; a < 3; ++a) {
-        spec.pixdim[a] = size[a];
+        description.pixdim[a] = size[a];
     }
     std::vector<std::uint8_t> bytes;
     for (int k = 0; k < dims[2]; ++k) {
@@ -266,7 +266,7 @@ void writeRgbVolume(const std::string& path, const Dims& dims, const Sizes& size
             }
         }
     }
-    testsupport::writeVolume(path, spec, bytes);
+    testsupport::writeVolume(path, description, bytes);
 }
 
 // Tracks given in voxel units (voxel i spans [i, i+1)), stored in millimetres.
@@ -734,14 +734,14 @@ TEST(TrkviewTrackOverlay, DirectionColoursFollowTheColourFaConvention) {
 
 TEST_F(TrkviewMosaic, AScalarMapIsShownInGrey) {
     const Dims dims = {24, 20, 16};
-    testsupport::VolumeSpec spec;
-    spec.dims = {dims[0], dims[1], dims[2]};
-    spec.datatype = 16;  // float32
+    testsupport::VolumeSpec description;
+    description.dims = {dims[0], dims[1], dims[2]};
+    description.datatype = 16;  // float32
     std::vector<float> fa(static_cast<std::size_t>(dims[0]) * dims[1] * dims[2]);
     for (std::size_t p = 0; p < fa.size(); ++p) {
         fa[p] = static_cast<float>(p % 24) / 23.0f;  // 0 at x = 0 up to 1 at x = 23
     }
-    testsupport::writeVolume(volume, spec, fa);
+    testsupport::writeVolume(volume, description, fa);
     writeTracks(tracks, dims, {1.0f, 1.0f, 1.0f}, {});
     ASSERT_EQ(Run({}).status, 0);
     const Picture png = readPng(picture);

@@ -16,8 +16,8 @@ int toInt(const std::string& text) {
 
 }  // namespace
 
-const std::vector<CMyCmdParser::SwitchSpec>& TrkviewSettings::Switches() {
-    static const std::vector<CMyCmdParser::SwitchSpec> switches = {kSlice, kScale,  kAll,
+const std::vector<CMyCmdParser::SwitchEntry>& TrkviewSettings::Switches() {
+    static const std::vector<CMyCmdParser::SwitchEntry> switches = {kSlice, kScale,  kAll,
                                                                    kHelp,  kMosaic, kCaption};
     return switches;
 }

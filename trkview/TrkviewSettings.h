@@ -10,12 +10,12 @@
 
 class TrkviewSettings {
   public:
-    static constexpr CMyCmdParser::SwitchSpec kSlice = {"-z", "--slice", 1};
-    static constexpr CMyCmdParser::SwitchSpec kScale = {"-s", "--scale", 1};
-    static constexpr CMyCmdParser::SwitchSpec kAll = {"-a", "--all", 0};
-    static constexpr CMyCmdParser::SwitchSpec kHelp = {"-h", "--help", 0};
-    static constexpr CMyCmdParser::SwitchSpec kMosaic = {"-mosaic", "--mosaic", 0};
-    static constexpr CMyCmdParser::SwitchSpec kCaption = {"-caption", "--caption", 1};
+    static constexpr CMyCmdParser::SwitchEntry kSlice = {"-z", "--slice", 1};
+    static constexpr CMyCmdParser::SwitchEntry kScale = {"-s", "--scale", 1};
+    static constexpr CMyCmdParser::SwitchEntry kAll = {"-a", "--all", 0};
+    static constexpr CMyCmdParser::SwitchEntry kHelp = {"-h", "--help", 0};
+    static constexpr CMyCmdParser::SwitchEntry kMosaic = {"-mosaic", "--mosaic", 0};
+    static constexpr CMyCmdParser::SwitchEntry kCaption = {"-caption", "--caption", 1};
 
     std::string volumeName;
     std::string trackName;
@@ -29,7 +29,7 @@ class TrkviewSettings {
     std::string caption;  // of the mosaic
 
     // Every switch with its declared value count, in the order the parser is given them.
-    static const std::vector<CMyCmdParser::SwitchSpec>& Switches();
+    static const std::vector<CMyCmdParser::SwitchEntry>& Switches();
 
     // Checks the command line and fills settings. Returns kGoOn when the run goes on; otherwise
     // the exit status after the help or a reported error.

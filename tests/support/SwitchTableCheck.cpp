@@ -29,19 +29,19 @@ SwitchNames helpSwitches(const std::string& help) {
 
 }  // namespace
 
-void expectSwitchTableHolds(const std::vector<CMyCmdParser::SwitchSpec>& table,
+void expectSwitchTableHolds(const std::vector<CMyCmdParser::SwitchEntry>& table,
                             const std::string& help, const std::vector<std::string>& positional,
                             const std::set<std::string>& undocumented) {
     std::set<std::string> names;
     SwitchNames documented;
-    for (const CMyCmdParser::SwitchSpec& spec : table) {
-        EXPECT_TRUE(names.insert(spec.shortName).second) << spec.shortName << " listed twice";
-        EXPECT_TRUE(names.insert(spec.longName).second) << spec.longName << " listed twice";
-        for (const char* spelling : {spec.shortName, spec.longName}) {
+    for (const CMyCmdParser::SwitchEntry& entry : table) {
+        EXPECT_TRUE(names.insert(entry.shortName).second) << entry.shortName << " listed twice";
+        EXPECT_TRUE(names.insert(entry.longName).second) << entry.longName << " listed twice";
+        for (const char* spelling : {entry.shortName, entry.longName}) {
             std::vector<std::string> words = {"program"};
             words.insert(words.end(), positional.begin(), positional.end());
             words.emplace_back(spelling);
-            for (int v = 0; v < spec.valueCount; ++v) {
+            for (int v = 0; v < entry.valueCount; ++v) {
                 words.push_back("value" + std::to_string(v + 1));
             }
             std::vector<const char*> argv;
@@ -52,16 +52,16 @@ void expectSwitchTableHolds(const std::vector<CMyCmdParser::SwitchSpec>& table,
             std::vector<std::string> left;
             EXPECT_EQ(parser.ExtractPureArguments(&left, table), "") << spelling;
             EXPECT_EQ(left, positional) << spelling;
-            EXPECT_TRUE(parser.HasSwitch(spec)) << spelling;
-            EXPECT_EQ(parser.GetNumberOfArguments(spec), spec.valueCount) << spelling;
-            if (spec.valueCount > 0) {
-                EXPECT_EQ(parser.GetArgument(spec, spec.valueCount, ""),
-                          "value" + std::to_string(spec.valueCount))
+            EXPECT_TRUE(parser.HasSwitch(entry)) << spelling;
+            EXPECT_EQ(parser.GetNumberOfArguments(entry), entry.valueCount) << spelling;
+            if (entry.valueCount > 0) {
+                EXPECT_EQ(parser.GetArgument(entry, entry.valueCount, ""),
+                          "value" + std::to_string(entry.valueCount))
                     << spelling;
             }
         }
-        if (undocumented.count(spec.shortName) == 0) {
-            documented.emplace(spec.shortName, spec.longName);
+        if (undocumented.count(entry.shortName) == 0) {
+            documented.emplace(entry.shortName, entry.longName);
         }
     }
     // Exactly the table's switches, so that neither can gain one the other lacks.

@@ -11,6 +11,6 @@
 
 // positional: the words a run needs besides the switch (kept in front of it). undocumented:
 // short spellings whose help line, if any, is not compared with the table.
-void expectSwitchTableHolds(const std::vector<CMyCmdParser::SwitchSpec>& table,
+void expectSwitchTableHolds(const std::vector<CMyCmdParser::SwitchEntry>& table,
                             const std::string& help, const std::vector<std::string>& positional,
                             const std::set<std::string>& undocumented = {});
