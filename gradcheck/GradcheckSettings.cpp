@@ -6,6 +6,7 @@
 #include "CommandLineOpening.h"
 #include "ExitStatus.h"
 #include "NiftiFileNames.h"
+#include "TenscalcCommandLine.h"
 #include "TenscalcSwitches.h"
 #include "ThreadCount.h"
 
@@ -110,19 +111,6 @@ RunStep readGradientSource(const CMyCmdParser& parser, TenscalcSettings& data) {
     return kGoOn;
 }
 
-void readOrientationOptions(const CMyCmdParser& parser, TenscalcSettings& data) {
-    data.iopPresent = parser.HasSwitch(kOrientation);
-    for (int i = 1; i <= parser.GetNumberOfArguments(kOrientation); ++i) {
-        data.iopValues.push_back(parser.GetArgument(kOrientation, i, ""));
-    }
-    data.infoPresent = parser.HasSwitch(kImageInfo);
-    data.infoName = parser.GetArgument(kImageInfo, 1, "");
-    data.sagittal = parser.HasSwitch(kSagittal);
-    data.coronal = parser.HasSwitch(kCoronal);
-    data.axial = parser.HasSwitch(kAxial);
-    data.obliqueCorrection = parser.HasSwitch(kObliqueCorrection);
-}
-
 }  // namespace
 
 const std::vector<CMyCmdParser::SwitchEntry>& GradcheckSettings::Switches() {
@@ -185,7 +173,7 @@ RunStep GradcheckSettings::FromCommandLine(int argc, const char* const* argv,
     if (data.startNumber < 0) {
         data.startNumber = 1;
     }
-    readOrientationOptions(parser, data);
+    TenscalcCommandLine::ReadOrientationSwitches(parser, data);
 
     data.rawDataArgument = positional[0];
     data.rawDataName = get_valid_nifti_filename(positional[0], data.startNumber, data.paddings);

@@ -342,15 +342,8 @@ RunStep TenscalcCommandLine::ParseOutputType(const CMyCmdParser& parser,
     return kGoOn;
 }
 
-void TenscalcCommandLine::ParseRunOptions(const CMyCmdParser& parser, TenscalcSettings& settings) {
-    const std::string b0 = parser.GetArgument(kNumberOfB0, 1, "0");
-    settings.requestedB0 = b0 == "auto" ? 0 : toInt(b0);
-    settings.obliqueCorrection = parser.HasSwitch(kObliqueCorrection);
-    settings.writeEigen = !parser.HasSwitch(kNoEigen);
-    settings.writeTensor = !parser.HasSwitch(kNoTensor);
-    settings.writeExp = !parser.HasSwitch(kNoExp);
-    settings.output5d = parser.HasSwitch(kOutput5d);
-
+void TenscalcCommandLine::ReadOrientationSwitches(const CMyCmdParser& parser,
+                                                  TenscalcSettings& settings) {
     settings.iopPresent = parser.HasSwitch(kOrientation);
     const int iopCount = parser.GetNumberOfArguments(kOrientation);
     for (int i = 1; i <= iopCount; ++i) {
@@ -361,6 +354,18 @@ void TenscalcCommandLine::ParseRunOptions(const CMyCmdParser& parser, TenscalcSe
     settings.sagittal = parser.HasSwitch(kSagittal);
     settings.coronal = parser.HasSwitch(kCoronal);
     settings.axial = parser.HasSwitch(kAxial);
+    settings.obliqueCorrection = parser.HasSwitch(kObliqueCorrection);
+}
+
+void TenscalcCommandLine::ParseRunOptions(const CMyCmdParser& parser, TenscalcSettings& settings) {
+    const std::string b0 = parser.GetArgument(kNumberOfB0, 1, "0");
+    settings.requestedB0 = b0 == "auto" ? 0 : toInt(b0);
+    settings.writeEigen = !parser.HasSwitch(kNoEigen);
+    settings.writeTensor = !parser.HasSwitch(kNoTensor);
+    settings.writeExp = !parser.HasSwitch(kNoExp);
+    settings.output5d = parser.HasSwitch(kOutput5d);
+
+    ReadOrientationSwitches(parser, settings);
 
     settings.b0ThresholdValues = parser.GetNumberOfArguments(kB0Threshold);
     if (settings.b0ThresholdValues >= 1) {

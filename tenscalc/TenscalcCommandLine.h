@@ -17,6 +17,8 @@ class TenscalcCommandLine {
     // Every switch the program knows, with its declared value count.
     static const std::vector<CMyCmdParser::SwitchEntry>& Switches();
     static void ShowHelp();
+    // -iop, -info, -sag, -cor, -axial and -oc, which gradcheck reads the same way.
+    static void ReadOrientationSwitches(const CMyCmdParser& parser, TenscalcSettings& settings);
     // "Type 'tenscalc --help' for more information." on standard output.
     static void ShowHint();
 
