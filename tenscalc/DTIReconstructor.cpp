@@ -303,19 +303,15 @@ bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* e
         return true;
     }
     if (observed != nullptr) {
-        // The weighted rounds start from the ordinary fit, -ln S0 included.
-        const double* w0 = fitMatrix_.data();
+        // The weighted rounds start from the ordinary fit; its seventh unknown, -ln S0, is the
+        // one sum the tensor did not need.
         double ordinary[7];
-        for (int j = 0; j < 7; ++j) {
-            ordinary[j] = w0[j] * observed[0];
-        }
-        for (size_t r = 1; r < k; ++r) {
-            for (int j = 0; j < 7; ++j) {
-                ordinary[j] += fitMatrix_[r * 7 + static_cast<size_t>(j)] * observed[r];
-            }
-        }
         for (int j = 0; j < 6; ++j) {
             ordinary[j] = x[j];
+        }
+        ordinary[6] = 0.0;
+        for (size_t r = 0; r < k; ++r) {
+            ordinary[6] += fitMatrix_[r * 7 + 6] * observed[r];
         }
         if (weighted_.Refine(observed, ordinary)) {
             for (int j = 0; j < 6; ++j) {
