@@ -267,9 +267,9 @@ class Smoother {
         if (count < 0) {
             return Stop(Failure::kStepTooSmall);
         }
-        const bool written = m_writer.WriteNextTrack(count, window.smoothed[r].data());
-        std::vector<float>().swap(window.smoothed[r]);
-        return written ? kGoOn : Stop(Failure::kWriteFailed);
+        // The buffer keeps its room for the record of the next window in this place.
+        return m_writer.WriteNextTrack(count, window.smoothed[r].data()) ? kGoOn
+                                                                         : Stop(Failure::kWriteFailed);
     }
 
     TrackRecordReader m_records;
