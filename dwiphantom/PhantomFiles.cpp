@@ -10,6 +10,7 @@
 #include "ImageInfoParser.h"
 #include "NiftiIO.h"
 #include "OwnedHandles.h"
+#include "OwnedNiftiImage.h"
 #include "PhantomOrientation.h"
 
 bool PhantomFiles::WriteVolume(const std::string& path, const std::vector<int>& dims, int datatype,

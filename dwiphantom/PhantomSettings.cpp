@@ -7,6 +7,7 @@
 #include "CommandLineOpening.h"
 #include "ExitStatus.h"
 #include "PhantomOrientation.h"
+#include "StandardOptions.h"
 
 namespace {
 
@@ -22,6 +23,14 @@ constexpr NamedSize kSizes[] = {
     {"medium", {96, 96, 60}},
     {"large", {128, 128, 72}},
 };
+
+// A help text with its numbers written in.
+template <typename... Numbers>
+std::string formatted(const char* format, Numbers... numbers) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, numbers...);
+    return text;
+}
 
 // The prefix as typed, without a ".nii" ending: the outputs add their own endings.
 std::string withoutNiftiEnding(std::string prefix) {
@@ -76,11 +85,66 @@ RunStep readDataset(const CMyCmdParser& parser, bool bids,
 
 }  // namespace
 
-const std::vector<CMyCmdParser::SwitchEntry>& PhantomSettings::Switches() {
-    static const std::vector<CMyCmdParser::SwitchEntry> switches = {
-        kSize,    kSeed,      kSigma, kZeroBackground, kLas,     kOblique,
-        kSlanted, kIsotropic, kHelp,  kBids,           kSubjects};
-    return switches;
+const OptionTable& PhantomSettings::Options() {
+    using P = PhantomSettings;
+    static const std::string seedHelp = formatted(
+        "  -seed, --seed <number>\n"
+        "          seed of the Rician noise. default is %u\n", kDefaultSeed);
+    static const std::string sigmaHelp = formatted(
+        "  -sigma, --sigma <value>\n"
+        "          standard deviation of each noise component. default is %g\n", kDefaultSigma);
+    static const std::string obliqueHelp = formatted(
+        "  -oblique, --oblique\n"
+        "          PREFIX.nii declares voxel axes turned %g degrees about x, then %g\n"
+        "          about z (with -las, after x is stored right to left)\n",
+        PhantomOrientation::kObliqueAboutXDegrees, PhantomOrientation::kObliqueAboutZDegrees);
+    static const std::string subjectsHelp = formatted(
+        "  -n, --subjects <number>\n"
+        "          subjects of the -bids dataset, 1 to %d, labelled 01, 02, ... (three\n"
+        "          digits from 100 subjects on). default is 1\n", kMaxSubjects);
+    static const OptionTable table({
+        OptionSpec::HelpText(
+        "\n"
+        "Usage: dwiphantom OUTPUT_PREFIX [OPTION]...\n"
+        "\n"
+        "Writes a synthetic diffusion acquisition (1 b0 + 64 directions, b = 1000, 2 mm voxels)\n"
+        "with background, brain-like and CSF-like regions, a straight bundle, an arc bundle and\n"
+        "a crossing, plus its ground truth:\n"
+        "  PREFIX.nii                 4D int16 data, no header orientation (axial)\n"
+        "  PREFIX.info                image information file (axial, slice order 1)\n"
+        "  PREFIX_grad.txt            gradient table for 'tenscalc -gm'\n"
+        "  PREFIX.bval, PREFIX.bvec   b-values and directions in the FSL (and BIDS) layout\n"
+        "  PREFIX_truth_fa.nii        true FA (float)\n"
+        "  PREFIX_truth_v1.nii        true principal direction (float, 3 volumes x, y, z)\n"
+        "  PREFIX_truth_wm.nii        white-matter labels (int16): 1 straight, 2 arc,\n"
+        "                             3 crossing bundle, 4 where the crossing bundles meet\n"
+        "                             (5 slanted bundle, with -slanted)\n"
+        "  PREFIX_truth_bundles.txt   bundle centre-lines in millimetres (text)\n"
+        "  PREFIX_truth_bundles.trk   the same centre-lines as a track file\n"
+        "\n"),
+        P::kSize,
+        P::kSeed.WithHelp(seedHelp.c_str()),
+        P::kSigma.WithHelp(sigmaHelp.c_str()),
+        P::kZeroBackground,
+        P::kLas,
+        P::kOblique.WithHelp(obliqueHelp.c_str()),
+        P::kSlanted,
+        P::kIsotropic,
+        StandardOptions::Help(
+        "  -h, --help\n"
+        "          display this help\n"),
+        P::kBids,
+        P::kSubjects.WithHelp(subjectsHelp.c_str()),
+        StandardOptions::kVersion,
+        OptionSpec::HelpText(
+        "\n"
+        "Example: \n"
+        "  dwiphantom demo/phantom -s small\n"
+        "  tenscalc demo/phantom.nii demo/phantom -gm demo/phantom_grad.txt\n"
+        "  dwiphantom -bids demo/study -n 3\n"
+        "\n"),
+    });
+    return table;
 }
 
 RunStep PhantomSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
@@ -89,7 +153,7 @@ RunStep PhantomSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
     // A dataset folder takes the place of the prefix.
     const bool bids = parser.HasSwitch(kBids);
     if (const RunStep stop = CommandLineOpening::Open(
-            argc, parser, Switches(), {kProgram, ShowHelp, bids ? 0u : 1u}, &positional)) {
+            argc, parser, {kProgram, Options(), bids ? 0u : 1u}, &positional)) {
         return stop;
     }
     if (const RunStep stop = readDataset(parser, bids, positional, settings)) {
@@ -132,71 +196,4 @@ RunStep PhantomSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
         settings->prefix = withoutNiftiEnding(positional[0]);
     }
     return kGoOn;
-}
-
-void PhantomSettings::ShowHelp() {
-    std::printf(
-        "\n"
-        "Usage: dwiphantom OUTPUT_PREFIX [OPTION]...\n"
-        "\n"
-        "Writes a synthetic diffusion acquisition (1 b0 + 64 directions, b = 1000, 2 mm voxels)\n"
-        "with background, brain-like and CSF-like regions, a straight bundle, an arc bundle and\n"
-        "a crossing, plus its ground truth:\n"
-        "  PREFIX.nii                 4D int16 data, no header orientation (axial)\n"
-        "  PREFIX.info                image information file (axial, slice order 1)\n"
-        "  PREFIX_grad.txt            gradient table for 'tenscalc -gm'\n"
-        "  PREFIX.bval, PREFIX.bvec   b-values and directions in the FSL (and BIDS) layout\n"
-        "  PREFIX_truth_fa.nii        true FA (float)\n"
-        "  PREFIX_truth_v1.nii        true principal direction (float, 3 volumes x, y, z)\n"
-        "  PREFIX_truth_wm.nii        white-matter labels (int16): 1 straight, 2 arc,\n"
-        "                             3 crossing bundle, 4 where the crossing bundles meet\n"
-        "                             (5 slanted bundle, with -slanted)\n"
-        "  PREFIX_truth_bundles.txt   bundle centre-lines in millimetres (text)\n"
-        "  PREFIX_truth_bundles.trk   the same centre-lines as a track file\n"
-        "\n"
-        "  -s, --size <small|medium|large>\n"
-        "          32x32x20, 96x96x60 or 128x128x72 voxels. default is small\n"
-        "  -seed, --seed <number>\n"
-        "          seed of the Rician noise. default is %u\n"
-        "  -sigma, --sigma <value>\n"
-        "          standard deviation of each noise component. default is %g\n"
-        "  -zb, --zero_background\n"
-        "          no noise outside the head: background voxels hold zeros\n"
-        "  -las, --las\n"
-        "          PREFIX.nii declares x stored right to left: sform and qform of\n"
-        "          negative determinant. voxel data, truth maps and .info stay the same\n"
-        "  -oblique, --oblique\n"
-        "          PREFIX.nii declares voxel axes turned %g degrees about x, then %g\n"
-        "          about z (with -las, after x is stored right to left)\n"
-        "  -slanted, --slanted\n"
-        "          one more straight bundle, along (1, 0.4, 0.9) and so out of the axial\n"
-        "          plane, labelled 5. it is placed to meet no other bundle; a voxel shared\n"
-        "          with one would keep that bundle's label and hold both fibres\n"
-        "  -isotropic, --isotropic\n"
-        "          no bundles: brain-like and CSF-like tissue only, every white-matter label 0\n"
-        "  -h, --help\n"
-        "          display this help\n"
-        "  -bids, --bids <folder>\n"
-        "          instead of OUTPUT_PREFIX, a BIDS raw dataset of -n subjects in the folder.\n"
-        "          every subject has noise of its own (its seed drawn from -seed and its\n"
-        "          number) and its bundles and CSF moved by up to one voxel along each axis;\n"
-        "          the other options apply to every subject. it writes\n"
-        "            dataset_description.json, participants.tsv, README\n"
-        "            sub-XX/dwi/sub-XX_dwi.nii.gz   gzip NIfTI whose sform and qform declare\n"
-        "                                           the RAS matrix (or as -las, -oblique say)\n"
-        "            sub-XX/dwi/sub-XX_dwi.bval, .bvec, .json\n"
-        "          and the truth of each subject, in the same header, under\n"
-        "            derivatives/phantom-truth/sub-XX/dwi/sub-XX_desc-truth_fa.nii.gz,\n"
-        "            _v1.nii.gz, _wm.nii.gz, _bundles.txt and _bundles.trk\n"
-        "  -n, --subjects <number>\n"
-        "          subjects of the -bids dataset, 1 to %d, labelled 01, 02, ... (three\n"
-        "          digits from 100 subjects on). default is 1\n"
-        "\n"
-        "Example: \n"
-        "  dwiphantom demo/phantom -s small\n"
-        "  tenscalc demo/phantom.nii demo/phantom -gm demo/phantom_grad.txt\n"
-        "  dwiphantom -bids demo/study -n 3\n"
-        "\n",
-        kDefaultSeed, kDefaultSigma, PhantomOrientation::kObliqueAboutXDegrees,
-        PhantomOrientation::kObliqueAboutZDegrees, kMaxSubjects);
 }

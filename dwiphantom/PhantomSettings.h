@@ -7,25 +7,62 @@
 #include <vector>
 
 #include "CMyCmdParser.h"
+#include "OptionSpec.h"
+#include "OptionTable.h"
 #include "RunStep.h"
 
 class PhantomSettings {
   public:
-    static constexpr CMyCmdParser::SwitchEntry kSize = {"-s", "--size", 1};
-    static constexpr CMyCmdParser::SwitchEntry kSeed = {"-seed", "--seed", 1};
-    static constexpr CMyCmdParser::SwitchEntry kSigma = {"-sigma", "--sigma", 1};
-    static constexpr CMyCmdParser::SwitchEntry kZeroBackground = {"-zb", "--zero_background", 0};
-    static constexpr CMyCmdParser::SwitchEntry kLas = {"-las", "--las", 0};
-    static constexpr CMyCmdParser::SwitchEntry kOblique = {"-oblique", "--oblique", 0};
-    static constexpr CMyCmdParser::SwitchEntry kSlanted = {"-slanted", "--slanted", 0};
-    static constexpr CMyCmdParser::SwitchEntry kIsotropic = {"-isotropic", "--isotropic", 0};
-    static constexpr CMyCmdParser::SwitchEntry kHelp = {"-h", "--help", 0};
-    static constexpr CMyCmdParser::SwitchEntry kBids = {"-bids", "--bids", 1};
-    static constexpr CMyCmdParser::SwitchEntry kSubjects = {"-n", "--subjects", 1};
-
     static constexpr unsigned kDefaultSeed = 20240607u;
     static constexpr double kDefaultSigma = 20.0;
     static constexpr int kMaxSubjects = 999;
+
+    // The help of -seed, -sigma, -oblique and -n states their defaults and bounds, and is
+    // written out with them in Options().
+    static constexpr OptionSpec kSize = OptionSpec::Checked(
+        "-s", "--size", OptionSpec::Value::Choice("small|medium|large"),
+        "  -s, --size <small|medium|large>\n"
+        "          32x32x20, 96x96x60 or 128x128x72 voxels. default is small\n");
+    static constexpr OptionSpec kSeed = OptionSpec::Checked(
+        "-seed", "--seed", OptionSpec::Value::Integer(0, 4294967295.0), "");
+    static constexpr OptionSpec kSigma = OptionSpec::Checked(
+        "-sigma", "--sigma", OptionSpec::Value::Decimal(0, OptionSpec::kUnbounded), "");
+    static constexpr OptionSpec kZeroBackground = OptionSpec::Flag(
+        "-zb", "--zero_background",
+        "  -zb, --zero_background\n"
+        "          no noise outside the head: background voxels hold zeros\n");
+    static constexpr OptionSpec kLas = OptionSpec::Flag(
+        "-las", "--las",
+        "  -las, --las\n"
+        "          PREFIX.nii declares x stored right to left: sform and qform of\n"
+        "          negative determinant. voxel data, truth maps and .info stay the same\n");
+    static constexpr OptionSpec kOblique = OptionSpec::Flag("-oblique", "--oblique", "");
+    static constexpr OptionSpec kSlanted = OptionSpec::Flag(
+        "-slanted", "--slanted",
+        "  -slanted, --slanted\n"
+        "          one more straight bundle, along (1, 0.4, 0.9) and so out of the axial\n"
+        "          plane, labelled 5. it is placed to meet no other bundle; a voxel shared\n"
+        "          with one would keep that bundle's label and hold both fibres\n");
+    static constexpr OptionSpec kIsotropic = OptionSpec::Flag(
+        "-isotropic", "--isotropic",
+        "  -isotropic, --isotropic\n"
+        "          no bundles: brain-like and CSF-like tissue only, every white-matter label 0\n");
+    static constexpr OptionSpec kBids = OptionSpec::Checked(
+        "-bids", "--bids", OptionSpec::Value::Text(),
+        "  -bids, --bids <folder>\n"
+        "          instead of OUTPUT_PREFIX, a BIDS raw dataset of -n subjects in the folder.\n"
+        "          every subject has noise of its own (its seed drawn from -seed and its\n"
+        "          number) and its bundles and CSF moved by up to one voxel along each axis;\n"
+        "          the other options apply to every subject. it writes\n"
+        "            dataset_description.json, participants.tsv, README\n"
+        "            sub-XX/dwi/sub-XX_dwi.nii.gz   gzip NIfTI whose sform and qform declare\n"
+        "                                           the RAS matrix (or as -las, -oblique say)\n"
+        "            sub-XX/dwi/sub-XX_dwi.bval, .bvec, .json\n"
+        "          and the truth of each subject, in the same header, under\n"
+        "            derivatives/phantom-truth/sub-XX/dwi/sub-XX_desc-truth_fa.nii.gz,\n"
+        "            _v1.nii.gz, _wm.nii.gz, _bundles.txt and _bundles.trk\n");
+    static constexpr OptionSpec kSubjects = OptionSpec::Checked(
+        "-n", "--subjects", OptionSpec::Value::Integer(1, kMaxSubjects), "");
 
     std::string prefix;                      // every output name starts with it; no ".nii" ending
     std::array<int, 3> dims = {32, 32, 20};  // voxels along x, y and z
@@ -42,12 +79,10 @@ class PhantomSettings {
     std::string bidsFolder;
     int subjects = 1;
 
-    // Every switch with its declared value count, in the order the parser is given them.
-    static const std::vector<CMyCmdParser::SwitchEntry>& Switches();
+    // Every option in the order of the help.
+    static const OptionTable& Options();
 
     // Checks the command line and fills settings. Returns kGoOn when the run goes on; otherwise
     // the exit status after the help or a reported error.
     static RunStep FromCommandLine(int argc, const CMyCmdParser& parser, PhantomSettings* settings);
-
-    static void ShowHelp();
 };

@@ -64,7 +64,12 @@ bool readMaskOption(const TrackingSettings::MaskOption& mask, const char* label,
         bounds[0] = thresholds->first;
         bounds[1] = thresholds->second;
     }
-    return ReadMask(mask.file, bounds, geometry.dims, destination, reason);
+    std::string notice;
+    if (!ReadMask(mask.file, bounds, geometry.dims, destination, reason, &notice)) {
+        std::fputs(notice.c_str(), stdout);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace

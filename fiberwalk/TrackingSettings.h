@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CMyCmdParser.h"
+#include "OptionTable.h"
 #include "RunStep.h"
 
 class TrackingSettings {
@@ -73,15 +74,13 @@ class TrackingSettings {
     OrientationOptions orientation;
     VectorFrame frame;
 
-    // Every switch with its declared value count, in the order the parser is given them.
-    static const std::vector<CMyCmdParser::SwitchEntry>& Switches();
+    // Every option in the order of the help.
+    static const OptionTable& Options();
 
     // Checks the command line and fills settings. Goes on, or stops with the exit status after
     // the help or a reported error.
     static RunStep FromCommandLine(int argc, const CMyCmdParser& parser,
                                    TrackingSettings* settings);
-
-    static void ShowHelp();
 
   private:
     static RunStep threadsAndSeed(const CMyCmdParser& parser, TrackingSettings* settings);

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "CTrack.h"
+#include "BackgroundWindow.h"
 #include "DTIReconstructor.h"
 #include "ExitStatus.h"
-#include "FslGradientFiles.h"
 #include "GradientTableFile.h"
 #include "OrderedChunks.h"
 #include "OwnedHandles.h"
@@ -36,32 +36,11 @@ double trackLength(const std::vector<float>& points, int count) {
 
 }  // namespace
 
-GradientCheck::GradientCheck(const ReconstructionRun& data, const GradcheckSettings& settings)
+GradientCheck::GradientCheck(const DiffusionAcquisition& data, const GradcheckSettings& settings)
     : data_(data), settings_(settings) {}
 
-RunStep GradientCheck::ReadInputScheme() {
-    const TenscalcSettings& s = settings_.data;
-    if (!s.bvecFile.empty()) {
-        std::string reason;
-        if (!FslGradientFiles::Read(s.bvecFile, s.bvalFile, false, input_, reason)) {
-            std::fprintf(stderr, "\nCannot load gradient files %s and %s\n  %s\n",
-                         s.bvecFile.c_str(), s.bvalFile.c_str(), reason.c_str());
-            return kExitFailure;
-        }
-        return kGoOn;
-    }
-    GradientTableFile::Failure failure;
-    if (!GradientTableFile::Read(s.gradientTable, s.requestedB0, s.bValue, s.tabledBValues, input_,
-                                 failure)) {
-        std::fprintf(stderr, "\nCannot load gradient matrix from %s\n  line %d: %s\n",
-                     s.gradientTable.c_str(), failure.line, failure.reason.c_str());
-        return kExitFailure;
-    }
-    return kGoOn;
-}
-
 EncodingScheme GradientCheck::SchemeOf(const AxisCandidate& candidate) const {
-    EncodingScheme scheme = input_;
+    EncodingScheme scheme = data_.InputScheme();
     const bool fsl = !settings_.data.bvecFile.empty();
     const bool negateX = fsl && data_.FslFilesNegateX();
     for (GradientVec& g : scheme.rows) {
@@ -83,7 +62,10 @@ RunStep GradientCheck::SelectWhiteMatter() {
     if (!settings_.maskFile.empty()) {
         const float bounds[2] = {settings_.maskLow, settings_.maskHigh};
         std::string reason;
-        if (!ReadMask(settings_.maskFile, bounds, dims, mask_, &reason)) {
+        std::string notice;
+        if (!ReadMask(settings_.maskFile, bounds, dims, mask_, &reason, &notice)) {
+            std::fputs(notice.c_str(), stdout);
+            std::fflush(stdout);
             std::fprintf(stderr, "\nCan not load mask file %s\n", settings_.maskFile.c_str());
             return kExitFailure;
         }
@@ -109,7 +91,7 @@ RunStep GradientCheck::SelectWhiteMatter() {
         }
         double lower = 0.0;
         double upper = 0.0;
-        ReconstructionRun::BackgroundWindow(b0.data(), voxels, settings_.data, &lower, &upper);
+        BackgroundWindow::Find(b0.data(), voxels, 0, 0.0, 0.0, &lower, &upper);
         mask_.assign(voxels, 0);
         for (size_t p = 0; p < voxels; ++p) {
             mask_[p] = fa[p] >= GradcheckSettings::kDefaultFaThreshold && b0[p] >= lower &&
@@ -197,7 +179,7 @@ std::vector<GradientCheck::Score> GradientCheck::ScoreCandidates() const {
 
 bool GradientCheck::WriteTable(const AxisCandidate& candidate, const std::string& file,
                                std::string* reason) const {
-    std::vector<GradientVec> rows = input_.rows;
+    std::vector<GradientVec> rows = data_.InputScheme().rows;
     for (GradientVec& g : rows) {
         const double in[3] = {g.x, g.y, g.z};
         double out[3];

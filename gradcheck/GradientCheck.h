@@ -9,7 +9,7 @@
 #include "AxisCandidate.h"
 #include "EncodingScheme.h"
 #include "GradcheckSettings.h"
-#include "ReconstructionRun.h"
+#include "DiffusionAcquisition.h"
 #include "RunStep.h"
 
 class GradientCheck {
@@ -28,10 +28,8 @@ class GradientCheck {
     // longest.
     static constexpr double kMargin = 0.97;
 
-    GradientCheck(const ReconstructionRun& data, const GradcheckSettings& settings);
+    GradientCheck(const DiffusionAcquisition& data, const GradcheckSettings& settings);
 
-    // Reads the gradients again as the input gives them (before any turn into the image frame).
-    RunStep ReadInputScheme();
     // The white-matter mask (FA of the table as given, or -m) and the seeds in it.
     RunStep SelectWhiteMatter();
     int WhiteMatterVoxels() const { return whiteMatter_; }
@@ -49,9 +47,8 @@ class GradientCheck {
     EncodingScheme SchemeOf(const AxisCandidate& candidate) const;
     Score ScoreOf(const AxisCandidate& candidate) const;
 
-    const ReconstructionRun& data_;
+    const DiffusionAcquisition& data_;
     const GradcheckSettings& settings_;
-    EncodingScheme input_;          // rows as the input file gives them
     std::vector<short> mask_;       // 1 in white matter
     std::vector<int> maskVoxels_;   // indices of the white-matter voxels
     std::vector<short> signals_;    // their signals, row after row for each voxel in turn

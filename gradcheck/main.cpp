@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "ConsoleMessages.h"
+#include "DiffusionAcquisition.h"
 #include "ExitStatus.h"
 #include "GradcheckSettings.h"
 #include "GradientCheck.h"
 #include "MemoryGuard.h"
-#include "ReconstructionRun.h"
 #include "RunStep.h"
 
 namespace {
@@ -20,11 +21,11 @@ namespace {
 constexpr int kExitTableWrong = 3;
 constexpr int kExitUndecided = 4;
 
-RunStep readAcquisition(ReconstructionRun& data) {
-    using Step = RunStep (ReconstructionRun::*)();
-    for (const Step step : {&ReconstructionRun::OpenRawData, &ReconstructionRun::SettleOrientation,
-                            &ReconstructionRun::LoadGradientTable,
-                            &ReconstructionRun::ReadRawVolumes}) {
+RunStep readAcquisition(DiffusionAcquisition& data) {
+    using Step = RunStep (DiffusionAcquisition::*)();
+    for (const Step step :
+         {&DiffusionAcquisition::OpenRawData, &DiffusionAcquisition::SettleOrientation,
+          &DiffusionAcquisition::LoadGradientTable, &DiffusionAcquisition::ReadRawVolumes}) {
         if (const RunStep stop = (data.*step)()) {
             return stop;
         }
@@ -104,15 +105,14 @@ int run(int argc, char** argv) {
     if (const RunStep stop = GradcheckSettings::FromCommandLine(argc, argv, &settings)) {
         return *stop;
     }
-    ReconstructionRun data(settings.data);
+    ConsoleMessages messages(GradcheckSettings::kProgramName);
+    DiffusionAcquisition data(settings.data, messages);
     if (const RunStep stop = readAcquisition(data)) {
         return *stop;
     }
     GradientCheck check(data, settings);
-    for (const auto step : {&GradientCheck::ReadInputScheme, &GradientCheck::SelectWhiteMatter}) {
-        if (const RunStep stop = (check.*step)()) {
-            return *stop;
-        }
+    if (const RunStep stop = check.SelectWhiteMatter()) {
+        return *stop;
     }
     if (const RunStep stop = checkEnoughWhiteMatter(check, settings)) {
         return *stop;

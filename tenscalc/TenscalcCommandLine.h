@@ -1,9 +1,8 @@
 #pragma once
 // The first phase of tenscalc: the command line is checked and the run settings settled.
 
-#include <vector>
-
 #include "CMyCmdParser.h"
+#include "OptionTable.h"
 #include "RunStep.h"
 #include "TenscalcSettings.h"
 
@@ -14,24 +13,19 @@ class TenscalcCommandLine {
     // Fills settings from the command line. Goes on, or stops with the exit status to end with
     // (the help, or a refused command line; the message is printed).
     static RunStep Parse(int argc, const char* const* argv, TenscalcSettings& settings);
-    // Every switch the program knows, with its declared value count.
-    static const std::vector<CMyCmdParser::SwitchEntry>& Switches();
-    static void ShowHelp();
-    // -iop, -info, -sag, -cor, -axial and -oc, which gradcheck reads the same way.
-    static void ReadOrientationSwitches(const CMyCmdParser& parser, TenscalcSettings& settings);
+    // Every option in the order of the help.
+    static const OptionTable& Options();
     // "Type 'tenscalc --help' for more information." on standard output.
     static void ShowHint();
 
   private:
-    // The -bvec/-bval way of giving the gradients, instead of -gm.
-    static RunStep ParseFslGradients(const CMyCmdParser& parser, TenscalcSettings& settings);
-    // -nthreads and -export_grad.
+    // -fit, -nthreads and -export_grad.
     static RunStep ParseAddedOptions(const CMyCmdParser& parser, TenscalcSettings& settings);
     // -fit: the fit method and its rounds.
     static RunStep ParseFitMethod(const CMyCmdParser& parser, TenscalcSettings& settings);
     // -ot, -nex and -cb.
     static RunStep ParseOutputType(const CMyCmdParser& parser, TenscalcSettings& settings);
-    // The switches that only set what the run does: -b0, -oc, the output choices, the
-    // orientation switches and -b0_th.
+    // The switches that only set what the run does: the output choices, the orientation
+    // switches and -b0_th.
     static void ParseRunOptions(const CMyCmdParser& parser, TenscalcSettings& settings);
 };

@@ -18,6 +18,7 @@
 
 #include "CTrackReader.h"
 #include "OwnedHandles.h"
+#include "OwnedNiftiImage.h"
 
 namespace phantomtruth {
 

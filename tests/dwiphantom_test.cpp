@@ -21,9 +21,9 @@
 #include "ImageOrientation.h"
 #include "NiftiIO.h"
 #include "OwnedHandles.h"
+#include "OwnedNiftiImage.h"
 #include "PhantomSettings.h"
 #include "PhantomTruth.h"
-#include "SwitchTableCheck.h"
 #include "TestSupport.h"
 
 using namespace phantomtruth;
@@ -275,12 +275,6 @@ namespace {
 
 
 }  // namespace
-
-TEST(DwiphantomSwitches, EveryEntryParsesInBothSpellingsAndTheHelpListsExactlyTheTable) {
-    const auto help = runProgram("dwiphantom", {"--help"});
-    ASSERT_EQ(help.status, 0);
-    expectSwitchTableHolds(PhantomSettings::Switches(), help.out, {"out/p"});
-}
 
 TEST(DwiphantomSwitches, SettingsFollowBothSpellings) {
     using Words = std::vector<const char*>;

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "OwnedHandles.h"
-#include "SwitchTableCheck.h"
+#include "OwnedNiftiImage.h"
 #include "TestSupport.h"
 #include "TrackingSettings.h"
 
@@ -265,13 +265,6 @@ TEST_F(FiberwalkTest, LateUsageErrorsExitWithTwo) {
     expectUsageError(track({"-vorder", "RA"}), "\nInvalid input for -vorder or --voxel_roder.");
     expectUsageError(track({"-vorder", "RAX"}), "\nInvalid input for -vorder or --voxel_roder.");
     EXPECT_FALSE(fileExists(dir_.file("out.trk")));
-}
-
-TEST(FiberwalkSwitches, EverySwitchParsesInBothSpellingsAndTheHelpListsExactlyTheTable) {
-    testing::internal::CaptureStdout();
-    TrackingSettings::ShowHelp();
-    const std::string help = testing::internal::GetCapturedStdout();
-    expectSwitchTableHolds(TrackingSettings::Switches(), help, {"dti", "tracks.trk"});
 }
 
 TEST_F(FiberwalkTest, SwitchTakesOnlyItsDeclaredValues) {

@@ -7,7 +7,6 @@
 
 #include "NiftiFileNames.h"
 #include "TenscalcCommandLine.h"
-#include "SwitchTableCheck.h"
 #include "TestSupport.h"
 
 using testsupport::runProgram;
@@ -189,17 +188,6 @@ TEST(TenscalcCli, SettlesTheRunSettings) {
     EXPECT_EQ(negative.startNumber, 1);
     EXPECT_EQ(negative.bValue, 1500.0);
     EXPECT_EQ(negative.outputEnding, ".nii.gz");
-}
-
-TEST(TenscalcCli, EverySwitchParsesInBothSpellingsAndTheHelpListsExactlyTheTable) {
-    testing::internal::CaptureStdout();
-    TenscalcCommandLine::ShowHelp();
-    const std::string help = testing::internal::GetCapturedStdout();
-    // -vorder, -it and -cb are accepted so that older scripts keep running; the help leaves them
-    // out on purpose. -b is accepted as "-b_value" while the help shows "--b_value".
-    expectSwitchTableHolds(TenscalcCommandLine::Switches(), help, {"raw.nii", "out"},
-                           {"-vorder", "-it", "-cb", "-b"});
-    EXPECT_NE(help.find("\n  -b, --b_value <b_value>\n"), std::string::npos);
 }
 
 }  // namespace

@@ -23,7 +23,6 @@
 #include "CTrackWriter.h"
 #include "MosaicLayout.h"
 #include "MosaicPicture.h"
-#include "SwitchTableCheck.h"
 #include "TestSupport.h"
 #include "TrackOverlay.h"
 #include "TrkviewSettings.h"
@@ -171,12 +170,6 @@ TEST_F(TrkviewDamagedTracks, ANegativePointCountIsReported) {
     EXPECT_EQ(r.err, "\nTrack file " + tracks + " is truncated or corrupt at track 3: " +
                          "its point count -5 is negative.\n");
     EXPECT_FALSE(fileExists(picture));
-}
-
-TEST(TrkviewSwitches, EveryEntryParsesInBothSpellingsAndTheHelpListsExactlyTheTable) {
-    const auto help = runProgram("trkview", {"--help"});
-    ASSERT_EQ(help.status, 0);
-    expectSwitchTableHolds(TrkviewSettings::Switches(), help.out, {"fa.nii", "in.trk", "out.png"});
 }
 
 TEST(TrkviewSwitches, SettingsFollowBothSpellings) {

@@ -19,6 +19,7 @@
 #include "CommandLineOpening.h"
 #include "ExitStatus.h"
 #include "RunStep.h"
+#include "StandardOptions.h"
 #include "Spline.h"
 #include "OrderedChunks.h"
 #include "ThreadCount.h"
@@ -26,18 +27,39 @@
 
 namespace {
 
+// The usage as it has always been printed without arguments (on standard error).
+constexpr OptionSpec kUsage = OptionSpec::HelpText(
+    "\n"
+    "Usage: trksmooth INPUT_TRACK_FILE STEP_LENGTH OUTPUT_TRACK_FILE\n"
+    "\n"
+    "Note:\n"
+    "  STEP_LENGTH is in the unit of minimum voxel size\n"
+    "\n"
+    "Example:\n"
+    "  trksmooth tracks.trk 0.5 tracks_spline.trk\n"
+    "\n");
+
+// The help of -h/--help: the usage, then the options and the thread count.
+const OptionTable& options() {
+    static const OptionTable table({
+        kUsage,
+        StandardOptions::Help("  -h, --help\n          display this help\n"),
+        StandardOptions::kVersion,
+        OptionSpec::HelpText(
+            "\n"
+            "Threads: the DTI_NTHREADS environment variable, else every processor this process\n"
+            "may run on. the output is the same for every number of threads\n"
+            "\n"),
+    });
+    return table;
+}
+
 void printUsage() {
-    std::fputs(
-        "\n"
-        "Usage: trksmooth INPUT_TRACK_FILE STEP_LENGTH OUTPUT_TRACK_FILE\n"
-        "\n"
-        "Note:\n"
-        "  STEP_LENGTH is in the unit of minimum voxel size\n"
-        "\n"
-        "Example:\n"
-        "  trksmooth tracks.trk 0.5 tracks_spline.trk\n"
-        "\n",
-        stderr);
+    std::fputs(kUsage.help, stderr);
+}
+
+bool isOption(const char* word, const OptionSpec& option) {
+    return std::strcmp(word, option.shortName) == 0 || std::strcmp(word, option.longName) == 0;
 }
 
 // The smallest voxel size, or NaN when any of them is not finite: the output header is a copy
@@ -286,8 +308,12 @@ class Smoother {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    if (argc == 2 && isOption(argv[1], StandardOptions::kVersion)) {
         CommandLineOpening::PrintVersion("trksmooth");
+        return kExitSuccess;
+    }
+    if (argc == 2 && isOption(argv[1], StandardOptions::Help(""))) {
+        CommandLineOpening::ShowHelp(options());
         return kExitSuccess;
     }
     if (argc < 4) {

@@ -7,6 +7,7 @@
 
 #include "NiftiScalar.h"
 #include "OwnedHandles.h"
+#include "OwnedNiftiImage.h"
 
 bool ColourVolume::Load(const std::string& path, std::string* message) {
     const OwnedNiftiImage image(nifti_image_read(path.c_str(), 1));

@@ -6,16 +6,39 @@
 #include <vector>
 
 #include "CMyCmdParser.h"
+#include "OptionSpec.h"
+#include "OptionTable.h"
 #include "RunStep.h"
 
 class TrkviewSettings {
   public:
-    static constexpr CMyCmdParser::SwitchEntry kSlice = {"-z", "--slice", 1};
-    static constexpr CMyCmdParser::SwitchEntry kScale = {"-s", "--scale", 1};
-    static constexpr CMyCmdParser::SwitchEntry kAll = {"-a", "--all", 0};
-    static constexpr CMyCmdParser::SwitchEntry kHelp = {"-h", "--help", 0};
-    static constexpr CMyCmdParser::SwitchEntry kMosaic = {"-mosaic", "--mosaic", 0};
-    static constexpr CMyCmdParser::SwitchEntry kCaption = {"-caption", "--caption", 1};
+    static constexpr int kLargestScale = 64;
+    static constexpr OptionSpec kSlice = OptionSpec::Checked(
+        "-z", "--slice", OptionSpec::Value::Integer(0, OptionSpec::kUnbounded),
+        "  -z, --slice <number>\n"
+        "          slice index, starting at 0. default is the middle slice\n");
+    static constexpr OptionSpec kScale = OptionSpec::Checked(
+        "-s", "--scale", OptionSpec::Value::Integer(1, kLargestScale),
+        "  -s, --scale <number>\n"
+        "          picture pixels per voxel (nearest neighbour). default is 4\n");
+    static constexpr OptionSpec kAll = OptionSpec::Flag(
+        "-a", "--all",
+        "  -a, --all\n"
+        "          draw every track, not only the tracks that pass through the slice\n");
+    static constexpr OptionSpec kMosaic = OptionSpec::Flag(
+        "-mosaic", "--mosaic",
+        "  -mosaic, --mosaic\n"
+        "          draw a quality-control mosaic instead: the axial, coronal and sagittal\n"
+        "          slices through the middle of the volume side by side (axial: x to the\n"
+        "          right, y downward; coronal: x to the right, z upward; sagittal: y to the\n"
+        "          right, z upward), each with the track segments within one voxel of it,\n"
+        "          coloured by direction (x red, y green, z blue) and thinned where tracks\n"
+        "          crowd, and a caption below. -z chooses the axial slice, -a draws every\n"
+        "          segment on every panel; without -s each panel is at least 512 pixels wide\n");
+    static constexpr OptionSpec kCaption = OptionSpec::Checked(
+        "-caption", "--caption", OptionSpec::Value::Text(),
+        "  -caption, --caption <text>\n"
+        "          one line of text under the mosaic. default is the volume's file name\n");
 
     std::string volumeName;
     std::string trackName;
@@ -28,12 +51,10 @@ class TrkviewSettings {
     bool captionGiven = false;
     std::string caption;  // of the mosaic
 
-    // Every switch with its declared value count, in the order the parser is given them.
-    static const std::vector<CMyCmdParser::SwitchEntry>& Switches();
+    // Every option in the order of the help.
+    static const OptionTable& Options();
 
     // Checks the command line and fills settings. Returns kGoOn when the run goes on; otherwise
     // the exit status after the help or a reported error.
     static RunStep FromCommandLine(int argc, const CMyCmdParser& parser, TrkviewSettings* settings);
-
-    static void ShowHelp();
 };

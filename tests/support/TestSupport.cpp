@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "OwnedHandles.h"
+#include "OwnedNiftiImage.h"
 
 #include <fcntl.h>
 #include <nifti1_io.h>

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 
 #include "CMyMath.h"
 #include "CMyUtils.h"
@@ -55,32 +54,30 @@ void DTIReconstructor::GetImageOrientation(float* orientation) const {
     }
 }
 
-// The gradient loader's messages, on standard error.
-void DTIReconstructor::PrintTableFailure(const GradientTableFile::Failure& failure,
-                                         const std::string& tableName) {
+// The gradient loader's messages, as the program prints them on standard error.
+std::string DTIReconstructor::TableFailureText(const GradientTableFile::Failure& failure,
+                                               const std::string& tableName) {
     using Problem = GradientTableFile::Problem;
     const std::string where = tableName.empty() ? "row " : tableName + " line ";
     switch (failure.problem) {
         case Problem::kCannotOpen:
-            std::cerr << "Can not open " << tableName << std::endl;
-            break;
+            return "Can not open " + tableName;
         case Problem::kLineTooLong:
         case Problem::kBadRow:
-            std::cerr << "\nGradient table " << where << failure.line << ": " << failure.reason
-                      << "." << std::endl;
-            break;
+            return "\nGradient table " + where + std::to_string(failure.line) + ": " +
+                   failure.reason + ".";
         case Problem::kTooFewDirections:
-            std::cerr << "\nNeed at least 6 gradient directions to reconstruct DTI data."
-                      << std::endl;
-            break;
+            return "\nNeed at least 6 gradient directions to reconstruct DTI data.";
         case Problem::kNone:
             break;
     }
+    return "";
 }
 
 bool DTIReconstructor::LoadGradientMatrix(const std::vector<std::string>& rows, int requestedB0,
                                           double bValue, bool tabledBValues,
-                                          std::vector<GradientVec>& gradients, int& b0Count) {
+                                          std::vector<GradientVec>& gradients, int& b0Count,
+                                          std::string* failureText) {
     std::vector<int> numbers;
     for (size_t i = 0; i < rows.size(); ++i) {
         numbers.push_back(static_cast<int>(i) + 1);
@@ -89,7 +86,9 @@ bool DTIReconstructor::LoadGradientMatrix(const std::vector<std::string>& rows, 
     GradientTableFile::Failure failure;
     if (!GradientTableFile::ParseRows(rows, numbers, requestedB0, bValue, tabledBValues, scheme,
                                       failure)) {
-        PrintTableFailure(failure, "");
+        if (failureText != nullptr) {
+            *failureText = TableFailureText(failure, "");
+        }
         return false;
     }
     gradients = std::move(scheme.rows);
@@ -102,15 +101,15 @@ bool DTIReconstructor::LoadGradientMatrix(const std::string& fileName, int reque
                                           bool obliqueCorrection) {
     double transform[3][3];
     if (!DirectionTransform(obliqueCorrection, transform)) {
-        std::cerr << "\nThe image orientation is degenerate (zero-length or parallel row and "
-                     "column vectors); gradient directions cannot be turned into the image frame."
-                  << std::endl;
+        lastFailure_ =
+            "\nThe image orientation is degenerate (zero-length or parallel row and column "
+            "vectors); gradient directions cannot be turned into the image frame.";
         return false;
     }
     EncodingScheme scheme;
     GradientTableFile::Failure failure;
     if (!GradientTableFile::Read(fileName, requestedB0, bValue, tabledBValues, scheme, failure)) {
-        PrintTableFailure(failure, fileName);
+        lastFailure_ = TableFailureText(failure, fileName);
         return false;
     }
     return SetEncodingScheme(scheme, obliqueCorrection);

@@ -406,7 +406,8 @@ T signOf(T magnitude, T sign) {
 // Golub-Reinsch in the classic 1-based dsvdcmp arrangement: Householder bidiagonalisation,
 // accumulation of both transformations, then implicit shifted QR on the bidiagonal form.
 template <typename T>
-void singularValueDecomposition(T** a, int m, int n, T* w, T** v) {
+bool singularValueDecomposition(T** a, int m, int n, T* w, T** v) {
+    bool converged = true;
     std::vector<T> rv1(static_cast<size_t>(n) + 1, T(0));
     T g = T(0);
     T scale = T(0);
@@ -591,7 +592,7 @@ void singularValueDecomposition(T** a, int m, int n, T* w, T** v) {
                 break;
             }
             if (its == kMaxSvdIterations) {
-                std::fputs("no convergence in 30 dsvdcmp iterations", stdout);
+                converged = false;  // the 30th step is still taken, as the method has it
             }
             T x = w[l];
             nm = k - 1;
@@ -644,6 +645,7 @@ void singularValueDecomposition(T** a, int m, int n, T* w, T** v) {
             w[k] = x;
         }
     }
+    return converged;
 }
 
 // Row-pointer view over one contiguous block, so work matrices are freed with their owner.
@@ -1038,11 +1040,11 @@ void CMyMath::ClosestOrth(double in[3][3], double out[3][3]) {
 // ---- SVD, pseudo-inverse, LU, inversion
 // ----------------------------------------------------------
 
-void CMyMath::SingularValueDecomposition(float** a, int m, int n, float* w, float** v) {
-    singularValueDecomposition(a, m, n, w, v);
+bool CMyMath::SingularValueDecomposition(float** a, int m, int n, float* w, float** v) {
+    return singularValueDecomposition(a, m, n, w, v);
 }
-void CMyMath::SingularValueDecomposition(double** a, int m, int n, double* w, double** v) {
-    singularValueDecomposition(a, m, n, w, v);
+bool CMyMath::SingularValueDecomposition(double** a, int m, int n, double* w, double** v) {
+    return singularValueDecomposition(a, m, n, w, v);
 }
 
 void CMyMath::PseudoInverse(float** out, float** in, int m, int n) {
@@ -1075,7 +1077,6 @@ int LUFactorLinearSystem(double** a, int* index, int n, double* scratch) {
             }
         }
         if (largest == 0.0) {
-            std::fputs("Unable to factor linear system", stdout);
             return 0;
         }
         scale[i] = 1.0 / largest;
@@ -1111,7 +1112,6 @@ int LUFactorLinearSystem(double** a, int* index, int n, double* scratch) {
         }
         index[j] = pivot;
         if (std::fabs(a[j][j]) <= 1e-12) {
-            std::fputs("Unable to factor linear system", stdout);
             return 0;
         }
         for (int i = j + 1; i < n; ++i) {

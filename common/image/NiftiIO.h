@@ -26,6 +26,7 @@
 #include <string>
 
 #include "OwnedHandles.h"
+#include "OwnedNiftiImage.h"
 
 class NiftiIO {
   public:

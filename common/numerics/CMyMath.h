@@ -36,8 +36,10 @@ class CMyMath {
 
     // ---- SVD, pseudo-inverse, LU, inversion ----------------------------------------------
     // 1-based: a occupies rows 1..m, columns 1..n and is replaced by U; w[1..n]; v[1..n][1..n].
-    static void SingularValueDecomposition(float** a, int m, int n, float* w, float** v);
-    static void SingularValueDecomposition(double** a, int m, int n, double* w, double** v);
+    // False when some singular value still had not converged after 30 QR steps (the
+    // decomposition goes on with the others all the same).
+    static bool SingularValueDecomposition(float** a, int m, int n, float* w, float** v);
+    static bool SingularValueDecomposition(double** a, int m, int n, double* w, double** v);
     // out (n x m) = Moore-Penrose pseudo-inverse of in (m x n); only exactly zero singular
     // values are dropped.
     static void PseudoInverse(float** out, float** in, int m, int n);

@@ -1,3 +1,4 @@
+#include "OwnedNiftiImage.h"
 #include "NiftiIO.h"
 
 #include <unistd.h>

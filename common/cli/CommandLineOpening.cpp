@@ -3,33 +3,36 @@
 #include <cstdio>
 
 #include "ExitStatus.h"
+#include "StandardOptions.h"
 
-namespace {
-constexpr CMyCmdParser::SwitchEntry kHelp = {"-h", "--help", 0};
-// Only the long spelling: "-version" was never a switch of these programs.
-constexpr const char* kVersion = "--version";
-}
 
-RunStep CommandLineOpening::Open(int argc, const CMyCmdParser& parser,
-                                 const std::vector<CMyCmdParser::SwitchEntry>& switches,
-                                 const Program& program, std::vector<std::string>* positional) {
-    if (parser.HasSwitch(kVersion)) {
+RunStep CommandLineOpening::Open(int argc, const CMyCmdParser& parser, const Program& program,
+                                 std::vector<std::string>* positional) {
+    if (parser.HasSwitch(StandardOptions::kVersion)) {
         PrintVersion(program.name);
         return kExitSuccess;
     }
-    if (argc <= 1 || parser.HasSwitch(kHelp)) {
-        program.showHelp();
-        std::fflush(stdout);
+    if (argc <= 1 || parser.HasSwitch(StandardOptions::Help(""))) {
+        ShowHelp(program.options);
         return kExitSuccess;
     }
-    const std::string unknown = parser.ExtractPureArguments(positional, switches);
+    const std::string unknown =
+        parser.ExtractPureArguments(positional, program.options.Switches());
     if (!unknown.empty()) {
         return UsageError(program.name, "\nUnrecognized switch '" + unknown + "'.");
     }
     if (positional->size() < program.positionalCount) {
         return UsageError(program.name, "\nMissing argument(s).");
     }
+    if (const std::optional<std::string> problem = program.options.CheckValues(parser)) {
+        return UsageError(program.name, *problem);
+    }
     return kGoOn;
+}
+
+void CommandLineOpening::ShowHelp(const OptionTable& options) {
+    std::fputs(options.HelpText().c_str(), stdout);
+    std::fflush(stdout);
 }
 
 int CommandLineOpening::UsageError(const char* programName, const std::string& message) {

@@ -30,15 +30,22 @@ class DTIReconstructor {
     void GetImageOrientation(float* orientation) const;
 
     // Reads the gradient table file, decides the b0 rows, turns the diffusion-weighted
-    // directions into the image frame and builds the fit matrix. Prints its reason on standard
-    // error when the table cannot be used.
+    // directions into the image frame and builds the fit matrix. False when the table cannot
+    // be used, with the message for standard error in LastFailure().
     bool LoadGradientMatrix(const std::string& fileName, int requestedB0, double bValue,
                             bool tabledBValues, bool obliqueCorrection);
-    // Parses rows that are already trimmed and free of comments. False (with a message) when a
-    // row is malformed or fewer than six diffusion-weighted rows are found.
+    // Parses rows that are already trimmed and free of comments. False (with the message in
+    // failureText, when given) when a row is malformed or fewer than six diffusion-weighted rows
+    // are found.
     static bool LoadGradientMatrix(const std::vector<std::string>& rows, int requestedB0,
                                    double bValue, bool tabledBValues,
-                                   std::vector<GradientVec>& gradients, int& b0Count);
+                                   std::vector<GradientVec>& gradients, int& b0Count,
+                                   std::string* failureText = nullptr);
+    // The gradient table reader's failure as the program prints it on standard error.
+    static std::string TableFailureText(const GradientTableFile::Failure& failure,
+                                        const std::string& tableName);
+    // Why the last LoadGradientMatrix failed, as the program prints it.
+    const std::string& LastFailure() const { return lastFailure_; }
 
     // Takes the rows of a scheme: directions in the scanner frame are turned into the image
     // frame by the stored orientation, voxel-frame directions are used as they are. Then builds
@@ -78,9 +85,7 @@ class DTIReconstructor {
     const std::vector<int>& GetRowFlags() const { return rowFlags_; }
 
   private:
-    static void PrintTableFailure(const GradientTableFile::Failure& failure,
-                                  const std::string& tableName);
-
+    std::string lastFailure_;
     std::vector<GradientVec> gradients_;
     std::vector<double> fitMatrix_;  // 7 x (directions + 1), stored column after column
     double orientation_[3][3];       // row direction, column direction, their cross product

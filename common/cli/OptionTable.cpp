@@ -1,0 +1,147 @@
+#include "OptionTable.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+namespace {
+
+std::string numberText(double value, bool whole) {
+    char text[64];
+    std::snprintf(text, sizeof text, whole ? "%.0f" : "%g", value);
+    return text;
+}
+
+// "of at least 1", "from 0 to 4294967295", "of at most 3" or nothing.
+std::string rangeText(const OptionSpec::Value& value, bool whole) {
+    const bool low = value.min > -OptionSpec::kUnbounded;
+    const bool high = value.max < OptionSpec::kUnbounded;
+    if (low && high) {
+        return " from " + numberText(value.min, whole) + " to " + numberText(value.max, whole);
+    }
+    if (low) {
+        return " of at least " + numberText(value.min, whole);
+    }
+    if (high) {
+        return " of at most " + numberText(value.max, whole);
+    }
+    return "";
+}
+
+// The whole word as a finite number (a whole one when whole is set); nothing otherwise.
+std::optional<double> wholeWordNumber(const std::string& word, bool whole) {
+    if (word.empty()) {
+        return std::nullopt;
+    }
+    const char* begin = word.c_str();
+    char* end = nullptr;
+    errno = 0;
+    if (whole) {
+        const long long value = std::strtoll(begin, &end, 10);
+        if (end == begin || *end != '\0' || errno == ERANGE) {
+            return std::nullopt;
+        }
+        return static_cast<double>(value);
+    }
+    const double value = std::strtod(begin, &end);
+    if (end == begin || *end != '\0' || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string choiceList(const char* choices) {
+    std::string list;
+    for (const char* c = choices; *c != '\0'; ++c) {
+        if (*c == '|') {
+            list += ", ";
+        } else {
+            list += *c;
+        }
+    }
+    return list;
+}
+
+bool isChoice(const char* choices, const std::string& word) {
+    std::string current;
+    for (const char* c = choices;; ++c) {
+        if (*c == '|' || *c == '\0') {
+            if (current == word) {
+                return true;
+            }
+            if (*c == '\0') {
+                return false;
+            }
+            current.clear();
+        } else {
+            current += *c;
+        }
+    }
+}
+
+}  // namespace
+
+OptionTable::OptionTable(std::vector<OptionSpec> entries) : entries_(std::move(entries)) {
+    for (const OptionSpec& entry : entries_) {
+        if (entry.IsSwitch()) {
+            switches_.push_back(entry);
+        }
+    }
+}
+
+std::string OptionTable::HelpText() const {
+    std::string text;
+    for (const OptionSpec& entry : entries_) {
+        text += entry.help;
+    }
+    return text;
+}
+
+std::optional<std::string> OptionTable::ValueProblem(const OptionSpec& spec, int index,
+                                                     const std::string& word) {
+    const OptionSpec::Value& value = spec.ValueAt(index);
+    const std::string name = spec.shortName;
+    const std::string given = ", not '" + word + "'.";
+    switch (value.kind) {
+        case OptionSpec::Kind::kText:
+            return std::nullopt;
+        case OptionSpec::Kind::kChoice:
+            if (isChoice(value.choices, word)) {
+                return std::nullopt;
+            }
+            return name + " must be one of " + choiceList(value.choices) + given;
+        case OptionSpec::Kind::kInteger:
+        case OptionSpec::Kind::kDecimal: {
+            const bool whole = value.kind == OptionSpec::Kind::kInteger;
+            const std::optional<double> number = wholeWordNumber(word, whole);
+            if (number && *number >= value.min && *number <= value.max) {
+                return std::nullopt;
+            }
+            return name + " must be " + (whole ? "a whole number" : "a number") +
+                   rangeText(value, whole) + given;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> OptionTable::CheckValues(const CMyCmdParser& parser) const {
+    for (const OptionSpec& entry : entries_) {
+        if (!entry.IsSwitch() || !entry.checked || !parser.HasSwitch(entry)) {
+            continue;
+        }
+        const int given = parser.GetNumberOfArguments(entry);
+        if (given < entry.minValues) {
+            return "\nMissing argument(s) for " + std::string(entry.shortName) + ".";
+        }
+        const int checked = given < entry.maxValues ? given : entry.maxValues;
+        for (int i = 0; i < checked; ++i) {
+            if (std::optional<std::string> problem =
+                    ValueProblem(entry, i, parser.GetArgument(entry, i + 1, ""))) {
+                return "\n" + *problem;
+            }
+        }
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// A program's options in the order of its help: the switches the parser knows, the checks of
+// their values, and the help text, all from the same entries.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CMyCmdParser.h"
+#include "OptionSpec.h"
+
+class OptionTable {
+  public:
+    explicit OptionTable(std::vector<OptionSpec> entries);
+
+    // Every switch with the number of words it takes, for ExtractPureArguments.
+    const std::vector<CMyCmdParser::SwitchEntry>& Switches() const { return switches_; }
+    // The help lines of every entry, in order.
+    std::string HelpText() const;
+    // The first problem with the values of a checked option given on the command line, as the
+    // message to print ("\nMissing argument(s) for -nthreads.", "\n-nthreads must be a whole
+    // number of at least 1, not 'x'."); nothing when every checked value is fine.
+    std::optional<std::string> CheckValues(const CMyCmdParser& parser) const;
+    // Why word is not a value of spec at index (0 = first value); nothing when it is one.
+    static std::optional<std::string> ValueProblem(const OptionSpec& spec, int index,
+                                                   const std::string& word);
+
+    const std::vector<OptionSpec>& Entries() const { return entries_; }
+
+  private:
+    std::vector<OptionSpec> entries_;
+    std::vector<CMyCmdParser::SwitchEntry> switches_;
+};

@@ -1,0 +1,74 @@
+#pragma once
+// A raw diffusion acquisition read into memory: the volume (a 4D file or a numbered series) is
+// opened, its orientation settled from the header, an .info file or the switches, its gradients
+// loaded into the fit, and one volume per gradient row read (repetitions averaged).
+//
+// Each step goes on (kGoOn) or stops with the exit status to end with, after handing its message
+// to the program's RunMessages. Nothing is written.
+
+#include <nifti1_io.h>
+
+#include <string>
+
+#include "AcquisitionSettings.h"
+#include "DTIReconstructor.h"
+#include "DefaultInitAllocator.h"
+#include "EncodingScheme.h"
+#include "ImageInfoParser.h"
+#include "NiftiIO.h"
+#include "RunMessages.h"
+#include "RunStep.h"
+
+class DiffusionAcquisition {
+  public:
+    DiffusionAcquisition(const AcquisitionSettings& settings, RunMessages& messages);
+
+    RunStep OpenRawData();
+    RunStep SettleOrientation();
+    RunStep LoadGradientTable();
+    RunStep ReadRawVolumes();
+
+    const nifti_1_header& Header() const { return header_; }
+    const float* Orientation() const { return orientation_; }
+    int SliceOrder() const { return sliceOrder_; }
+    size_t Voxels() const { return voxels_; }
+    size_t Rows() const { return rows_; }
+    // Row i of all voxels at [i * Voxels(), (i + 1) * Voxels()).
+    const short* RawVolumes() const { return rawVolumes_.data(); }
+    // Frees the raw volumes once they have been fitted.
+    void ReleaseRawVolumes() { rawVolumes_ = UninitializedVector<short>(); }
+    const DTIReconstructor& Reconstructor() const { return reconstructor_; }
+    // The gradients as the input gives them, before any turn into the image frame (for the
+    // FSL/BIDS files, with x as written).
+    const EncodingScheme& InputScheme() const { return inputScheme_; }
+    // True when the gradients came from .bvec/.bval files whose x the header says is negated.
+    bool FslFilesNegateX() const { return NiftiIO::VoxelToWorldHandedness(header_) >= 0; }
+    // The .info file that was read (empty when none was).
+    ImageInfoParser& Info() { return info_; }
+
+  private:
+    RunStep ReadVolume(int acquisition, short* volume);
+    RunStep CheckOrientation() const;
+    RunStep LoadFslGradients();
+    RunStep LoadTableFile();
+    // Consecutive files of the numbered series from the start number on.
+    int CountSeriesVolumes() const;
+
+    const AcquisitionSettings& settings_;
+    RunMessages& messages_;
+    nifti_1_header header_{};
+    NiftiIO raw_;
+    bool fourD_ = false;
+    int inputVolumes_ = 0;
+    std::string infoBaseName_;
+    std::string seriesPrefix_;
+    std::string seriesEnding_;
+    size_t voxels_ = 0;
+    float orientation_[6] = {1, 0, 0, 0, 1, 0};
+    int sliceOrder_ = 1;
+    ImageInfoParser info_;
+    DTIReconstructor reconstructor_;
+    EncodingScheme inputScheme_;
+    size_t rows_ = 0;                        // b0 count + direction count
+    UninitializedVector<short> rawVolumes_;  // one volume of all voxels per table row
+};
