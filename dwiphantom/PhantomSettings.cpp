@@ -187,11 +187,8 @@ RunStep PhantomSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
             kProgram, "\n-slanted adds a bundle and -isotropic leaves out every bundle: use one.");
     }
     const std::string sigmaText = parser.GetArgument(kSigma, 1, "");
+    // The option table has refused a negative or non-numeric sigma.
     settings->sigma = sigmaText.empty() ? kDefaultSigma : std::strtod(sigmaText.c_str(), nullptr);
-    if (!(settings->sigma >= 0.0)) {
-        std::fprintf(stderr, "\nNoise sigma must not be negative.\n");
-        return kExitUsage;
-    }
     if (!bids) {
         settings->prefix = withoutNiftiEnding(positional[0]);
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "CMyCmdParser.h"
+#include "ConsoleMessages.h"
 #include "ExitStatus.h"
 #include "MemoryGuard.h"
 #include "RunStep.h"
@@ -30,7 +31,8 @@ int run(int argc, char** argv) {
         settings.seedGiven ? settings.seed : static_cast<unsigned>(std::time(nullptr));
     std::srand(seed);
 
-    TensorVolume tensor;
+    ConsoleMessages messages(TrackingSettings::kProgramName);
+    TensorVolume tensor(messages);
     if (const RunStep stop = tensor.Open(settings.tensorFile)) {
         return *stop;
     }

@@ -128,16 +128,16 @@ TEST(TenscalcFit, FitMethodsOnTheCommandLine) {
     using namespace tenscalctest;  // NOLINT(google-build-using-namespace)
     Workspace r;
     r.acq.write4d(r.raw);
-    const std::string methods = " The methods are ols, wls and iwls [rounds].\n";
     struct Case {
         std::vector<std::string> words;
         std::string err;
     };
     for (const Case& c : std::vector<Case>{
-             {{"-fit", "gls"}, "\nUnknown fit method 'gls'." + methods},
-             {{"-fit"}, "\nMissing argument(s) for -fit." + methods},
-             {{"-fit", "iwls", "0"},
-              "\n-fit iwls takes a whole number of rounds of at least 1, not '0'.\n"},
+             {{"-fit", "gls"}, "\n-fit must be one of ols, wls, iwls, not 'gls'.\n"},
+             {{"-fit"}, "\nMissing argument(s) for -fit.\n"},
+             {{"--fit_method", "iwls", "0"},
+              "\n--fit_method must be a whole number of at least 1, not '0'.\n"},
+             {{"-fit", "iwls", "2.5"}, "\n-fit must be a whole number of at least 1, not '2.5'.\n"},
              {{"-fit", "wls", "2"}, "\n-fit wls takes no number ('2' given).\n"}}) {
         SCOPED_TRACE(c.err);
         const auto result = r.run(c.words);

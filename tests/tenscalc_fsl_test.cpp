@@ -245,7 +245,7 @@ TEST(TenscalcFsl, CommandLinesThatMixOrHalveTheWaysAreRefused) {
         {{r.raw, "o", "--bvals", r.bval}, "\n-bvec and -bval go together: give both.\n"},
         {{r.raw, "o", "-bvec", r.bvec, "-bval", r.bval, "-nex", "2"},
          "\n-nex cannot be used with -bvec and -bval: they list every volume.\n"},
-        {{r.raw, "o", "-bvec", r.bvec, "-bval"}, "\nMissing argument(s) for -bvec or -bval.\n"},
+        {{r.raw, "o", "-bvec", r.bvec, "-bval"}, "\nMissing argument(s) for -bval.\n"},
         {{r.raw, "o", "-gm", r.table, "-export_grad"}, "\nMissing argument(s) for -export_grad.\n"},
     };
     for (const Case& c : cases) {

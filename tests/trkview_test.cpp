@@ -764,7 +764,7 @@ TEST_F(TrkviewMosaic, ACaptionNeedsItsTextAndTheMosaic) {
 
     const RunResult missing = Run({"--caption"});
     EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.err, "\nThe caption is missing after --caption.\n");
+    EXPECT_EQ(missing.err, "\nMissing argument(s) for --caption.\n");
     EXPECT_FALSE(fileExists(picture));
 }
 

@@ -99,10 +99,10 @@ std::string OptionTable::HelpText() const {
     return text;
 }
 
-std::optional<std::string> OptionTable::ValueProblem(const OptionSpec& spec, int index,
+std::optional<std::string> OptionTable::ValueProblem(const OptionSpec& spec,
+                                                     const std::string& name, int index,
                                                      const std::string& word) {
     const OptionSpec::Value& value = spec.ValueAt(index);
-    const std::string name = spec.shortName;
     const std::string given = ", not '" + word + "'.";
     switch (value.kind) {
         case OptionSpec::Kind::kText:
@@ -131,14 +131,16 @@ std::optional<std::string> OptionTable::CheckValues(const CMyCmdParser& parser) 
         if (!entry.IsSwitch() || !entry.checked || !parser.HasSwitch(entry)) {
             continue;
         }
+        // Messages name the option as it was typed.
+        const std::string typed = parser.GetArgument(entry, 0, entry.shortName);
         const int given = parser.GetNumberOfArguments(entry);
         if (given < entry.minValues) {
-            return "\nMissing argument(s) for " + std::string(entry.shortName) + ".";
+            return "\nMissing argument(s) for " + typed + ".";
         }
         const int checked = given < entry.maxValues ? given : entry.maxValues;
         for (int i = 0; i < checked; ++i) {
             if (std::optional<std::string> problem =
-                    ValueProblem(entry, i, parser.GetArgument(entry, i + 1, ""))) {
+                    ValueProblem(entry, typed, i, parser.GetArgument(entry, i + 1, ""))) {
                 return "\n" + *problem;
             }
         }

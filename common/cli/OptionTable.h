@@ -18,12 +18,14 @@ class OptionTable {
     // The help lines of every entry, in order.
     std::string HelpText() const;
     // The first problem with the values of a checked option given on the command line, as the
-    // message to print ("\nMissing argument(s) for -nthreads.", "\n-nthreads must be a whole
-    // number of at least 1, not 'x'."); nothing when every checked value is fine.
+    // message to print, naming the option as typed ("\nMissing argument(s) for -nthreads.",
+    // "\n-nthreads must be a whole number of at least 1, not 'x'."); nothing when every checked
+    // value is fine.
     std::optional<std::string> CheckValues(const CMyCmdParser& parser) const;
-    // Why word is not a value of spec at index (0 = first value); nothing when it is one.
-    static std::optional<std::string> ValueProblem(const OptionSpec& spec, int index,
-                                                   const std::string& word);
+    // Why word is not a value of spec at index (0 = first value), naming the option as name;
+    // nothing when it is one.
+    static std::optional<std::string> ValueProblem(const OptionSpec& spec, const std::string& name,
+                                                   int index, const std::string& word);
 
     const std::vector<OptionSpec>& Entries() const { return entries_; }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The tensor volume the reconstruction wrote: opened for its header and grid, then read into
-// memory as six components per voxel in the fit's order (xx, xy, xz, yy, yz, zz).
+// memory as six components per voxel in the fit's order (xx, xy, xz, yy, yz, zz). What it has to
+// say goes to the program's RunMessages.
 
 #include <nifti1_io.h>
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "NiftiIO.h"
+#include "RunMessages.h"
 #include "RunStep.h"
 #include "TRACK_HEADER.h"
 
@@ -20,7 +22,9 @@ struct VolumeGeometry {
 
 class TensorVolume {
   public:
-    // Opens the file, checks that it holds six components and prints the grid.
+    explicit TensorVolume(RunMessages& messages) : messages_(messages) {}
+
+    // Opens the file, checks that it holds six components and tells the grid.
     RunStep Open(const std::string& fileName);
     // A track header for this grid; voxel order and orientation keep their defaults until the
     // orientation is settled.
@@ -33,6 +37,7 @@ class TensorVolume {
     const NiftiIO& file() const { return file_; }
 
   private:
+    RunMessages& messages_;
     std::string fileName_;
     NiftiIO file_;
     nifti_1_header header_{};

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "RunReport.h"
-
 namespace {
 // Place of each on-disk component (xx, xy, yy, xz, yz, zz) in a voxel's (xx, xy, xz, yy, yz, zz).
 constexpr int kComponentPlace[6] = {0, 1, 3, 2, 4, 5};
@@ -13,11 +11,11 @@ constexpr int kComponentPlace[6] = {0, 1, 3, 2, 4, 5};
 RunStep TensorVolume::Open(const std::string& fileName) {
     fileName_ = fileName;
     if (!file_.Open(fileName, &header_, NiftiIO::kRead)) {
-        return RunReport::Failure("\nCan not load file " + fileName, file_.LastError(), fileName);
+        return messages_.Failure("\nCan not load file " + fileName, file_.LastError(), fileName);
     }
     const short* dim = header_.dim;
     if (!(dim[4] > 5 || dim[5] > 5)) {
-        return RunReport::Failure("\n" + fileName + " is not valid tensor data file.");
+        return messages_.Failure("\n" + fileName + " is not valid tensor data file.");
     }
     componentsAlongFifth_ = dim[0] > 4;
 
@@ -27,9 +25,11 @@ RunStep TensorVolume::Open(const std::string& fileName) {
         geometry_.voxelSize[a] = header_.pixdim[a + 1];
         geometry_.voxelCount *= static_cast<size_t>(std::max(geometry_.dims[a], 0));
     }
-    std::printf("\nVolume dimension: %d %d %d\nVoxel size: %.3f %.3f %.3f\n", geometry_.dims[0],
-                geometry_.dims[1], geometry_.dims[2], geometry_.voxelSize[0],
-                geometry_.voxelSize[1], geometry_.voxelSize[2]);
+    char grid[160];
+    std::snprintf(grid, sizeof grid, "\nVolume dimension: %d %d %d\nVoxel size: %.3f %.3f %.3f\n",
+                  geometry_.dims[0], geometry_.dims[1], geometry_.dims[2], geometry_.voxelSize[0],
+                  geometry_.voxelSize[1], geometry_.voxelSize[2]);
+    messages_.Notice(grid);
     return kGoOn;
 }
 
@@ -50,8 +50,7 @@ TRACK_HEADER TensorVolume::NewTrackHeader() const {
 }
 
 RunStep TensorVolume::ReadComponents(std::vector<float>& tensors) {
-    std::printf("\nReading tensor data...");
-    std::fflush(stdout);
+    messages_.Notice("\nReading tensor data...");
     const size_t count = geometry_.voxelCount;
     tensors.assign(count * 6, 0.0f);
     std::vector<float> component(count);
@@ -61,7 +60,7 @@ RunStep TensorVolume::ReadComponents(std::vector<float>& tensors) {
                 ? file_.ReadCollapsedAsFloat(component.data(), count, -1, -1, -1, 0, c, -1, -1)
                 : file_.ReadCollapsedAsFloat(component.data(), count, -1, -1, -1, c, -1, -1, -1);
         if (!read) {
-            return RunReport::Failure("Can not read data from file " + fileName_,
+            return messages_.Failure("Can not read data from file " + fileName_,
                                       file_.LastError(), fileName_);
         }
         for (size_t v = 0; v < count; ++v) {
