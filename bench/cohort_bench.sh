@@ -15,6 +15,7 @@ for subjects in 3 30; do
     "$build/bin/dwiphantom" -bids "$work/study$subjects" -n "$subjects" >/dev/null
     start=$(date +%s.%N)
     "$repo/scripts/cohort.sh" "$work/study$subjects" "$work/out$subjects" participant --cores 1 \
+        --bin "$build/bin" \
         >/dev/null 2>&1 || true
     end=$(date +%s.%N)
     jobs=$(cat "$work"/out"$subjects"/sub-*/dwi/logs/*.benchmark.tsv | awk '$1 != "s" { sum += $1 } END { print sum }')

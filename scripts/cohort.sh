@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # A whole study, BIDS App style:
 #   scripts/cohort.sh BIDS_DIR OUTPUT_DIR participant [--participant_label 01 02 ...]
-#                     [--cores N] [--profile DIR]
-#   scripts/cohort.sh BIDS_DIR OUTPUT_DIR group [--participant_label ...]
+#                     [--cores N] [--profile DIR] [--bin DIR]
+#   scripts/cohort.sh BIDS_DIR OUTPUT_DIR group [--participant_label ...] [--bin DIR]
 # participant runs the workflow (workflow/Snakefile, settings in workflow/config.yaml) on every
 # sub-*/[ses-*/]dwi/*_dwi.nii.gz with its .bval/.bvec: one job chain per subject, restartable,
 # a failed subject leaving the others to complete. group writes OUTPUT_DIR/group/summary.tsv and
 # OUTPUT_DIR/group/index.html. The exit status is not 0 when any subject failed.
-# The programs are taken from beside this script (an installed toolkit), else from the
-# repository's build/bin, else from PATH.
+# The programs are taken from --bin DIR, else from beside this script (an installed toolkit),
+# else from the repository's build/bin, else from PATH.
 set -euo pipefail
 
 usage() {
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 [ $# -ge 3 ] || usage
@@ -24,6 +24,7 @@ shift 3
 labels=()
 cores=$(nproc)
 profile=()
+bin=
 while [ $# -gt 0 ]; do
     case "$1" in
         --participant_label)
@@ -32,12 +33,17 @@ while [ $# -gt 0 ]; do
             while [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; do labels+=("sub-${1#sub-}"); shift; done ;;
         --cores) cores=$2; shift 2 ;;
         --profile) profile=(--profile "$(cd "$2" && pwd)"); shift 2 ;;
+        --bin)
+            [ -x "$2/tenscalc" ] || { echo "no programs in $2 (--bin)" >&2; exit 2; }
+            bin=$(cd "$2" && pwd); shift 2 ;;
         *) echo "unknown option $1" >&2; usage ;;
     esac
 done
 
 here=$(cd "$(dirname "$0")" && pwd)
-if [ -x "$here/tenscalc" ]; then
+if [ -n "${bin:-}" ]; then
+    :
+elif [ -x "$here/tenscalc" ]; then
     bin=$here
 elif [ -x "$here/../build/bin/tenscalc" ]; then
     bin=$(cd "$here/../build/bin" && pwd)

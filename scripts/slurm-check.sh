@@ -11,13 +11,13 @@ trap '"$repo/scripts/slurm-local.sh" stop; rm -rf "$work"' EXIT
 
 "$repo/scripts/slurm-local.sh" start >/dev/null
 "$build/bin/dwiphantom" -bids "$work/study" -n 2 >/dev/null
-"$repo/scripts/cohort.sh" "$work/study" "$work/out" participant \
+"$repo/scripts/cohort.sh" "$work/study" "$work/out" participant --bin "$build/bin" \
     --profile "$repo/workflow/profiles/slurm" > "$work/run.log" 2>&1 || {
     cat "$work/run.log" >&2
     echo "Slurm check: the study failed" >&2
     exit 1
 }
-"$repo/scripts/cohort.sh" "$work/study" "$work/out" group >/dev/null
+"$repo/scripts/cohort.sh" "$work/study" "$work/out" group --bin "$build/bin" >/dev/null
 jobs=$(ls "$work/out/.slurm" | wc -l)
 ok=$(awk -F '\t' 'NR > 1 && $9 == "ok"' "$work/out/group/summary.tsv" | wc -l)
 # Five steps per subject, each its own batch job.

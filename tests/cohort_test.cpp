@@ -23,7 +23,14 @@ using testsupport::TempDir;
 namespace {
 
 std::string repositoryFile(const std::string& relative) {
-    return std::string(DTI_BIN_DIR) + "/../../" + relative;
+    return std::string(DTI_SOURCE_DIR) + "/" + relative;
+}
+
+// scripts/cohort.sh on the programs of this build, wherever the build folder is.
+std::string cohortCommand(const std::string& bids, const std::string& out,
+                          const std::string& level, const std::string& options = "") {
+    return "'" + repositoryFile("scripts/cohort.sh") + "' '" + bids + "' '" + out + "' " + level +
+           " --bin '" + std::string(DTI_BIN_DIR) + "' " + options;
 }
 
 int shell(const std::string& command) {
@@ -121,7 +128,7 @@ void checkPageInBrowser(const TempDir& dir, const std::string& page) {
     ASSERT_NE(report, std::string::npos);
     EXPECT_EQ(dom.substr(report, dom.find("</pre>", report) - report).find("missing"),
               std::string::npos);
-    const std::string artifacts = std::string(DTI_BIN_DIR) + "/../tests/artifacts";
+    const std::string artifacts = std::string(DTI_BUILD_DIR) + "/tests/artifacts";
     shell("mkdir -p '" + artifacts + "' && chromium " + flags +
           "--window-size=1600,2400 --screenshot='" + artifacts +
           "/cohort_index.png' 'file://" + page + "' > /dev/null 2>&1");
@@ -133,9 +140,8 @@ TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
     }
     TempDir dir;
     writeStudy(dir);
-    const std::string cohort = repositoryFile("scripts/cohort.sh");
-    const std::string run = "'" + cohort + "' '" + dir.file("bids") + "' '" + dir.file("out") +
-                            "' participant --cores 2 > '" + dir.file("run.log") + "' 2>&1";
+    const std::string run = cohortCommand(dir.file("bids"), dir.file("out"), "participant",
+                                          "--cores 2 > '" + dir.file("run.log") + "' 2>&1");
     // The broken subject fails, and the command says so; the others complete.
     EXPECT_NE(shell(run), 0);
     const std::string out = dir.file("out");
@@ -153,8 +159,8 @@ TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
     EXPECT_NE(readFile(out + "/dataset_description.json").find("\"Name\": \"dtitoolkit\""),
               std::string::npos);
 
-    EXPECT_EQ(shell("'" + cohort + "' '" + dir.file("bids") + "' '" + out + "' group > '" +
-                    dir.file("group.log") + "' 2>&1"),
+    EXPECT_EQ(shell(cohortCommand(dir.file("bids"), out, "group",
+                                  "> '" + dir.file("group.log") + "' 2>&1")),
               1);
     const auto rows = tsvRows(readFile(out + "/group/summary.tsv"));
     ASSERT_EQ(rows.size(), 6U);
@@ -180,11 +186,11 @@ TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
     checkPageInBrowser(dir, out + "/group/index.html");
 
     // Labels, with or without "sub-", limit the run and the summary to those subjects.
-    ASSERT_EQ(shell("'" + cohort + "' '" + dir.file("bids") + "' '" + out +
-                    "' participant --participant_label 02 --cores 2 > /dev/null 2>&1"),
+    ASSERT_EQ(shell(cohortCommand(dir.file("bids"), out, "participant",
+                                  "--participant_label 02 --cores 2 > /dev/null 2>&1")),
               0);
-    ASSERT_EQ(shell("'" + cohort + "' '" + dir.file("bids") + "' '" + dir.file("out") +
-                    "' group --participant_label sub-02 > /dev/null"),
+    ASSERT_EQ(shell(cohortCommand(dir.file("bids"), dir.file("out"), "group",
+                                  "--participant_label sub-02 > /dev/null")),
               0);
     const auto labelled = tsvRows(readFile(out + "/group/summary.tsv"));
     ASSERT_EQ(labelled.size(), 2U);

@@ -12,7 +12,7 @@ namespace {
 
 TEST(Install, ProgramsAreInstalledAndAnswerWithTheToolkitVersion) {
     testsupport::TempDir dir;
-    const std::string build = std::string(DTI_BIN_DIR) + "/..";
+    const std::string build = DTI_BUILD_DIR;
     const std::string command = "cmake --install '" + build + "' --prefix '" + dir.path() +
                                 "' > '" + dir.file("install.log") + "' 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << testsupport::readFile(dir.file("install.log"));
@@ -33,7 +33,7 @@ TEST(Install, TheInstalledCohortCommandRunsAStudy) {
         GTEST_SKIP() << "snakemake is not installed";
     }
     testsupport::TempDir dir;
-    const std::string build = std::string(DTI_BIN_DIR) + "/..";
+    const std::string build = DTI_BUILD_DIR;
     ASSERT_EQ(std::system(("cmake --install '" + build + "' --prefix '" + dir.file("prefix") +
                            "' > /dev/null 2>&1")
                               .c_str()),
