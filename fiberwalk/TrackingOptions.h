@@ -1,12 +1,17 @@
 #pragma once
 // fiberwalk's own options, word for word as users and their scripts know them (misspellings such
 // as "seperate" and "folloing" included: do not correct them). -info and -iop are declared with
-// the other orientation options; the order of the help is in TrackingSettings' table.
+// the other orientation options, -nthreads with the standard ones. Table() lists them all in the
+// order of the help; a new option is one entry here and its place in the table.
 
 #include "OptionSpec.h"
+#include "OptionTable.h"
 
 class TrackingOptions {
   public:
+    // Every option, in the order of the help.
+    static const OptionTable& Table();
+
     static constexpr OptionSpec kUsage = OptionSpec::HelpText(
         "\n"
         "fiberwalk 0.5\n"

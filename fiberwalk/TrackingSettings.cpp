@@ -124,28 +124,10 @@ TrackingSettings::VectorFrame vectorFrame(const CMyCmdParser& parser) {
 
 }  // namespace
 
-const OptionTable& TrackingSettings::Options() {
-    using O = ::OrientationOptions;  // not the settings' own struct of that name
-    static const OptionTable table({
-        T::kUsage,        T::kInputType,    T::kFact,         T::kRungeKutta2,
-        T::kTensorLine,   T::kStreamLine,   T::kStepLength,   T::kAngleThreshold,
-        T::kAngleWeights, T::kRandomSeed,   T::kSeedMask,     T::kInvertX,
-        T::kInvertY,      T::kInvertZ,      T::kSwapXY,       T::kSwapYZ,
-        T::kSwapZX,       T::kMask,         T::kMask2,        T::kOutputMask,
-        T::kV2,           T::kV3,           T::kOrientationIntroduction,
-        O::kImageInfo,    O::kOrientation,  T::kSliceOrder,   T::kVoxelOrder,
-        StandardOptions::Help(T::kHelpHelp),                  T::kExample,
-        // Added after the help above, which stays as it is.
-        T::kAddedHeading, StandardOptions::Threads(T::kThreadsHelp),          T::kSeed,
-        T::kBlankLine,    StandardOptions::kVersion,          T::kBlankLine,
-    });
-    return table;
-}
-
 RunStep TrackingSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
                                                      TrackingSettings* settings) {
     std::vector<std::string> positional;
-    const CommandLineOpening::Program program = {kProgramName, Options(), 2};
+    const CommandLineOpening::Program program = {kProgramName, TrackingOptions::Table(), 2};
     if (const RunStep stop = CommandLineOpening::Open(argc, parser, program, &positional)) {
         return stop;
     }

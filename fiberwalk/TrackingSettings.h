@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "CMyCmdParser.h"
-#include "OptionTable.h"
 #include "RunStep.h"
 
 class TrackingSettings {
@@ -74,8 +73,6 @@ class TrackingSettings {
     OrientationOptions orientation;
     VectorFrame frame;
 
-    // Every option in the order of the help.
-    static const OptionTable& Options();
 
     // Checks the command line and fills settings. Goes on, or stops with the exit status after
     // the help or a reported error.

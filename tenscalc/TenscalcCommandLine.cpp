@@ -12,7 +12,6 @@
 #include "ConsoleMessages.h"
 #include "ExitStatus.h"
 #include "NiftiFileNames.h"
-#include "OrientationOptions.h"
 #include "StandardOptions.h"
 #include "TenscalcOptions.h"
 #include "ThreadCount.h"
@@ -45,29 +44,6 @@ int toInt(const std::string& text) {
 
 }  // namespace
 
-const OptionTable& TenscalcCommandLine::Options() {
-    using A = AcquisitionOptions;
-    using O = OrientationOptions;
-    using T = TenscalcOptions;
-    static const OptionTable table({
-        T::kUsage,         T::kOutputType,      A::kGradientMatrix,
-        T::kBValue,        A::kNumberOfB0,      T::kNex,
-        T::kOrientationIntroduction,            O::kImageInfo,
-        O::kOrientation,   O::kSagittal,        O::kCoronal,
-        O::kAxial,         T::kOrientationClosing,                A::kObliqueCorrection,
-        T::TenscalcOptions::kB0Threshold,   T::kNoEigen,         T::kNoTensor,
-        T::kNoExp,         A::kPaddings,        A::kStartNumber,
-        T::kOutput5d,      StandardOptions::Help(T::kHelpHelp),   T::kExample,
-        T::kVoxelOrder,    T::kInputType,       T::kColorBrightness,
-        // Added after the help above, which stays as it is.
-        T::kFslHeading,    A::kBvecs,           A::kBvals,
-        A::kExportGradients,                    T::kFslExample,
-        T::TenscalcOptions::kFitMethod,     T::kThreadsHeading,  StandardOptions::Threads(T::kThreadsHelp),
-        T::kBlankLine,     StandardOptions::kVersion,             T::kBlankLine,
-    });
-    return table;
-}
-
 void TenscalcCommandLine::ShowHint() {
     CommandLineOpening::PrintHint(kProgramName);
 }
@@ -75,7 +51,7 @@ void TenscalcCommandLine::ShowHint() {
 RunStep TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSettings& settings) {
     const CMyCmdParser parser(argc, argv);
     std::vector<std::string> positional;
-    const CommandLineOpening::Program program = {kProgramName, Options(), 2};
+    const CommandLineOpening::Program program = {kProgramName, TenscalcOptions::Table(), 2};
     if (const RunStep stop = CommandLineOpening::Open(argc, parser, program, &positional)) {
         return *stop;
     }

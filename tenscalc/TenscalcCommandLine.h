@@ -2,7 +2,6 @@
 // The first phase of tenscalc: the command line is checked and the run settings settled.
 
 #include "CMyCmdParser.h"
-#include "OptionTable.h"
 #include "RunStep.h"
 #include "TenscalcSettings.h"
 
@@ -13,8 +12,6 @@ class TenscalcCommandLine {
     // Fills settings from the command line. Goes on, or stops with the exit status to end with
     // (the help, or a refused command line; the message is printed).
     static RunStep Parse(int argc, const char* const* argv, TenscalcSettings& settings);
-    // Every option in the order of the help.
-    static const OptionTable& Options();
     // "Type 'tenscalc --help' for more information." on standard output.
     static void ShowHint();
 

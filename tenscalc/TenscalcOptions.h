@@ -1,11 +1,16 @@
 #pragma once
-// tenscalc's own options; the ones it shares are declared with the acquisition, the orientation
-// and the standard options. The order of its help is in TenscalcCommandLine's table.
+// tenscalc's options: its own declared here, the ones it shares with the acquisition, the
+// orientation and the standard options, and all of them in the order of the help in Table().
+// A new option is one entry here and its place in the table.
 
 #include "OptionSpec.h"
+#include "OptionTable.h"
 
 class TenscalcOptions {
   public:
+    // Every option, in the order of the help.
+    static const OptionTable& Table();
+
     static constexpr OptionSpec kUsage = OptionSpec::HelpText(
         "\n"
         "tenscalc 0.6\n"
