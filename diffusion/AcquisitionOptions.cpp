@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "OptionTable.h"
 #include "OrientationOptions.h"
 
 namespace {
@@ -59,6 +60,26 @@ void AcquisitionOptions::ReadSeriesNumbering(const CMyCmdParser& parser,
     if (settings.startNumber < 0) {
         settings.startNumber = 1;
     }
+}
+
+RunStep AcquisitionOptions::ReadVolumeSelection(const CMyCmdParser& parser,
+                                                AcquisitionSettings& settings,
+                                                RunMessages& messages) {
+    if (parser.HasSwitch(kBZero)) {
+        if (settings.bvecFile.empty()) {
+            return messages.UsageError(
+                "\n-bzero applies to -bvec and -bval; a -gm table marks b0 rows by a zero "
+                "direction.");
+        }
+        settings.b0Threshold = std::strtod(parser.GetArgument(kBZero, 1, "50").c_str(), nullptr);
+    }
+    if (parser.HasSwitch(kShells)) {
+        // The option table has checked that every item is a number.
+        for (const std::string& item : OptionTable::ListItems(parser.GetArgument(kShells, 1, ""))) {
+            settings.shells.push_back(std::strtod(item.c_str(), nullptr));
+        }
+    }
+    return kGoOn;
 }
 
 void AcquisitionOptions::ReadOrientation(const CMyCmdParser& parser,

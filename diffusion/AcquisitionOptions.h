@@ -60,6 +60,22 @@ class AcquisitionOptions {
         "  -export_grad, --export_grad <filename>\n"
         "          write the directions and b values the fit used as a gradient table\n"
         "          that '-gm <filename> 1' reads back to the same fit\n");
+    static constexpr OptionSpec kBZero = OptionSpec::Checked(
+        "-bzero", "--bzero", OptionSpec::Value::Decimal(0, OptionSpec::kUnbounded),
+        "  -bzero, --bzero <b value>\n"
+        "          with -bvec/-bval, a volume whose b value is at or below this is a b0\n"
+        "          volume, whatever its direction says (zeros, nan or any numbers).\n"
+        "          default is 50\n");
+    static constexpr OptionSpec kShells = OptionSpec::Checked(
+        "-shells", "--shells", OptionSpec::Value::DecimalList(0, OptionSpec::kUnbounded),
+        "  -shells, --shells <b,b,...>\n"
+        "          fit only the volumes of these shells, for example 0,1000 (the tensor\n"
+        "          is meant for b up to about 1000-1500). volumes are grouped into shells\n"
+        "          by b value: the b0 volumes are the shell 0; from the smallest b not yet\n"
+        "          grouped, a shell takes every b up to max(50, 5%) above it and is named\n"
+        "          by their mean. a value names the shell within max(50, 5%) of it. the\n"
+        "          shells are printed when the data hold more than one or -shells is\n"
+        "          given. default: every volume\n");
 
     // -gm, or -bvec with -bval: exactly one of the two ways, complete. noSource is the message
     // when neither is given.
@@ -70,6 +86,9 @@ class AcquisitionOptions {
                                 AcquisitionSettings& settings);
     // -p and -sn (a negative start number gives 1).
     static void ReadSeriesNumbering(const CMyCmdParser& parser, AcquisitionSettings& settings);
+    // -bzero (only with -bvec/-bval) and -shells.
+    static RunStep ReadVolumeSelection(const CMyCmdParser& parser, AcquisitionSettings& settings,
+                                       RunMessages& messages);
     // -iop, -info, -sag, -cor, -axial and -oc as typed; the run checks them against the data.
     static void ReadOrientation(const CMyCmdParser& parser, AcquisitionSettings& settings);
 };

@@ -24,6 +24,8 @@ struct AcquisitionSettings {
     int threads = 1;              // threads of the voxel fit
     WeightedFit::Method fitMethod = WeightedFit::Method::kOrdinary;  // -fit
     int fitExtraRounds = 0;       // iwls: rounds after the first weighted one
+    double b0Threshold = 50.0;    // -bzero: .bval values at or below it mark b0 volumes
+    std::vector<double> shells;   // -shells: b values of the shells to fit; empty: every volume
 
     // Orientation switches, checked once the raw data header is known.
     bool iopPresent = false;

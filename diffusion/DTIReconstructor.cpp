@@ -229,6 +229,19 @@ size_t DTIReconstructor::ScratchSize() const {
     return static_cast<size_t>(directionCount_) + 1;
 }
 
+void DTIReconstructor::Means(const short* signals, double& b0Mean, double& dwMean) const {
+    double b0Sum = 0.0;
+    for (const size_t row : b0Rows_) {
+        b0Sum += signals[row];
+    }
+    double dwSum = 0.0;
+    for (const size_t row : dwRows_) {
+        dwSum += signals[row];
+    }
+    b0Mean = b0Count_ > 0 ? b0Sum / b0Count_ : 0.0;
+    dwMean = dwSum / directionCount_;
+}
+
 bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* eigenvalues,
                                    float eigenvectors[3][3], float& fa, short& b0, short& dwi,
                                    float& adc, float& exp) const {
@@ -245,16 +258,9 @@ bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* e
     }
     // The observations are kept only when a weighted fit needs them again.
     double* observed = weighted_.Rounds() > 0 ? scratch : nullptr;
-    double b0Sum = 0.0;
-    for (const size_t row : b0Rows_) {
-        b0Sum += signals[row];
-    }
-    double dwSum = 0.0;
-    for (const size_t row : dwRows_) {
-        dwSum += signals[row];
-    }
-    const double b0Mean = b0Count_ > 0 ? b0Sum / b0Count_ : 0.0;
-    const double dwMean = dwSum / directionCount_;
+    double b0Mean = 0.0;
+    double dwMean = 0.0;
+    Means(signals, b0Mean, dwMean);
     b0 = static_cast<short>(b0Mean);
     dwi = static_cast<short>(dwMean);
     exp = static_cast<float>(b0 > 0 ? dwMean / b0Mean : dwMean);

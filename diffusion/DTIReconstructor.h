@@ -68,6 +68,8 @@ class DTIReconstructor {
                      float eigenvectors[3][3], float& fa, short& b0, short& dwi, float& adc,
                      float& exp, double* scratch) const;
     size_t ScratchSize() const;
+    // The mean b0 and diffusion-weighted signals of one voxel, as Reconstruct takes them.
+    void Means(const short* signals, double& b0Mean, double& dwMean) const;
     // Ordinary (the default), weighted or iteratively weighted least squares. Voxels without
     // signal keep the zero tensor, signals below 1 count as 1, and a voxel whose weighted
     // system is singular keeps its ordinary fit.

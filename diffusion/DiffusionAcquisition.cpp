@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <numeric>
 #include <vector>
 
 #include "CMyUtils.h"
@@ -11,6 +12,7 @@
 #include "GradientSchemeLoader.h"
 #include "ImageOrientation.h"
 #include "NiftiFileNames.h"
+#include "Shells.h"
 
 DiffusionAcquisition::DiffusionAcquisition(const AcquisitionSettings& settings,
                                            RunMessages& messages)
@@ -152,13 +154,17 @@ RunStep DiffusionAcquisition::LoadFslGradients() {
     if (!GradientSchemeLoader::Load(settings_, inputScheme_, failure)) {
         return messages_.Failure(failure.message, failure.reason, "");
     }
-    const EncodingScheme& scheme = inputScheme_;
     const int volumes = fourD_ ? inputVolumes_ : CountSeriesVolumes();
-    if (static_cast<int>(scheme.rows.size()) != volumes) {
+    if (static_cast<int>(inputScheme_.rows.size()) != volumes) {
         return messages_.Failure("\nThe gradient files " + bvec + " and " + bval + " list " +
-                                 std::to_string(scheme.rows.size()) + " volumes, but the raw data " +
-                                 settings_.rawDataName + " has " + std::to_string(volumes) + ".");
+                                 std::to_string(inputScheme_.rows.size()) +
+                                 " volumes, but the raw data " + settings_.rawDataName + " has " +
+                                 std::to_string(volumes) + ".");
     }
+    if (const RunStep stop = SelectShells()) {
+        return stop;
+    }
+    const EncodingScheme& scheme = inputScheme_;
     if (scheme.DirectionCount() < 6) {
         return messages_.Failure("\nNeed at least 6 gradient directions to reconstruct DTI data.");
     }
@@ -177,9 +183,41 @@ RunStep DiffusionAcquisition::LoadTableFile() {
         messages_.Failure(failure.detail);
         return messages_.Failure(failure.message);
     }
+    if (const RunStep stop = SelectShells()) {
+        return stop;
+    }
+    if (inputScheme_.DirectionCount() < 6) {
+        return messages_.Failure("\nNeed at least 6 gradient directions to reconstruct DTI data.");
+    }
     if (!reconstructor_.SetEncodingScheme(inputScheme_, settings_.obliqueCorrection)) {
         return messages_.Failure("\nCannot load gradient matrix from " + settings_.gradientTable);
     }
+    return kGoOn;
+}
+
+RunStep DiffusionAcquisition::SelectShells() {
+    fullRows_ = inputScheme_.rows.size();
+    volumeOfRow_.resize(fullRows_);
+    std::iota(volumeOfRow_.begin(), volumeOfRow_.end(), size_t{0});
+    const Shells shells(inputScheme_);
+    if (shells.WeightedCount() > 1 || !settings_.shells.empty()) {
+        messages_.Notice("\nShells: " + shells.Describe() + "\n");
+    }
+    if (settings_.shells.empty()) {
+        return kGoOn;
+    }
+    std::string reason;
+    if (!shells.Select(settings_.shells, volumeOfRow_, reason)) {
+        return messages_.UsageError("\n-shells: " + reason + ".");
+    }
+    EncodingScheme selected;
+    selected.frame = inputScheme_.frame;
+    for (const size_t row : volumeOfRow_) {
+        const GradientVec& g = inputScheme_.rows[row];
+        selected.rows.push_back(g);
+        selected.b0Count += EncodingScheme::IsDiffusionWeighted(g) ? 0 : 1;
+    }
+    inputScheme_ = std::move(selected);
     return kGoOn;
 }
 
@@ -249,7 +287,7 @@ RunStep DiffusionAcquisition::ReadRawVolumes() {
     messages_.Notice("\nReading raw data...     ");
 
     const int nex = settings_.nex > 0 ? settings_.nex
-                    : fourD_          ? std::max(1, inputVolumes_ / static_cast<int>(rows_))
+                    : fourD_          ? std::max(1, inputVolumes_ / static_cast<int>(fullRows_))
                                       : 1;
     UninitializedVector<short> repetition;
     std::vector<int> sum;
@@ -272,14 +310,15 @@ RunStep DiffusionAcquisition::ReadRawVolumes() {
     for (size_t i = 0; i < rows_; ++i) {
         short* volume = rawVolumes_.data() + i * voxels_;
         if (nex == 1) {
-            if (const RunStep stop = ReadVolume(static_cast<int>(i), volume)) {
+            if (const RunStep stop = ReadVolume(static_cast<int>(volumeOfRow_[i]), volume)) {
                 return stop;
             }
         } else {
             std::fill(sum.begin(), sum.end(), 0);
             for (int r = 0; r < nex; ++r) {
-                if (const RunStep stop = ReadVolume(
-                        static_cast<int>(i) + r * static_cast<int>(rows_), repetition.data())) {
+                if (const RunStep stop = ReadVolume(static_cast<int>(volumeOfRow_[i]) +
+                                                        r * static_cast<int>(fullRows_),
+                                                    repetition.data())) {
                     return stop;
                 }
                 for (size_t p = 0; p < voxels_; ++p) {

@@ -9,6 +9,7 @@
 #include <nifti1_io.h>
 
 #include <string>
+#include <vector>
 
 #include "AcquisitionSettings.h"
 #include "DTIReconstructor.h"
@@ -51,6 +52,9 @@ class DiffusionAcquisition {
     RunStep CheckOrientation() const;
     RunStep LoadFslGradients();
     RunStep LoadTableFile();
+    // Keeps the rows of the shells asked for (all without -shells) and says which shells there
+    // are when that matters.
+    RunStep SelectShells();
     // Consecutive files of the numbered series from the start number on.
     int CountSeriesVolumes() const;
 
@@ -70,5 +74,7 @@ class DiffusionAcquisition {
     DTIReconstructor reconstructor_;
     EncodingScheme inputScheme_;
     size_t rows_ = 0;                        // b0 count + direction count
+    size_t fullRows_ = 0;                    // rows of the gradients as given
+    std::vector<size_t> volumeOfRow_;        // the given row (volume) each fitted row reads
     UninitializedVector<short> rawVolumes_;  // one volume of all voxels per table row
 };

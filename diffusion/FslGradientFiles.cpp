@@ -12,14 +12,17 @@
 
 namespace {
 
-// The numbers of one non-empty line, with its number in the file.
+// The numbers of one non-empty line, with its number in the file and the words as written.
 struct NumberRow {
     int line = 0;
     std::vector<double> values;
+    std::vector<std::string> words;
 };
 
-// Reads every non-empty line of a file of white-space separated finite numbers.
-bool readNumbers(const std::string& fileName, std::vector<NumberRow>& rows, std::string& reason) {
+// Reads every non-empty line of a file of white-space separated numbers. Non-finite numbers
+// (nan, inf) are refused unless allowed: a .bvec holds them where a direction has no meaning.
+bool readNumbers(const std::string& fileName, bool allowNonFinite, std::vector<NumberRow>& rows,
+                 std::string& reason) {
     std::ifstream file(fileName, std::ios::binary);
     if (!file) {
         reason = fileName + ": cannot open: " + std::strerror(errno);
@@ -40,12 +43,13 @@ bool readNumbers(const std::string& fileName, std::vector<NumberRow>& rows, std:
                          "' is not a number";
                 return false;
             }
-            if (!std::isfinite(value)) {
+            if (!allowNonFinite && !std::isfinite(value)) {
                 reason = fileName + " line " + std::to_string(number) + ": '" + word +
                          "' is not a finite number";
                 return false;
             }
             row.values.push_back(value);
+            row.words.push_back(word);
         }
         if (!row.values.empty()) {
             rows.push_back(std::move(row));
@@ -71,25 +75,49 @@ std::string raggedRow(const std::string& fileName, const std::vector<NumberRow>&
     return "";
 }
 
+// Where a direction's first non-finite component stands in the .bvec, for the message that
+// refuses it; empty when all three are finite.
+struct Place {
+    int line = 0;
+    size_t column = 0;  // 1 first
+    std::string word;
+};
+
 // Directions, volume by volume: three rows of N (the usual layout, also taken for 3 x 3), or N
-// rows of three.
+// rows of three. places receives, for every volume, its first non-finite component.
 bool readDirections(const std::string& fileName, std::vector<GradientVec>& directions,
-                    std::string& reason) {
+                    std::vector<Place>& places, std::string& reason) {
     std::vector<NumberRow> rows;
-    if (!readNumbers(fileName, rows, reason)) {
+    if (!readNumbers(fileName, true, rows, reason)) {
         return false;
     }
     const std::string ragged = raggedRow(fileName, rows);
+    const auto placeOf = [](const NumberRow& row, size_t column) {
+        return Place{row.line, column + 1, row.words[column]};
+    };
     if (rows.size() == 3 && ragged.empty()) {
         directions.resize(rows.front().values.size());
+        places.assign(directions.size(), Place{});
         for (size_t v = 0; v < directions.size(); ++v) {
             directions[v] = {rows[0].values[v], rows[1].values[v], rows[2].values[v], 0.0};
+            for (const NumberRow& row : rows) {
+                if (places[v].line == 0 && !std::isfinite(row.values[v])) {
+                    places[v] = placeOf(row, v);
+                }
+            }
         }
         return true;
     }
     if (rows.front().values.size() == 3 && ragged.empty()) {
         for (const NumberRow& row : rows) {
             directions.push_back({row.values[0], row.values[1], row.values[2], 0.0});
+            Place place;
+            for (size_t c = 0; c < 3 && place.line == 0; ++c) {
+                if (!std::isfinite(row.values[c])) {
+                    place = placeOf(row, c);
+                }
+            }
+            places.push_back(place);
         }
         return true;
     }
@@ -105,7 +133,7 @@ bool readDirections(const std::string& fileName, std::vector<GradientVec>& direc
 bool readBValues(const std::string& fileName, std::vector<double>& bValues,
                  std::string& reason) {
     std::vector<NumberRow> rows;
-    if (!readNumbers(fileName, rows, reason)) {
+    if (!readNumbers(fileName, false, rows, reason)) {
         return false;
     }
     if (rows.size() == 1) {
@@ -127,10 +155,11 @@ bool readBValues(const std::string& fileName, std::vector<double>& bValues,
 }  // namespace
 
 bool FslGradientFiles::Read(const std::string& bvecFile, const std::string& bvalFile, bool flipX,
-                            EncodingScheme& scheme, std::string& reason) {
+                            EncodingScheme& scheme, std::string& reason, double b0Threshold) {
     std::vector<GradientVec> directions;
+    std::vector<Place> places;
     std::vector<double> bValues;
-    if (!readDirections(bvecFile, directions, reason) ||
+    if (!readDirections(bvecFile, directions, places, reason) ||
         !readBValues(bvalFile, bValues, reason)) {
         return false;
     }
@@ -143,10 +172,19 @@ bool FslGradientFiles::Read(const std::string& bvecFile, const std::string& bval
     read.frame = EncodingScheme::Frame::kVoxel;
     for (size_t v = 0; v < directions.size(); ++v) {
         const double b = bValues[v];
-        if (b <= kB0Threshold) {
+        // A volume without diffusion weighting has no direction: whatever the .bvec says there
+        // (zeros, nan as some converters write, or any numbers) is not used.
+        if (b <= b0Threshold) {
             read.rows.push_back(GradientVec{});
             ++read.b0Count;
             continue;
+        }
+        if (places[v].line != 0) {
+            reason = bvecFile + " line " + std::to_string(places[v].line) + " column " +
+                     std::to_string(places[v].column) + ": '" + places[v].word +
+                     "' is not a finite number (volume " + std::to_string(v + 1) +
+                     " has b = " + std::to_string(static_cast<long>(std::lround(b))) + ")";
+            return false;
         }
         GradientVec g = directions[v];
         const double length = std::sqrt(g.x * g.x + g.y * g.y + g.z * g.z);

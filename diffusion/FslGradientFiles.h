@@ -14,12 +14,15 @@
 
 class FslGradientFiles {
   public:
-    // b values at or below this mark a b0 volume.
+    // b values at or below this mark a b0 volume unless told otherwise (-bzero).
     static constexpr double kB0Threshold = 50.0;
 
-    // Reads both files into a voxel-frame scheme, one row per volume: b0 rows are zeros,
-    // diffusion-weighted rows a unit direction and the b value of the .bval file.
+    // Reads both files into a voxel-frame scheme, one row per volume: b0 rows (b at or below
+    // b0Threshold, whatever their direction says, nan included) are zeros, diffusion-weighted
+    // rows a unit direction and the b value of the .bval file. A non-finite direction of a
+    // diffusion-weighted volume is refused with its line and column.
     // flipX: the files were written for a positive determinant, so x is negated back.
     static bool Read(const std::string& bvecFile, const std::string& bvalFile, bool flipX,
-                     EncodingScheme& scheme, std::string& reason);
+                     EncodingScheme& scheme, std::string& reason,
+                     double b0Threshold = kB0Threshold);
 };

@@ -39,7 +39,8 @@ Vec3 apply(const double m[3][3], const Vec3& v) {
 
 }  // namespace
 
-GradientScheme::GradientScheme(int directionCount) {
+GradientScheme::GradientScheme(int directionCount, std::vector<double> shells)
+    : shells_(std::move(shells)) {
     // Fibonacci spiral over one hemisphere: antipodal directions measure the same thing, so a
     // hemisphere spreads the directions evenly over all orientations.
     const double golden = M_PI * (3.0 - std::sqrt(5.0));
@@ -64,17 +65,49 @@ GradientScheme::GradientScheme(int directionCount) {
     }
 }
 
-std::string GradientScheme::TableText() const {
-    std::string text =
-        "# dwiphantom gradient table: one b0 row, then one unit direction per volume.\n"
-        "# Directions are voxel-frame directions with y and z negated, matching the axial\n"
-        "# default orientation of images without header orientation.\n"
-        "0.000000, 0.000000, 0.000000\n";
-    for (const std::string& row : rows_) {
-        text += row;
-        text += '\n';
+int GradientScheme::VolumeCount() const {
+    return 1 + static_cast<int>(directions_.size() * shells_.size());
+}
+
+const Vec3& GradientScheme::DirectionOf(int t) const {
+    return directions_[static_cast<size_t>(t - 1) % directions_.size()];
+}
+
+double GradientScheme::BValueOf(int t) const {
+    return shells_[static_cast<size_t>(t - 1) / directions_.size()];
+}
+
+bool GradientScheme::MultiShell() const {
+    return !(shells_.size() == 1 && shells_.front() == kDefaultB);
+}
+
+std::string GradientScheme::ShellRows(const std::vector<std::string>& rows) const {
+    std::string text;
+    if (MultiShell()) {
+        text += "# The fourth number is the b value: read with '-gm FILE 1'.\n";
+        text += "0.000000, 0.000000, 0.000000, 0\n";
+    } else {
+        text += "0.000000, 0.000000, 0.000000\n";
+    }
+    for (const double b : shells_) {
+        char value[32];
+        std::snprintf(value, sizeof value, ", %g", b);
+        for (const std::string& row : rows) {
+            text += row;
+            if (MultiShell()) {
+                text += value;
+            }
+            text += '\n';
+        }
     }
     return text;
+}
+
+std::string GradientScheme::TableText() const {
+    return "# dwiphantom gradient table: one b0 row, then one unit direction per volume.\n"
+           "# Directions are voxel-frame directions with y and z negated, matching the axial\n"
+           "# default orientation of images without header orientation.\n" +
+           ShellRows(rows_);
 }
 
 bool GradientScheme::TableText(const double tableToVoxel[3][3], std::string* text) const {
@@ -82,11 +115,7 @@ bool GradientScheme::TableText(const double tableToVoxel[3][3], std::string* tex
     if (!CMyMath::InvertMatrix(voxelToTable, tableToVoxel)) {
         return false;
     }
-    std::string table =
-        "# dwiphantom gradient table: one b0 row, then one unit direction per volume.\n"
-        "# Directions are voxel-frame directions turned back by the transform tenscalc takes\n"
-        "# from the header orientation of the acquisition.\n"
-        "0.000000, 0.000000, 0.000000\n";
+    std::vector<std::string> rows;
     for (size_t i = 0; i < spread_.size(); ++i) {
         // Turning the unrounded direction and rounding once leaves the fit the same rounded
         // components as the table of the axial default, so the simulated signals fit both.
@@ -99,19 +128,23 @@ bool GradientScheme::TableText(const double tableToVoxel[3][3], std::string* tex
                 return false;
             }
         }
-        table += row;
-        table += '\n';
+        rows.emplace_back(row);
     }
-    *text = std::move(table);
+    *text = "# dwiphantom gradient table: one b0 row, then one unit direction per volume.\n"
+            "# Directions are voxel-frame directions turned back by the transform tenscalc takes\n"
+            "# from the header orientation of the acquisition.\n" +
+            ShellRows(rows);
     return true;
 }
 
-std::string GradientScheme::BvalText(double bValue) const {
+std::string GradientScheme::BvalText() const {
     std::string text = "0";
-    char value[32];
-    std::snprintf(value, sizeof value, " %g", bValue);
-    for (size_t i = 0; i < directions_.size(); ++i) {
-        text += value;
+    for (const double b : shells_) {
+        char value[32];
+        std::snprintf(value, sizeof value, " %g", b);
+        for (size_t i = 0; i < directions_.size(); ++i) {
+            text += value;
+        }
     }
     text += '\n';
     return text;
@@ -121,11 +154,13 @@ std::string GradientScheme::BvecText(bool negateX) const {
     std::string text;
     for (int axis = 0; axis < 3; ++axis) {
         text += '0';
-        for (const Vec3& d : directions_) {
-            const double component = axis == 0 && negateX ? -d[0] : d[axis];
-            char value[40];
-            std::snprintf(value, sizeof value, " %.17g", component);
-            text += value;
+        for (size_t shell = 0; shell < shells_.size(); ++shell) {
+            for (const Vec3& d : directions_) {
+                const double component = axis == 0 && negateX ? -d[0] : d[axis];
+                char value[40];
+                std::snprintf(value, sizeof value, " %.17g", component);
+                text += value;
+            }
         }
         text += '\n';
     }

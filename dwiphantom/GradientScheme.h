@@ -10,7 +10,19 @@
 
 class GradientScheme {
   public:
-    explicit GradientScheme(int directionCount);
+    // The directions are repeated for every shell: b0 first, then the directions at shells[0],
+    // then at shells[1], and so on.
+    explicit GradientScheme(int directionCount, std::vector<double> shells = {kDefaultB});
+
+    static constexpr double kDefaultB = 1000.0;
+    // One b0 and every direction at every shell.
+    int VolumeCount() const;
+    // Direction and b value of volume t >= 1.
+    const Vec3& DirectionOf(int t) const;
+    double BValueOf(int t) const;
+    const std::vector<double>& shells() const { return shells_; }
+    // More than the one default shell: the table then lists b values (read with -gm FILE 1).
+    bool MultiShell() const;
 
     // Directions in the voxel frame, as the fit will use them (b0 not included).
     const std::vector<Vec3>& directions() const { return directions_; }
@@ -23,12 +35,16 @@ class GradientScheme {
     bool TableText(const double tableToVoxel[3][3], std::string* text) const;
 
     // FSL layout: one row of b-values, the b0 (0) first.
-    std::string BvalText(double bValue) const;
+    std::string BvalText() const;
     // FSL layout: rows x, y and z, one column per volume (the b0 column 0 0 0), directions in the
     // voxel axes with x negated when negateX is set. Printed to the last bit of a double.
     std::string BvecText(bool negateX) const;
 
   private:
+    // The rows of one shell, repeated for every shell with its b value when there are several.
+    std::string ShellRows(const std::vector<std::string>& rows) const;
+
+    std::vector<double> shells_;
     std::vector<std::string> rows_;
     std::vector<Vec3> spread_;  // the evenly spread directions before the table rounds them
     std::vector<Vec3> directions_;

@@ -225,6 +225,42 @@ double PhantomModel::Signal(const Voxel& voxel, const Vec3& g, double b) {
     return 0.0;
 }
 
+namespace {
+
+double kurtosisDecay(double b, double d, double k) {
+    return std::exp(-b * d + b * b * d * d * k / 6.0);
+}
+
+double fibreKurtosis(const Vec3& fibre, const Vec3& g) {
+    constexpr double kAxial = 0.5;
+    constexpr double kRadial = 1.2;
+    const double c = Dot(fibre, g);
+    return kRadial + (kAxial - kRadial) * c * c;
+}
+
+}  // namespace
+
+double PhantomModel::SignalWithKurtosis(const Voxel& voxel, const Vec3& g, double b) {
+    switch (voxel.tissue) {
+        case Tissue::Background:
+            return 0.0;
+        case Tissue::Brain:
+            return voxel.s0 * kurtosisDecay(b, kBrainDiffusivity, 0.7);
+        case Tissue::Csf:
+            return voxel.s0 * kurtosisDecay(b, kCsfDiffusivity, 0.0);
+        case Tissue::Fibre:
+            return voxel.s0 * kurtosisDecay(b, ApparentDiffusion(voxel.fibreA, g),
+                                            fibreKurtosis(voxel.fibreA, g));
+        case Tissue::Crossing:
+            return voxel.s0 * 0.5 *
+                   (kurtosisDecay(b, ApparentDiffusion(voxel.fibreA, g),
+                                  fibreKurtosis(voxel.fibreA, g)) +
+                    kurtosisDecay(b, ApparentDiffusion(voxel.fibreB, g),
+                                  fibreKurtosis(voxel.fibreB, g)));
+    }
+    return 0.0;
+}
+
 double PhantomModel::FractionalAnisotropy(double l1, double l2, double l3) {
     const double mean = (l1 + l2 + l3) / 3.0;
     const double spread =

@@ -130,6 +130,7 @@ const OptionTable& PhantomSettings::Options() {
         P::kOblique.WithHelp(obliqueHelp.c_str()),
         P::kSlanted,
         P::kIsotropic,
+        P::kShells,
         StandardOptions::Help(
         "  -h, --help\n"
         "          display this help\n"),
@@ -189,6 +190,12 @@ RunStep PhantomSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
     const std::string sigmaText = parser.GetArgument(kSigma, 1, "");
     // The option table has refused a negative or non-numeric sigma.
     settings->sigma = sigmaText.empty() ? kDefaultSigma : std::strtod(sigmaText.c_str(), nullptr);
+    if (parser.HasSwitch(kShells)) {
+        // The option table has checked every item.
+        for (const std::string& item : OptionTable::ListItems(parser.GetArgument(kShells, 1, ""))) {
+            settings->shells.push_back(std::strtod(item.c_str(), nullptr));
+        }
+    }
     if (!bids) {
         settings->prefix = withoutNiftiEnding(positional[0]);
     }

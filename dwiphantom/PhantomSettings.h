@@ -47,6 +47,15 @@ class PhantomSettings {
         "-isotropic", "--isotropic",
         "  -isotropic, --isotropic\n"
         "          no bundles: brain-like and CSF-like tissue only, every white-matter label 0\n");
+    static constexpr OptionSpec kShells = OptionSpec::Checked(
+        "-shells", "--shells", OptionSpec::Value::DecimalList(1, 100000),
+        "  -shells, --shells <b,b,...>\n"
+        "          several shells instead of b = 1000: the 64 directions at every b given\n"
+        "          (for example 1000,2000,3000), after the b0. the signal then has a\n"
+        "          kurtosis term, S = S0 exp(-b D + b^2 D^2 K / 6) with K 0.5 along a fibre\n"
+        "          to 1.2 across it, 0.7 in brain-like tissue and 0 in CSF, so that the\n"
+        "          higher shells are not mono-exponential; the gradient table then has the\n"
+        "          b value as fourth number (read with '-gm PREFIX_grad.txt 1')\n");
     static constexpr OptionSpec kBids = OptionSpec::Checked(
         "-bids", "--bids", OptionSpec::Value::Text(),
         "  -bids, --bids <folder>\n"
@@ -78,6 +87,7 @@ class PhantomSettings {
     // acquisition at prefix, which is then empty.
     std::string bidsFolder;
     int subjects = 1;
+    std::vector<double> shells;  // -shells: b values; empty: the one shell b = 1000
 
     // Every option in the order of the help.
     static const OptionTable& Options();

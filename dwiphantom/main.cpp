@@ -28,10 +28,19 @@
 
 namespace {
 
-constexpr double kBValue = 1000.0;
 constexpr float kVoxelSize = 2.0f;
 constexpr int kDirectionCount = 64;
-constexpr int kVolumeCount = 1 + kDirectionCount;
+
+// "1000" or "1000,2000,3000", for the descriptions.
+std::string shellsText(const GradientScheme& scheme) {
+    std::string text;
+    for (const double b : scheme.shells()) {
+        char value[32];
+        std::snprintf(value, sizeof value, "%s%g", text.empty() ? "" : ",", b);
+        text += value;
+    }
+    return text;
+}
 
 // The synthesised acquisition and its ground truth, each in file order (x fastest).
 struct Phantom {
@@ -66,12 +75,18 @@ std::vector<short> simulateSignals(const std::vector<PhantomModel::Voxel>& layou
     const std::size_t voxels = layout.size();
     std::mt19937 generator(settings.seed);
     std::normal_distribution<double> noise(0.0, settings.sigma > 0.0 ? settings.sigma : 1.0);
-    std::vector<short> dwi(voxels * kVolumeCount);
-    for (int t = 0; t < kVolumeCount; ++t) {
+    const int volumes = scheme.VolumeCount();
+    std::vector<short> dwi(voxels * static_cast<std::size_t>(volumes));
+    for (int t = 0; t < volumes; ++t) {
         for (std::size_t p = 0; p < voxels; ++p) {
+            // Several shells carry a kurtosis term; the one default shell keeps the tensor's
+            // own signal, as it always has.
             const double clean =
                 t == 0 ? layout[p].s0
-                       : PhantomModel::Signal(layout[p], scheme.directions()[t - 1], kBValue);
+                : scheme.MultiShell()
+                    ? PhantomModel::SignalWithKurtosis(layout[p], scheme.DirectionOf(t),
+                                                       scheme.BValueOf(t))
+                    : PhantomModel::Signal(layout[p], scheme.DirectionOf(t), scheme.BValueOf(t));
             double real = clean;
             double imaginary = 0.0;
             // Benchmarks want a head in an empty field, as skull-stripped data has.
@@ -195,7 +210,7 @@ std::vector<Output> writeGradientFiles(const GradientNames& names, const Gradien
         outputs.push_back({names.table, tableKnown && PhantomFiles::WriteText(names.table, table),
                            tableKnown ? "" : tableReason});
     }
-    outputs.push_back(writeText(names.bval, scheme.BvalText(kBValue)));
+    outputs.push_back(writeText(names.bval, scheme.BvalText()));
     outputs.push_back(
         {names.bvec,
          known && PhantomFiles::WriteText(names.bvec, scheme.BvecText(frame.negatesBvecX)),
@@ -223,10 +238,11 @@ std::vector<Output> writeTruth(const std::string& stem, const std::string& endin
     };
 }
 
-void printGeometry(const std::array<int, 3>& dims) {
+void printGeometry(const std::array<int, 3>& dims, const GradientScheme& scheme) {
     std::printf(
-        "\nPhantom: %d %d %d voxels of %.3f mm, %d volumes (1 b0 + %d directions), b = %g\n",
-        dims[0], dims[1], dims[2], kVoxelSize, kVolumeCount, kDirectionCount, kBValue);
+        "\nPhantom: %d %d %d voxels of %.3f mm, %d volumes (1 b0 + %d directions%s), b = %s\n",
+        dims[0], dims[1], dims[2], kVoxelSize, scheme.VolumeCount(), kDirectionCount,
+        scheme.MultiShell() ? " at every b" : "", shellsText(scheme).c_str());
 }
 
 // Lists what was written and reports what was not; kExitFailure when anything was not.
@@ -248,8 +264,9 @@ int report(const std::vector<Output>& outputs) {
 int writeOutputs(const std::string& prefix, const std::optional<mat44>& voxelToWorld,
                  const PhantomModel& model, const GradientScheme& scheme, const Phantom& phantom) {
     std::vector<Output> outputs = {
-        writeVolume(prefix + ".nii", {model.dimx(), model.dimy(), model.dimz(), kVolumeCount},
-                    DT_INT16, "dwiphantom DWI b=1000", phantom.dwi, voxelToWorld),
+        writeVolume(prefix + ".nii",
+                    {model.dimx(), model.dimy(), model.dimz(), scheme.VolumeCount()}, DT_INT16,
+                    ("dwiphantom DWI b=" + shellsText(scheme)).c_str(), phantom.dwi, voxelToWorld),
         {prefix + ".info", PhantomFiles::WriteAxialInfo(prefix + ".info"), ""},
     };
     const GradientNames gradients = {prefix + ".nii", prefix + "_grad.txt", prefix + ".bval",
@@ -260,7 +277,7 @@ int writeOutputs(const std::string& prefix, const std::optional<mat44>& voxelToW
     for (Output& output : writeTruth(prefix + "_truth", ".nii", model, phantom, std::nullopt)) {
         outputs.push_back(std::move(output));
     }
-    printGeometry({model.dimx(), model.dimy(), model.dimz()});
+    printGeometry({model.dimx(), model.dimy(), model.dimz()}, scheme);
     return report(outputs);
 }
 
@@ -271,13 +288,15 @@ PhantomModel::Layout layoutOf(const PhantomSettings& settings) {
 }
 
 // How the dataset was made, for its descriptions: enough to make it again.
-std::string generatorText(const PhantomSettings& settings) {
+std::string generatorText(const PhantomSettings& settings, const GradientScheme& scheme) {
     char text[512];
     std::snprintf(text, sizeof text,
                   "synthetic diffusion phantom: %dx%dx%d voxels of %.3f mm, 1 b0 + %d directions "
-                  "at b = %g, Rician noise of sigma %g, dataset seed %u%s%s%s%s%s",
+                  "at b = %s%s, Rician noise of sigma %g, dataset seed %u%s%s%s%s%s",
                   settings.dims[0], settings.dims[1], settings.dims[2], kVoxelSize, kDirectionCount,
-                  kBValue, settings.sigma, settings.seed,
+                  shellsText(scheme).c_str(),
+                  scheme.MultiShell() ? " (with a kurtosis term)" : "", settings.sigma,
+                  settings.seed,
                   settings.zeroBackground ? ", no noise outside the head" : "",
                   settings.las ? ", x stored right to left" : "",
                   settings.oblique ? ", oblique voxel axes" : "",
@@ -304,9 +323,10 @@ int writeBidsDataset(const PhantomSettings& settings, const GradientScheme& sche
     const mat44 voxelToWorld = PhantomOrientation::DeclaredVoxelToWorld(
         settings.las, settings.oblique, settings.dims, kVoxelSize);
 
-    printGeometry(settings.dims);
+    printGeometry(settings.dims, scheme);
     std::vector<Output> described;
-    for (const BidsDataset::TextFile& file : dataset.DescriptionFiles(generatorText(settings))) {
+    for (const BidsDataset::TextFile& file :
+         dataset.DescriptionFiles(generatorText(settings, scheme))) {
         described.push_back(writeText(file.path, file.text));
     }
     int status = report(described);
@@ -320,8 +340,10 @@ int writeBidsDataset(const PhantomSettings& settings, const GradientScheme& sche
 
         const std::string stem = dataset.DwiStem(subject);
         std::vector<Output> outputs = {
-            writeVolume(stem + ".nii.gz", {model.dimx(), model.dimy(), model.dimz(), kVolumeCount},
-                        DT_INT16, "dwiphantom DWI b=1000", phantom.dwi, voxelToWorld),
+            writeVolume(stem + ".nii.gz",
+                        {model.dimx(), model.dimy(), model.dimz(), scheme.VolumeCount()},
+                        DT_INT16, ("dwiphantom DWI b=" + shellsText(scheme)).c_str(), phantom.dwi,
+                        voxelToWorld),
         };
         const GradientNames gradients = {stem + ".nii.gz", "", stem + ".bval", stem + ".bvec"};
         for (Output& output : writeGradientFiles(gradients, scheme, true)) {
@@ -351,7 +373,9 @@ int main(int argc, char** argv) {
     if (const RunStep stop = PhantomSettings::FromCommandLine(argc, parser, &settings)) {
         return *stop;
     }
-    const GradientScheme scheme(kDirectionCount);
+    const GradientScheme scheme =
+        settings.shells.empty() ? GradientScheme(kDirectionCount)
+                                : GradientScheme(kDirectionCount, settings.shells);
     if (!settings.bidsFolder.empty()) {
         return writeBidsDataset(settings, scheme);
     }

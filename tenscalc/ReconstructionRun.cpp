@@ -11,6 +11,7 @@
 #include "CMyMath.h"
 #include "CMyUtils.h"
 #include "BackgroundWindow.h"
+#include "FitMask.h"
 #include "ExitStatus.h"
 #include "FailureReason.h"
 #include "GradientTableFile.h"
@@ -18,6 +19,7 @@
 #include "OrderedChunks.h"
 #include "ProgressDisplay.h"
 #include "TenscalcCommandLine.h"
+#include "TensorMetrics.h"
 
 namespace {
 
@@ -47,6 +49,19 @@ RunStep ReconstructionRun::SettleOrientation() {
 
 RunStep ReconstructionRun::LoadGradientTable() {
     return acquisition_.LoadGradientTable();
+}
+
+RunStep ReconstructionRun::ReadFitMask() {
+    if (settings_.maskFile.empty()) {
+        return kGoOn;
+    }
+    std::string reason;
+    if (!FitMask::Read(settings_.maskFile, acquisition_.Header(), settings_.rawDataName, fitMask_,
+                       reason)) {
+        return messages_.Failure("\nCan not use the mask " + settings_.maskFile, reason,
+                                 settings_.maskFile);
+    }
+    return kGoOn;
 }
 
 RunStep ReconstructionRun::ReadRawVolumes() {
@@ -87,8 +102,31 @@ void ReconstructionRun::FitVoxel(size_t p, const short* signals, double* logs,
     float tensor[6];
     float eigenvalues[3];
     float eigenvectors[3][3];
-    acquisition_.Reconstructor().Reconstruct(signals, tensor, eigenvalues, eigenvectors, maps_.fa[p], maps_.b0[p],
-                               maps_.dwi[p], maps_.adc[p], maps_.exp[p], logs);
+    const DTIReconstructor& fit = acquisition_.Reconstructor();
+    if (!fitMask_.empty() && fitMask_[p] == 0) {
+        // Outside the mask nothing is fitted. The means still enter the background window, so
+        // that the maps inside the mask are those of a run without it; MaskBackground then
+        // clears them too.
+        double b0Mean = 0.0;
+        double dwMean = 0.0;
+        fit.Means(signals, b0Mean, dwMean);
+        maps_.b0[p] = static_cast<short>(b0Mean);
+        maps_.dwi[p] = static_cast<short>(dwMean);
+        maps_.fa[p] = maps_.adc[p] = maps_.exp[p] = 0.0f;
+        for (int j = 0; j < 6; ++j) {
+            maps_.tensor[static_cast<size_t>(j) * v + p] = 0.0f;
+        }
+        for (int k = 0; k < 3; ++k) {
+            maps_.eigenvalues[k][p] = 0.0f;
+            for (int c = 0; c < 3; ++c) {
+                maps_.eigenvectors[k][static_cast<size_t>(c) * v + p] = 0.0f;
+            }
+            maps_.color[3 * p + static_cast<size_t>(k)] = 0;
+        }
+        return;
+    }
+    fit.Reconstruct(signals, tensor, eigenvalues, eigenvectors, maps_.fa[p], maps_.b0[p],
+                    maps_.dwi[p], maps_.adc[p], maps_.exp[p], logs);
     // The fit gives (xx, xy, xz, yy, yz, zz); the file holds (xx, xy, yy, xz, yz, zz).
     static const int kFilePlane[6] = {0, 1, 3, 2, 4, 5};
     for (int j = 0; j < 6; ++j) {
@@ -189,20 +227,64 @@ RunStep ReconstructionRun::MaskBackground() {
     BackgroundWindow::Find(maps_.b0.data(), v, settings_.b0ThresholdValues, settings_.b0Lower,
                            settings_.b0Upper, &lower, &upper);
     std::cout << "\nb0 threshold used to mask background: " << lower << " " << upper << std::endl;
+    foreground_.assign(v, 1);
+    size_t negative = 0;
     for (size_t p = 0; p < v; ++p) {
         const double b0 = maps_.b0[p];
-        if (b0 < lower || b0 > upper) {
+        const bool outsideMask = !fitMask_.empty() && fitMask_[p] == 0;
+        if (b0 < lower || b0 > upper || outsideMask) {
+            foreground_[p] = 0;
             maps_.fa[p] = 0.0f;
             maps_.adc[p] = 0.0f;
             maps_.exp[p] = 0.0f;
             maps_.color[3 * p] = maps_.color[3 * p + 1] = maps_.color[3 * p + 2] = 0;
+        } else if (maps_.eigenvalues[2][p] < 0.0f) {
+            ++negative;
         }
+        if (outsideMask) {
+            maps_.b0[p] = 0;
+            maps_.dwi[p] = 0;
+        }
+    }
+    if (!settings_.metrics.empty()) {
+        std::printf("Voxels with a negative eigenvalue: %zu\n", negative);
     }
     return kGoOn;
 }
 
 // The rows the fit used, turned back into the gradient table's frame (the inverse of the
 // orientation transform that -gm applies), so that '-gm FILE 1' repeats the fit.
+void ReconstructionRun::WriteMetrics() {
+    const size_t v = voxels_;
+    static const int kFilePlane[6] = {0, 1, 3, 2, 4, 5};  // fit order -> tensor file plane
+    for (const std::string& name : settings_.metrics) {
+        TensorMetrics::Metric metric = TensorMetrics::Metric::kAxial;
+        TensorMetrics::Named(name, metric);
+        const char* intentName = "";
+        for (const TensorMetrics::Description& description : TensorMetrics::All()) {
+            if (description.metric == metric) {
+                intentName = description.intentName;
+            }
+        }
+        UninitializedVector<float> map(v);
+        for (size_t p = 0; p < v; ++p) {
+            if (foreground_[p] == 0) {
+                map[p] = 0.0f;
+                continue;
+            }
+            const float eigenvalues[3] = {maps_.eigenvalues[0][p], maps_.eigenvalues[1][p],
+                                          maps_.eigenvalues[2][p]};
+            float tensor[6];
+            for (int j = 0; j < 6; ++j) {
+                tensor[j] = maps_.tensor[static_cast<size_t>(kFilePlane[j]) * v + p];
+            }
+            map[p] = static_cast<float>(TensorMetrics::Value(metric, eigenvalues, tensor));
+        }
+        WriteMap(name, DT_FLOAT32, 3, 0, 0, NIFTI_INTENT_ESTIMATE, intentName, map.data(),
+                 v * sizeof(float));
+    }
+}
+
 void ReconstructionRun::WriteGradientExport() {
     const std::string& name = settings_.exportGradientFile;
     if (name.empty()) {
@@ -318,6 +400,7 @@ RunStep ReconstructionRun::WriteOutputs() {
             }
         }
     }
+    WriteMetrics();
     if (settings_.analyzeOutput) {
         const std::string& prefix = settings_.outputPrefix;
         const std::string name = prefix.substr(0, prefix.size() - 1) + ".info";

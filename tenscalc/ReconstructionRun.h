@@ -23,6 +23,7 @@ class ReconstructionRun {
     RunStep OpenRawData();
     RunStep SettleOrientation();
     RunStep LoadGradientTable();
+    RunStep ReadFitMask();
     RunStep ReadRawVolumes();
     RunStep FitVoxels();
     RunStep MaskBackground();
@@ -41,6 +42,8 @@ class ReconstructionRun {
     };
 
     void WriteGradientExport();
+    // The -metrics maps, from the eigenvalues and the tensor, cleared where FA is.
+    void WriteMetrics();
     // Voxels are gathered and fitted this many at a time.
     static constexpr size_t kBlock = 256;
     // What each thread of the fit works in.
@@ -60,6 +63,8 @@ class ReconstructionRun {
     size_t voxels_ = 0;
     size_t rows_ = 0;             // b0 count + direction count
     Maps maps_;
+    std::vector<unsigned char> fitMask_;     // -mask: 1 where the fit is wanted; empty: everywhere
+    std::vector<unsigned char> foreground_;  // 0 where FA and the metrics are cleared
     std::time_t start_ = 0;
     bool writeFailed_ = false;
 };

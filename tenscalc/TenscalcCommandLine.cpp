@@ -1,5 +1,6 @@
 #include "TenscalcCommandLine.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -14,6 +15,7 @@
 #include "NiftiFileNames.h"
 #include "StandardOptions.h"
 #include "TenscalcOptions.h"
+#include "TensorMetrics.h"
 #include "ThreadCount.h"
 
 namespace {
@@ -105,7 +107,31 @@ RunStep TenscalcCommandLine::ParseAddedOptions(const CMyCmdParser& parser,
         return usageError("\n" + threadProblem);
     }
     settings.exportGradientFile = parser.GetArgument(AcquisitionOptions::kExportGradients, 1, "");
+    ConsoleMessages messages(kProgramName);
+    if (const RunStep stop = AcquisitionOptions::ReadVolumeSelection(parser, settings, messages)) {
+        return stop;
+    }
+    settings.maskFile = parser.GetArgument(TenscalcOptions::kMask, 1, "");
+    ReadMetrics(parser, settings);
     return kGoOn;
+}
+
+void TenscalcCommandLine::ReadMetrics(const CMyCmdParser& parser, TenscalcSettings& settings) {
+    if (!parser.HasSwitch(TenscalcOptions::kMetrics)) {
+        return;
+    }
+    // The table has checked every name; the maps are written in the order of their list.
+    const std::vector<std::string> asked =
+        OptionTable::ListItems(parser.GetArgument(TenscalcOptions::kMetrics, 1, ""));
+    const auto wanted = [&asked](const std::string& name) {
+        return std::find(asked.begin(), asked.end(), name) != asked.end() ||
+               std::find(asked.begin(), asked.end(), "all") != asked.end();
+    };
+    for (const TensorMetrics::Description& metric : TensorMetrics::All()) {
+        if (wanted(metric.name)) {
+            settings.metrics.emplace_back(metric.name);
+        }
+    }
 }
 
 RunStep TenscalcCommandLine::ParseOutputType(const CMyCmdParser& parser,

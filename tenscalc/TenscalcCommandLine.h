@@ -16,10 +16,12 @@ class TenscalcCommandLine {
     static void ShowHint();
 
   private:
-    // -fit, -nthreads and -export_grad.
+    // -fit, -nthreads, -export_grad, -bzero, -shells, -mask and -metrics.
     static RunStep ParseAddedOptions(const CMyCmdParser& parser, TenscalcSettings& settings);
     // -fit: the fit method and its rounds.
     static RunStep ParseFitMethod(const CMyCmdParser& parser, TenscalcSettings& settings);
+    // -metrics: the names asked for, "all" for every one.
+    static void ReadMetrics(const CMyCmdParser& parser, TenscalcSettings& settings);
     // -ot, -nex and -cb.
     static RunStep ParseOutputType(const CMyCmdParser& parser, TenscalcSettings& settings);
     // The switches that only set what the run does: the output choices, the orientation

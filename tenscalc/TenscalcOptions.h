@@ -124,4 +124,25 @@ class TenscalcOptions {
         "          variable, else every processor this process may run on. the maps\n"
         "          are the same for every number of threads\n";
     static constexpr OptionSpec kBlankLine = OptionSpec::HelpText("\n");
+    static constexpr OptionSpec kAcquisitionHeading = OptionSpec::HelpText(
+        "\n"
+        "Shells, masks and more maps:\n"
+        "\n");
+    static constexpr OptionSpec kMask = OptionSpec::Checked(
+        "-mask", "--mask", OptionSpec::Value::Text(),
+        "  -mask, --mask <filename>\n"
+        "          fit only where this volume is non-zero (a brain mask on the data's\n"
+        "          grid); every map is 0 outside it\n");
+    static constexpr OptionSpec kMetrics = OptionSpec::Checked(
+        "-metrics", "--metrics", OptionSpec::Value::ChoiceList("ad|rd|mode|cl|cp|cs|all"),
+        "  -metrics, --metrics <ad,rd,mode,cl,cp,cs|all>\n"
+        "          also write these maps (PREFIX_ad.nii, ...), masked like FA:\n"
+        "            ad   axial diffusivity l1\n"
+        "            rd   radial diffusivity (l2+l3)/2\n"
+        "            mode 3 sqrt(6) det(A/|A|), A = D - (trace D/3) I: -1 planar to +1 linear\n"
+        "            cl   linearity (l1-l2)/(l1+l2+l3)\n"
+        "            cp   planarity 2(l2-l3)/(l1+l2+l3)\n"
+        "            cs   sphericity 3 l3/(l1+l2+l3)\n"
+        "          with l1 >= l2 >= l3 the eigenvalues, and count the voxels with a\n"
+        "          negative eigenvalue\n");
 };

@@ -3,6 +3,7 @@
 // acquisition is read, and what is written.
 
 #include <string>
+#include <vector>
 
 #include "AcquisitionSettings.h"
 
@@ -16,6 +17,9 @@ struct TenscalcSettings : AcquisitionSettings {
     bool writeTensor = true;
     bool writeExp = true;
     bool output5d = false;
+
+    std::string maskFile;             // -mask: fit only where it is non-zero
+    std::vector<std::string> metrics;  // -metrics: ad, rd, mode, cl, cp, cs, in that order
 
     // -b0_th: background window given by the user (lower, optional upper).
     int b0ThresholdValues = 0;

@@ -21,7 +21,8 @@ int run(int argc, char** argv) {
     using Step = RunStep (ReconstructionRun::*)();
     for (const Step step :
          {&ReconstructionRun::OpenRawData, &ReconstructionRun::SettleOrientation,
-          &ReconstructionRun::LoadGradientTable, &ReconstructionRun::ReadRawVolumes,
+          &ReconstructionRun::LoadGradientTable, &ReconstructionRun::ReadFitMask,
+          &ReconstructionRun::ReadRawVolumes,
           &ReconstructionRun::FitVoxels, &ReconstructionRun::MaskBackground,
           &ReconstructionRun::WriteOutputs}) {
         if (const RunStep stop = (run.*step)()) {

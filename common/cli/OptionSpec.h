@@ -15,7 +15,7 @@
 
 class OptionSpec {
   public:
-    enum class Kind { kText, kInteger, kDecimal, kChoice };
+    enum class Kind { kText, kInteger, kDecimal, kChoice, kDecimalList, kChoiceList };
 
     // What one value may be. Choices are one text, separated by '|' ("ols|wls|iwls").
     struct Value {
@@ -34,6 +34,13 @@ class OptionSpec {
         }
         static constexpr Value Choice(const char* choices) {
             return {Kind::kChoice, 0.0, 0.0, choices};
+        }
+        // One word of numbers (or of choices) separated by commas: "0,1000", "ad,rd".
+        static constexpr Value DecimalList(double min, double max) {
+            return {Kind::kDecimalList, min, max, ""};
+        }
+        static constexpr Value ChoiceList(const char* choices) {
+            return {Kind::kChoiceList, 0.0, 0.0, choices};
         }
     };
 

@@ -99,12 +99,41 @@ std::string OptionTable::HelpText() const {
     return text;
 }
 
+std::vector<std::string> OptionTable::ListItems(const std::string& word) {
+    std::vector<std::string> items(1);
+    for (const char c : word) {
+        if (c == ',') {
+            items.emplace_back();
+        } else {
+            items.back() += c;
+        }
+    }
+    return items;
+}
+
 std::optional<std::string> OptionTable::ValueProblem(const OptionSpec& spec,
                                                      const std::string& name, int index,
                                                      const std::string& word) {
     const OptionSpec::Value& value = spec.ValueAt(index);
     const std::string given = ", not '" + word + "'.";
     switch (value.kind) {
+        case OptionSpec::Kind::kDecimalList:
+            for (const std::string& item : ListItems(word)) {
+                const std::optional<double> number = wholeWordNumber(item, false);
+                if (!number || *number < value.min || *number > value.max) {
+                    return name + " must be numbers" + rangeText(value, false) +
+                           " separated by commas" + given;
+                }
+            }
+            return std::nullopt;
+        case OptionSpec::Kind::kChoiceList:
+            for (const std::string& item : ListItems(word)) {
+                if (!isChoice(value.choices, item)) {
+                    return name + " must be one or more of " + choiceList(value.choices) +
+                           " separated by commas" + given;
+                }
+            }
+            return std::nullopt;
         case OptionSpec::Kind::kText:
             return std::nullopt;
         case OptionSpec::Kind::kChoice:

@@ -27,6 +27,9 @@ class OptionTable {
     static std::optional<std::string> ValueProblem(const OptionSpec& spec, const std::string& name,
                                                    int index, const std::string& word);
 
+    // The comma-separated items of a list value ("0,1000" gives "0" and "1000").
+    static std::vector<std::string> ListItems(const std::string& word);
+
     const std::vector<OptionSpec>& Entries() const { return entries_; }
 
   private:
