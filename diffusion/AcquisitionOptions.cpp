@@ -73,6 +73,12 @@ RunStep AcquisitionOptions::ReadVolumeSelection(const CMyCmdParser& parser,
         }
         settings.b0Threshold = std::strtod(parser.GetArgument(kBZero, 1, "50").c_str(), nullptr);
     }
+    if (parser.HasSwitch(kBMax)) {
+        if (parser.HasSwitch(kShells)) {
+            return messages.UsageError("\nGive the shells either with -shells or with -bmax.");
+        }
+        settings.shellsUpTo = std::strtod(parser.GetArgument(kBMax, 1, "0").c_str(), nullptr);
+    }
     if (parser.HasSwitch(kShells)) {
         // The option table has checked that every item is a number.
         for (const std::string& item : OptionTable::ListItems(parser.GetArgument(kShells, 1, ""))) {

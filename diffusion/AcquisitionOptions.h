@@ -76,6 +76,11 @@ class AcquisitionOptions {
         "          by their mean. a value names the shell within max(50, 5%) of it. the\n"
         "          shells are printed when the data hold more than one or -shells is\n"
         "          given. default: every volume\n");
+    static constexpr OptionSpec kBMax = OptionSpec::Checked(
+        "-bmax", "--bmax", OptionSpec::Value::Decimal(0, OptionSpec::kUnbounded),
+        "  -bmax, --bmax <b value>\n"
+        "          fit only the shells up to this b value, the b0 shell included (for\n"
+        "          example 1500 for the tensor). instead of -shells\n");
 
     // -gm, or -bvec with -bval: exactly one of the two ways, complete. noSource is the message
     // when neither is given.
@@ -86,7 +91,7 @@ class AcquisitionOptions {
                                 AcquisitionSettings& settings);
     // -p and -sn (a negative start number gives 1).
     static void ReadSeriesNumbering(const CMyCmdParser& parser, AcquisitionSettings& settings);
-    // -bzero (only with -bvec/-bval) and -shells.
+    // -bzero (only with -bvec/-bval), -shells and -bmax.
     static RunStep ReadVolumeSelection(const CMyCmdParser& parser, AcquisitionSettings& settings,
                                        RunMessages& messages);
     // -iop, -info, -sag, -cor, -axial and -oc as typed; the run checks them against the data.

@@ -26,6 +26,7 @@ struct AcquisitionSettings {
     int fitExtraRounds = 0;       // iwls: rounds after the first weighted one
     double b0Threshold = 50.0;    // -bzero: .bval values at or below it mark b0 volumes
     std::vector<double> shells;   // -shells: b values of the shells to fit; empty: every volume
+    double shellsUpTo = -1.0;     // -bmax: fit the shells up to this b value; negative: all
 
     // Orientation switches, checked once the raw data header is known.
     bool iopPresent = false;

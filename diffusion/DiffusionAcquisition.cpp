@@ -200,16 +200,34 @@ RunStep DiffusionAcquisition::SelectShells() {
     volumeOfRow_.resize(fullRows_);
     std::iota(volumeOfRow_.begin(), volumeOfRow_.end(), size_t{0});
     const Shells shells(inputScheme_);
-    if (shells.WeightedCount() > 1 || !settings_.shells.empty()) {
+    const bool selecting = !settings_.shells.empty() || settings_.shellsUpTo >= 0.0;
+    if (shells.WeightedCount() > 1 || selecting) {
         messages_.Notice("\nShells: " + shells.Describe() + "\n");
     }
-    if (settings_.shells.empty()) {
+    if (!selecting) {
         return kGoOn;
     }
+    std::vector<double> requested = settings_.shells;
+    if (settings_.shellsUpTo >= 0.0) {
+        for (const Shells::Shell& shell : shells.All()) {
+            if (static_cast<double>(shell.b) <= settings_.shellsUpTo) {
+                requested.push_back(static_cast<double>(shell.b));
+            }
+        }
+    }
     std::string reason;
-    if (!shells.Select(settings_.shells, volumeOfRow_, reason)) {
+    if (!shells.Select(requested, volumeOfRow_, reason)) {
         return messages_.UsageError("\n-shells: " + reason + ".");
     }
+    std::string fitted;
+    for (const Shells::Shell& shell : shells.All()) {
+        const bool asked = std::any_of(requested.begin(), requested.end(),
+                                       [&](double b) { return shells.Find(b) == &shell; });
+        if (asked) {
+            fitted += (fitted.empty() ? "" : ",") + std::to_string(shell.b);
+        }
+    }
+    messages_.Notice("Shells fitted: " + fitted + "\n");
     EncodingScheme selected;
     selected.frame = inputScheme_.frame;
     for (const size_t row : volumeOfRow_) {

@@ -76,6 +76,11 @@ std::string BidsDataset::TruthStem(int subject) const {
            "_desc-truth";
 }
 
+std::string BidsDataset::BrainMaskName(int subject) const {
+    return TruthFolder() + "/" + SubjectFolder(subject) + "/sub-" + SubjectLabel(subject) +
+           "_desc-brain_mask.nii.gz";
+}
+
 std::vector<std::string> BidsDataset::Folders() const {
     std::vector<std::string> folders = {folder_, TruthFolder()};
     for (int subject = 1; subject <= subjectCount_; ++subject) {

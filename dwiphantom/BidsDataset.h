@@ -33,6 +33,9 @@ class BidsDataset {
     // Every truth file of the subject starts with it:
     // DIR/derivatives/phantom-truth/sub-01/dwi/sub-01_desc-truth
     std::string TruthStem(int subject) const;
+    // The subject's brain mask among the derivatives, named as BIDS derivatives name them:
+    // DIR/derivatives/phantom-truth/sub-01/dwi/sub-01_desc-brain_mask.nii.gz
+    std::string BrainMaskName(int subject) const;
     // Every folder the dataset needs, parents first.
     std::vector<std::string> Folders() const;
 

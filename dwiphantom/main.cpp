@@ -48,6 +48,7 @@ struct Phantom {
     std::vector<float> fa;
     std::vector<float> v1;  // three volumes: x, y and z of the principal direction
     std::vector<short> wm;  // white-matter labels
+    std::vector<unsigned char> brain;  // 1 inside the head: the brain mask a dataset provides
 };
 
 std::size_t voxelCount(const PhantomModel& model) {
@@ -111,7 +112,9 @@ Phantom synthesise(const PhantomModel& model, const GradientScheme& scheme,
     phantom.fa.resize(voxels);
     phantom.v1.resize(voxels * 3);
     phantom.wm.resize(voxels);
+    phantom.brain.resize(voxels);
     for (std::size_t p = 0; p < voxels; ++p) {
+        phantom.brain[p] = layout[p].s0 > 0.0 ? 1 : 0;
         phantom.fa[p] = static_cast<float>(PhantomModel::TrueFA(layout[p]));
         const Vec3 direction = PhantomModel::TruePrincipalDirection(layout[p]);
         for (int c = 0; c < 3; ++c) {
@@ -354,6 +357,10 @@ int writeBidsDataset(const PhantomSettings& settings, const GradientScheme& sche
              writeTruth(dataset.TruthStem(subject), ".nii.gz", model, phantom, voxelToWorld)) {
             outputs.push_back(std::move(output));
         }
+        // A brain mask as datasets carry them among their derivatives, which the cohort uses.
+        outputs.push_back(writeVolume(dataset.BrainMaskName(subject),
+                                      {model.dimx(), model.dimy(), model.dimz()}, DT_UINT8,
+                                      "dwiphantom brain mask", phantom.brain, voxelToWorld));
         const Vec3& shift = variation.shiftMm();
         std::printf("\nsub-%s: bundles and CSF moved by (%.3f, %.3f, %.3f) mm, noise seed %u\n",
                     dataset.SubjectLabel(subject).c_str(), shift[0], shift[1], shift[2],

@@ -45,6 +45,7 @@ const OptionTable& TenscalcOptions::Table() {
         T::kAcquisitionHeading,
         A::kBZero,
         A::kShells,
+        A::kBMax,
         T::kMask,
         T::kMetrics,
         T::kThreadsHeading,

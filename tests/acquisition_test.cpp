@@ -129,6 +129,10 @@ TEST_F(MultiShell, ChosenShellsGiveTheMapsOfACopyHoldingOnlyThem) {
         SCOPED_TRACE(name);
         EXPECT_EQ(map("chosen", name), map("copy", name));
     }
+    EXPECT_NE(chosen.out.find("\nShells fitted: 0,1000\n"), std::string::npos);
+    const auto upTo = tenscalc("upto", {"-bmax", "1500"});
+    ASSERT_EQ(upTo.status, 0) << upTo.err;
+    EXPECT_EQ(map("upto", "tensor"), map("chosen", "tensor"));
     // The higher shells pull the diffusivities down: every shell fitted gives another MD.
     EXPECT_NE(map("chosen", "adc"), map("all", "adc"));
 

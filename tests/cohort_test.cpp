@@ -168,7 +168,13 @@ TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
     EXPECT_EQ(rows[3][1], "ses-a");
     for (size_t r = 1; r <= 3; ++r) {
         SCOPED_TRACE(rows[r][0]);
-        ASSERT_EQ(rows[r].size(), 9U);
+        ASSERT_EQ(rows[r].size(), 13U);
+        const double ad = std::stod(rows[r][9]);
+        const double rd = std::stod(rows[r][10]);
+        EXPECT_GT(ad, rd);
+        EXPECT_GT(rd, 0.0);
+        EXPECT_GE(std::stoi(rows[r][11]), 0);  // voxels with a negative eigenvalue
+        EXPECT_EQ(rows[r][12], "0,1000");      // shells up to b = 1500
         EXPECT_EQ(rows[r][8], "ok");
         EXPECT_EQ(rows[r][7], "right");
         EXPECT_GT(std::stoi(rows[r][5]), 100);  // tracks
@@ -176,6 +182,32 @@ TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
         EXPECT_NEAR(std::stod(rows[r][3]), truth, 0.1 * truth);
     }
     EXPECT_EQ(rows[4][8], "failed (see sub-04/dwi/logs/sub-04_tenscalc.log)");
+    // Every map has its sidecar with units; the brain mask among the derivatives was used, so
+    // that nothing outside the head is left in any map.
+    for (const std::string param : {"fa", "md", "ad", "rd", "mode", "cl", "cp", "cs"}) {
+        const std::string sidecar = readFile(out + "/sub-01/dwi/sub-01_model-tensor_param-" +
+                                             param + "_dwimap.json");
+        EXPECT_NE(sidecar.find("\"Units\": "), std::string::npos) << param;
+    }
+    EXPECT_NE(readFile(out + "/sub-02/dwi/sub-02_model-tensor_param-md_dwimap.json")
+                  .find("\"Units\": \"mm^2/s\""),
+              std::string::npos);
+    const auto mask = testsupport::readVolume(dir.file("bids") +
+                                              "/derivatives/phantom-truth/sub-01/dwi/"
+                                              "sub-01_desc-brain_mask.nii.gz")
+                          .as<unsigned char>();
+    const auto s0 = testsupport::readVolume(out + "/sub-01/dwi/sub-01_model-tensor_param-"
+                                                  "s0_dwimap.nii.gz")
+                        .as<short>();
+    ASSERT_EQ(mask.size(), s0.size());
+    size_t outside = 0;
+    size_t leftOutside = 0;
+    for (size_t p = 0; p < mask.size(); ++p) {
+        outside += mask[p] == 0;
+        leftOutside += mask[p] == 0 && s0[p] != 0;
+    }
+    EXPECT_GT(outside, 0U);
+    EXPECT_EQ(leftOutside, 0U);
     EXPECT_EQ(rows[5][0], "sub-05");
     EXPECT_EQ(rows[5][5], "0");  // tracks
     EXPECT_EQ(rows[5][7], "undecided");

@@ -8,7 +8,8 @@ import re
 import sys
 
 COLUMNS = ["participant_id", "session_id", "voxels_fitted", "mean_fa", "mean_adc",
-           "track_count", "mean_track_length_mm", "gradcheck", "status"]
+           "track_count", "mean_track_length_mm", "gradcheck", "status", "mean_ad", "mean_rd",
+           "negative_eigenvalue_voxels", "shells"]
 
 
 def acquisitions(bids):
@@ -23,11 +24,21 @@ def acquisitions(bids):
 def failed_row(output, folder, stem):
     subject = re.match(r"sub-([A-Za-z0-9]+)", stem).group(1)
     session = re.search(r"_ses-([A-Za-z0-9]+)", stem)
-    logs = sorted(glob.glob(os.path.join(output, folder, "logs", stem + "_*.log")),
-                  key=os.path.getmtime)
-    log = os.path.relpath(logs[-1], output) if logs else "the workflow's log"
+    # The first step, in the order they run, whose output is missing is the one that failed
+    # (later steps may have failed on what it did not write).
+    steps = [("tenscalc", "work/" + stem + "_tensor.nii.gz"),
+             ("gradcheck", stem + "_gradcheck.txt"),
+             ("fiberwalk", stem + "_model-tensor_tractography.trk"),
+             ("trksmooth", stem + "_model-tensor_desc-smooth_tractography.trk"),
+             ("summary", stem + "_summary.tsv")]
+    log = "the workflow's log"
+    for step, product in steps:
+        step_log = os.path.join(output, folder, "logs", stem + "_" + step + ".log")
+        if not os.path.exists(os.path.join(output, folder, product)) and os.path.exists(step_log):
+            log = os.path.relpath(step_log, output)
+            break
     return ["sub-" + subject, "ses-" + session.group(1) if session else "n/a", "n/a", "n/a",
-            "n/a", "n/a", "n/a", "n/a", "failed (see " + log + ")"]
+            "n/a", "n/a", "n/a", "n/a", "failed (see " + log + ")", "n/a", "n/a", "n/a", "n/a"]
 
 
 def main():
@@ -59,7 +70,7 @@ def main():
         for row in rows:
             handle.write("\t".join(row) + "\n")
     write_page(os.path.join(group, "index.html"), rows, pictures)
-    failed = sum(1 for row in rows if row[-1] != "ok")
+    failed = sum(1 for row in rows if row[8] != "ok")
     wrong = sum(1 for row in rows if row[7].startswith("WRONG"))
     print(f"{len(rows)} subjects: {len(rows) - failed} ok, {failed} failed, "
           f"{wrong} with a gradient table that looks wrong")
@@ -77,13 +88,13 @@ def write_page(path, rows, pictures):
     parts += [f"<th>{html.escape(c)}</th>" for c in COLUMNS]
     parts.append("</tr>")
     for row in rows:
-        kind = "failed" if row[-1] != "ok" else "wrong" if row[7].startswith("WRONG") else ""
+        kind = "failed" if row[8] != "ok" else "wrong" if row[7].startswith("WRONG") else ""
         parts.append(f"<tr class='{kind}'>" + "".join(f"<td>{html.escape(v)}</td>" for v in row)
                      + "</tr>")
     parts.append("</table>")
     for row, picture in zip(rows, pictures):
         name = row[0] + ("" if row[1] == "n/a" else " " + row[1])
-        parts.append(f"<h2>{html.escape(name)}</h2><p>{html.escape(row[-1])}, gradient table: "
+        parts.append(f"<h2>{html.escape(name)}</h2><p>{html.escape(row[8])}, gradient table: "
                      f"{html.escape(row[7])}</p>")
         if picture:
             parts.append(f"<img class='qc' src='{html.escape(picture)}' alt='{html.escape(name)}'>")

@@ -9,7 +9,21 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from niftitrk import read_float_volume, track_lengths  # noqa: E402
 
 COLUMNS = ["participant_id", "session_id", "voxels_fitted", "mean_fa", "mean_adc",
-           "track_count", "mean_track_length_mm", "gradcheck", "status"]
+           "track_count", "mean_track_length_mm", "gradcheck", "status", "mean_ad", "mean_rd",
+           "negative_eigenvalue_voxels", "shells"]
+
+
+def fit_report(log):
+    """The negative eigenvalue count and the shells fitted, from tenscalc's log."""
+    negative = "n/a"
+    shells = "all"
+    with open(log, errors="replace") as handle:
+        for line in handle:
+            if line.startswith("Voxels with a negative eigenvalue: "):
+                negative = line.split(": ", 1)[1].strip()
+            elif line.startswith("Shells fitted: "):
+                shells = line.split(": ", 1)[1].strip()
+    return negative, shells
 
 
 def verdict(line):
@@ -25,7 +39,8 @@ def verdict(line):
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ["stem", "fa", "adc", "tracks", "gradcheck", "row", "picture", "trkview", "color"]:
+    for name in ["stem", "fa", "adc", "tracks", "gradcheck", "row", "picture", "trkview", "color",
+                 "ad", "rd", "tenscalc_log"]:
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--threshold", type=float, default=0.2)
     args = parser.parse_args()
@@ -36,6 +51,11 @@ def main():
     fitted = sum(1 for value in fa if value > 0)
     mean_fa = sum(fa[i] for i in inside) / len(inside) if inside else 0.0
     mean_adc = sum(adc[i] for i in inside) / len(inside) if inside else 0.0
+    ad = read_float_volume(args.ad)
+    rd = read_float_volume(args.rd)
+    mean_ad = sum(ad[i] for i in inside) / len(inside) if inside else 0.0
+    mean_rd = sum(rd[i] for i in inside) / len(inside) if inside else 0.0
+    negative, shells = fit_report(args.tenscalc_log)
     lengths = track_lengths(args.tracks)
     mean_length = sum(lengths) / len(lengths) if lengths else 0.0
     with open(args.gradcheck) as handle:
@@ -45,7 +65,7 @@ def main():
     session = re.search(r"_ses-([A-Za-z0-9]+)", args.stem)
     row = ["sub-" + subject, "ses-" + session.group(1) if session else "n/a", str(fitted),
            f"{mean_fa:.4f}", f"{mean_adc:.6g}", str(len(lengths)), f"{mean_length:.1f}", check,
-           "ok"]
+           "ok", f"{mean_ad:.6g}", f"{mean_rd:.6g}", negative, shells]
     caption = f"{args.stem}  mean FA {mean_fa:.2f}  {len(lengths)} tracks"
     help_text = subprocess.run([args.trkview, "--help"], capture_output=True, text=True).stdout
     command = [args.trkview, args.color, args.tracks, args.picture]
