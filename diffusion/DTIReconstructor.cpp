@@ -253,6 +253,33 @@ bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* e
 bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* eigenvalues,
                                    float eigenvectors[3][3], float& fa, short& b0, short& dwi,
                                    float& adc, float& exp, double* scratch) const {
+    if (!FitTensor(signals, tensor, b0, dwi, exp, scratch)) {
+        return false;
+    }
+    Decompose(tensor, eigenvalues, eigenvectors, fa, adc);
+    return true;
+}
+
+void DTIReconstructor::Decompose(const float* tensor, float* eigenvalues, float eigenvectors[3][3],
+                                 float& fa, float& adc) const {
+    // Every voxel without signal fits to the zero tensor, whose decomposition is kept.
+    if (std::all_of(tensor, tensor + 6, [](float t) { return t == 0.0f && !std::signbit(t); })) {
+        std::copy(zeroEigenvalues_, zeroEigenvalues_ + 3, eigenvalues);
+        std::copy(&zeroEigenvectors_[0][0], &zeroEigenvectors_[0][0] + 9, &eigenvectors[0][0]);
+        fa = zeroFa_;
+        adc = zeroAdc_;
+        return;
+    }
+    // The decomposition works in place, so every call has its own copy: fits of different voxels
+    // may run side by side.
+    float work[3][3] = {{tensor[0], tensor[1], tensor[2]},
+                        {tensor[1], tensor[3], tensor[4]},
+                        {tensor[2], tensor[4], tensor[5]}};
+    CalculateMaps(work, eigenvalues, eigenvectors, fa, adc);
+}
+
+bool DTIReconstructor::FitTensor(const short* signals, float* tensor, short& b0, short& dwi,
+                                 float& exp, double* scratch) const {
     if (fitMatrix_.empty() || logSignals_.empty()) {
         return false;
     }
@@ -301,10 +328,6 @@ bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* e
     }
     if (!anySignal) {
         std::fill(tensor, tensor + 6, 0.0f);
-        std::copy(zeroEigenvalues_, zeroEigenvalues_ + 3, eigenvalues);
-        std::copy(&zeroEigenvectors_[0][0], &zeroEigenvectors_[0][0] + 9, &eigenvectors[0][0]);
-        fa = zeroFa_;
-        adc = zeroAdc_;
         return true;
     }
     if (observed != nullptr) {
@@ -327,12 +350,7 @@ bool DTIReconstructor::Reconstruct(const short* signals, float* tensor, float* e
     for (int j = 0; j < 6; ++j) {
         tensor[j] = static_cast<float>(x[j]);
     }
-    // The decomposition works in place, so every call has its own copy: fits of different voxels
-    // may run side by side.
-    float work[3][3] = {{tensor[0], tensor[1], tensor[2]},
-                        {tensor[1], tensor[3], tensor[4]},
-                        {tensor[2], tensor[4], tensor[5]}};
-    return CalculateMaps(work, eigenvalues, eigenvectors, fa, adc);
+    return true;
 }
 
 bool DTIReconstructor::CalculateMaps(float tensor[3][3], float* eigenvalues,

@@ -68,6 +68,13 @@ class DTIReconstructor {
                      float eigenvectors[3][3], float& fa, short& b0, short& dwi, float& adc,
                      float& exp, double* scratch) const;
     size_t ScratchSize() const;
+    // The first half of Reconstruct: the tensor and the means, without the decomposition.
+    bool FitTensor(const short* signals, float* tensor, short& b0, short& dwi, float& exp,
+                   double* scratch) const;
+    // The second half: eigenvalues, eigenvectors, FA and ADC of a fitted tensor, exactly as
+    // Reconstruct gives them.
+    void Decompose(const float* tensor, float* eigenvalues, float eigenvectors[3][3], float& fa,
+                   float& adc) const;
     // The mean b0 and diffusion-weighted signals of one voxel, as Reconstruct takes them.
     void Means(const short* signals, double& b0Mean, double& dwMean) const;
     // Ordinary (the default), weighted or iteratively weighted least squares. Voxels without

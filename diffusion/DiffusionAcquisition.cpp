@@ -1,8 +1,12 @@
 #include "DiffusionAcquisition.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <new>
 #include <numeric>
 #include <vector>
@@ -301,32 +305,76 @@ RunStep DiffusionAcquisition::ReadVolume(int acquisition, short* volume) {
     return kGoOn;
 }
 
+size_t DiffusionAcquisition::VoxelsInSlab(size_t s) const {
+    return std::min(slabVoxels_, voxels_ - s * slabVoxels_);
+}
+
+short DiffusionAcquisition::Value(size_t row, size_t p) const {
+    const size_t s = p / slabVoxels_;
+    return Slab(s)[row * VoxelsInSlab(s) + p % slabVoxels_];
+}
+
+void DiffusionAcquisition::ReleaseSlabsBefore(size_t voxel) {
+    // Slabs lie in voxel order, so the slabs below voxel are the buffer's first bytes; whole
+    // pages of them go back to the system (they are never read again). Whole huge pages, as the
+    // buffer has them: giving back part of one would split it, and every read of the rest of it
+    // would then take small-page steps.
+    const size_t done = std::min(voxel, voxels_) / slabVoxels_ * slabVoxels_ * rows_;
+    const size_t page = DefaultInitAllocator<short>::kHugePage;
+    const auto base = reinterpret_cast<std::uintptr_t>(slabs_.data());
+    const std::uintptr_t from = (base + releasedBytes_ + page - 1) / page * page;
+    const std::uintptr_t to = (base + done * sizeof(short)) / page * page;
+    if (slabs_.empty() || to <= from) {
+        return;
+    }
+    madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+    releasedBytes_ = to - base;
+}
+
 RunStep DiffusionAcquisition::ReadRawVolumes() {
     messages_.Notice("\nReading raw data...     ");
 
     const int nex = settings_.nex > 0 ? settings_.nex
                     : fourD_          ? std::max(1, inputVolumes_ / static_cast<int>(fullRows_))
                                       : 1;
+    slabVoxels_ = std::max<size_t>(1, static_cast<size_t>(std::max<short>(header_.dim[1], 0)) *
+                                          static_cast<size_t>(std::max<short>(header_.dim[2], 0)));
+    // Two volumes: while one is copied into the slabs (on a thread of its own when the run has
+    // more than one), the next is read into the other.
+    UninitializedVector<short> volumes[2];
     UninitializedVector<short> repetition;
     std::vector<int> sum;
     try {
-        rawVolumes_.resize(voxels_ * rows_);
+        slabs_.resize(voxels_ * rows_);
+        releasedBytes_ = 0;
+        for (UninitializedVector<short>& volume : volumes) {
+            volume.resize(voxels_);
+        }
         if (nex > 1) {
             repetition.resize(voxels_);
             sum.resize(voxels_);
         }
     } catch (const std::bad_alloc&) {
-        return messages_.Failure("\nNot enough memory for the raw volumes (" + std::to_string(rows_) + " volumes of " +
-                           std::to_string(voxels_) + " voxels).");
+        slabs_ = UninitializedVector<short>();
+        return messages_.Failure("\nNot enough memory for the raw volumes (" +
+                                 std::to_string(rows_) + " volumes of " +
+                                 std::to_string(voxels_) + " voxels).");
     }
     if (fourD_ && !raw_.Open(settings_.rawDataName, nullptr, NiftiIO::kRead)) {
         return messages_.Failure("\nCan not read file " + settings_.rawDataName, raw_.LastError(),
-                       settings_.rawDataName);
+                                 settings_.rawDataName);
     }
 
+    const auto scatter = [this](const short* volume, size_t row) {
+        for (size_t s = 0; s < Slabs(); ++s) {
+            std::copy_n(volume + s * slabVoxels_, VoxelsInSlab(s),
+                        slabs_.data() + s * slabVoxels_ * rows_ + row * VoxelsInSlab(s));
+        }
+    };
+    std::future<void> copying;  // waits for the copy in its destructor, also on an early return
     messages_.Progress(100.0 / static_cast<double>(rows_));
     for (size_t i = 0; i < rows_; ++i) {
-        short* volume = rawVolumes_.data() + i * voxels_;
+        short* volume = volumes[i % 2].data();
         if (nex == 1) {
             if (const RunStep stop = ReadVolume(static_cast<int>(volumeOfRow_[i]), volume)) {
                 return stop;
@@ -347,7 +395,18 @@ RunStep DiffusionAcquisition::ReadRawVolumes() {
                 volume[p] = static_cast<short>(sum[p] / nex);
             }
         }
+        if (copying.valid()) {
+            copying.wait();
+        }
+        if (settings_.threads > 1) {
+            copying = std::async(std::launch::async, scatter, volume, i);
+        } else {
+            scatter(volume, i);
+        }
         messages_.Progress(static_cast<double>(i + 1) / static_cast<double>(rows_) * 100.0);
+    }
+    if (copying.valid()) {
+        copying.wait();
     }
     return kGoOn;
 }

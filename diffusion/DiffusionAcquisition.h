@@ -34,10 +34,23 @@ class DiffusionAcquisition {
     int SliceOrder() const { return sliceOrder_; }
     size_t Voxels() const { return voxels_; }
     size_t Rows() const { return rows_; }
-    // Row i of all voxels at [i * Voxels(), (i + 1) * Voxels()).
-    const short* RawVolumes() const { return rawVolumes_.data(); }
+
+    // The raw volumes are held slab by slab (a slab is one slice of voxels, with every row of
+    // them, one slab after the other in one buffer), so that the fit can give each slab's memory
+    // back once its voxels are done: the maps then grow into the memory the raw data leaves, and
+    // the peak stays near the raw data alone.
+    size_t SlabVoxels() const { return slabVoxels_; }
+    size_t Slabs() const { return (voxels_ + slabVoxels_ - 1) / slabVoxels_; }
+    // Voxels in slab s (the last may be shorter).
+    size_t VoxelsInSlab(size_t s) const;
+    // Slab s: row i of its voxels at [i * VoxelsInSlab(s), (i + 1) * VoxelsInSlab(s)).
+    const short* Slab(size_t s) const { return slabs_.data() + s * slabVoxels_ * rows_; }
+    // The signal of voxel p in row i.
+    short Value(size_t row, size_t p) const;
+    // Frees every slab whose voxels all lie below voxel.
+    void ReleaseSlabsBefore(size_t voxel);
     // Frees the raw volumes once they have been fitted.
-    void ReleaseRawVolumes() { rawVolumes_ = UninitializedVector<short>(); }
+    void ReleaseRawVolumes() { slabs_ = UninitializedVector<short>(); }
     const DTIReconstructor& Reconstructor() const { return reconstructor_; }
     // The gradients as the input gives them, before any turn into the image frame (for the
     // FSL/BIDS files, with x as written).
@@ -76,5 +89,7 @@ class DiffusionAcquisition {
     size_t rows_ = 0;                        // b0 count + direction count
     size_t fullRows_ = 0;                    // rows of the gradients as given
     std::vector<size_t> volumeOfRow_;        // the given row (volume) each fitted row reads
-    UninitializedVector<short> rawVolumes_;  // one volume of all voxels per table row
+    size_t slabVoxels_ = 1;
+    UninitializedVector<short> slabs_;  // every slab, one after the other
+    size_t releasedBytes_ = 0;          // slabs_'s first bytes already given back
 };

@@ -78,7 +78,7 @@ RunStep GradientCheck::SelectWhiteMatter() {
         std::vector<short> signal(rows);
         for (size_t p = 0; p < voxels; ++p) {
             for (size_t r = 0; r < rows; ++r) {
-                signal[r] = data_.RawVolumes()[r * voxels + p];
+                signal[r] = data_.Value(r, p);
             }
             float tensor[6];
             float eigenvalues[3];
@@ -116,7 +116,7 @@ RunStep GradientCheck::SelectWhiteMatter() {
     for (size_t i = 0; i < maskVoxels_.size(); ++i) {
         for (size_t r = 0; r < rows; ++r) {
             signals_[i * rows + r] =
-                data_.RawVolumes()[r * voxels + static_cast<size_t>(maskVoxels_[i])];
+                data_.Value(r, static_cast<size_t>(maskVoxels_[i]));
         }
     }
     return kGoOn;

@@ -78,30 +78,35 @@ RunStep ReconstructionRun::ReadRawVolumes() {
 
 // Voxels [first, end), in blocks whose signals are first gathered voxel by voxel, so that the
 // raw volumes are read sequentially. block holds kBlock voxels of all rows.
-void ReconstructionRun::FitRange(size_t first, size_t end, WorkerScratch& scratch,
-                                 const int* channel) {
+void ReconstructionRun::FitRange(size_t first, size_t end, WorkerScratch& scratch) {
     short* block = scratch.block.data();
-    const size_t v = voxels_;
+    const size_t slabVoxels = acquisition_.SlabVoxels();
     for (size_t start = first; start < end; start += kBlock) {
         const size_t count = std::min(kBlock, end - start);
-        for (size_t i = 0; i < rows_; ++i) {
-            const short* source = acquisition_.RawVolumes() + i * v + start;
-            for (size_t j = 0; j < count; ++j) {
-                block[j * rows_ + i] = source[j];
+        // A block may begin in one slab and end in the next.
+        for (size_t j0 = 0; j0 < count;) {
+            const size_t p = start + j0;
+            const size_t s = p / slabVoxels;
+            const size_t offset = p % slabVoxels;
+            const size_t stride = acquisition_.VoxelsInSlab(s);
+            const size_t inSlab = std::min(count - j0, stride - offset);
+            const short* slab = acquisition_.Slab(s);
+            for (size_t i = 0; i < rows_; ++i) {
+                const short* source = slab + i * stride + offset;
+                for (size_t j = 0; j < inSlab; ++j) {
+                    block[(j0 + j) * rows_ + i] = source[j];
+                }
             }
+            j0 += inSlab;
         }
         for (size_t j = 0; j < count; ++j) {
-            FitVoxel(start + j, block + j * rows_, scratch.logs.data(), channel);
+            FitVoxel(start + j, block + j * rows_, scratch.logs.data());
         }
     }
 }
 
-void ReconstructionRun::FitVoxel(size_t p, const short* signals, double* logs,
-                                 const int* channel) {
-    const size_t v = voxels_;
-    float tensor[6];
-    float eigenvalues[3];
-    float eigenvectors[3][3];
+void ReconstructionRun::FitVoxel(size_t p, const short* signals, double* logs) {
+    float* tensor = fitted_.data() + 6 * p;
     const DTIReconstructor& fit = acquisition_.Reconstructor();
     if (!fitMask_.empty() && fitMask_[p] == 0) {
         // Outside the mask nothing is fitted. The means still enter the background window, so
@@ -112,43 +117,55 @@ void ReconstructionRun::FitVoxel(size_t p, const short* signals, double* logs,
         fit.Means(signals, b0Mean, dwMean);
         maps_.b0[p] = static_cast<short>(b0Mean);
         maps_.dwi[p] = static_cast<short>(dwMean);
-        maps_.fa[p] = maps_.adc[p] = maps_.exp[p] = 0.0f;
-        for (int j = 0; j < 6; ++j) {
-            maps_.tensor[static_cast<size_t>(j) * v + p] = 0.0f;
-        }
-        for (int k = 0; k < 3; ++k) {
-            maps_.eigenvalues[k][p] = 0.0f;
-            for (int c = 0; c < 3; ++c) {
-                maps_.eigenvectors[k][static_cast<size_t>(c) * v + p] = 0.0f;
-            }
-            maps_.color[3 * p + static_cast<size_t>(k)] = 0;
-        }
+        maps_.exp[p] = 0.0f;
+        std::fill(tensor, tensor + 6, 0.0f);
         return;
     }
-    fit.Reconstruct(signals, tensor, eigenvalues, eigenvectors, maps_.fa[p], maps_.b0[p],
-                    maps_.dwi[p], maps_.adc[p], maps_.exp[p], logs);
+    fit.FitTensor(signals, tensor, maps_.b0[p], maps_.dwi[p], maps_.exp[p], logs);
+}
+
+void ReconstructionRun::DecomposeRange(size_t first, size_t end, const int* channel) {
+    const size_t v = voxels_;
+    const DTIReconstructor& fit = acquisition_.Reconstructor();
     // The fit gives (xx, xy, xz, yy, yz, zz); the file holds (xx, xy, yy, xz, yz, zz).
     static const int kFilePlane[6] = {0, 1, 3, 2, 4, 5};
-    for (int j = 0; j < 6; ++j) {
-        maps_.tensor[static_cast<size_t>(kFilePlane[j]) * v + p] = tensor[j];
-    }
-    for (int k = 0; k < 3; ++k) {
-        maps_.eigenvalues[k][p] = eigenvalues[k];
+    for (size_t p = first; p < end; ++p) {
+        const float* tensor = fitted_.data() + 6 * p;
+        for (int j = 0; j < 6; ++j) {
+            maps_.tensor[static_cast<size_t>(kFilePlane[j]) * v + p] = tensor[j];
+        }
+        if (!fitMask_.empty() && fitMask_[p] == 0) {
+            maps_.fa[p] = maps_.adc[p] = 0.0f;
+            for (int k = 0; k < 3; ++k) {
+                maps_.eigenvalues[k][p] = 0.0f;
+                for (int c = 0; c < 3; ++c) {
+                    maps_.eigenvectors[k][static_cast<size_t>(c) * v + p] = 0.0f;
+                }
+                maps_.color[3 * p + static_cast<size_t>(k)] = 0;
+            }
+            continue;
+        }
+        float eigenvalues[3];
+        float eigenvectors[3][3];
+        fit.Decompose(tensor, eigenvalues, eigenvectors, maps_.fa[p], maps_.adc[p]);
+        for (int k = 0; k < 3; ++k) {
+            maps_.eigenvalues[k][p] = eigenvalues[k];
+            for (int c = 0; c < 3; ++c) {
+                maps_.eigenvectors[k][static_cast<size_t>(c) * v + p] = eigenvectors[c][k];
+            }
+        }
+        const double scaled = static_cast<double>(maps_.fa[p] * 255.0f);
         for (int c = 0; c < 3; ++c) {
-            maps_.eigenvectors[k][static_cast<size_t>(c) * v + p] = eigenvectors[c][k];
+            const double value = scaled * std::fabs(eigenvectors[channel[c]][0]);
+            // Compared as a double first so that NaN or huge values never reach an int.
+            unsigned char byte = 0;
+            if (value >= 255.0) {
+                byte = 255;
+            } else if (value >= 1.0) {
+                byte = static_cast<unsigned char>(static_cast<int>(value));
+            }
+            maps_.color[3 * p + static_cast<size_t>(c)] = byte;
         }
-    }
-    const double scaled = static_cast<double>(maps_.fa[p] * 255.0f);
-    for (int c = 0; c < 3; ++c) {
-        const double value = scaled * std::fabs(eigenvectors[channel[c]][0]);
-        // Compared as a double first so that NaN or huge values never reach an int.
-        unsigned char byte = 0;
-        if (value >= 255.0) {
-            byte = 255;
-        } else if (value >= 1.0) {
-            byte = static_cast<unsigned char>(static_cast<int>(value));
-        }
-        maps_.color[3 * p + static_cast<size_t>(c)] = byte;
     }
 }
 
@@ -161,15 +178,8 @@ RunStep ReconstructionRun::FitVoxels() {
     try {
         maps_.b0.resize(v);
         maps_.dwi.resize(v);
-        maps_.fa.resize(v);
-        maps_.adc.resize(v);
         maps_.exp.resize(v);
-        maps_.color.resize(3 * v);
-        maps_.tensor.resize(6 * v);
-        for (int k = 0; k < 3; ++k) {
-            maps_.eigenvalues[k].resize(v);
-            maps_.eigenvectors[k].resize(3 * v);
-        }
+        fitted_.resize(6 * v);
         for (WorkerScratch& worker : scratch) {
             worker.block.resize(kBlock * rows_);
             worker.logs.resize(acquisition_.Reconstructor().ScratchSize());
@@ -178,6 +188,52 @@ RunStep ReconstructionRun::FitVoxels() {
         return outOfMemory("the output maps (" + std::to_string(v) + " voxels)");
     }
 
+    // First the tensors, while the raw data is held: only four places fill at a time (the
+    // tensors, b0, DWI and EXP), and each slab of raw data is given back once its voxels are
+    // fitted. The maps of the tensors come after, when the raw data is gone, so that the peak
+    // memory stays near the raw data's.
+    // Chunks of voxels are fitted side by side; the progress is shown in voxel order as chunks
+    // finish, as one thread shows it.
+    const size_t sliceSize =
+        static_cast<size_t>(header_.dim[1]) * static_cast<size_t>(header_.dim[2]);
+    constexpr size_t kChunk = 16 * kBlock;
+    const size_t chunks = (v + kChunk - 1) / kChunk;
+    OrderedChunks::Run(
+        threads, chunks, 4 * static_cast<size_t>(threads),
+        [&](size_t chunk, int worker) {
+            FitRange(chunk * kChunk, std::min(v, (chunk + 1) * kChunk),
+                     scratch[static_cast<size_t>(worker)]);
+        },
+        [&](size_t chunk) {
+            // Every chunk up to this one is fitted: the slabs wholly below its end are done.
+            acquisition_.ReleaseSlabsBefore(std::min(v, (chunk + 1) * kChunk));
+            for (size_t p = chunk * kChunk; p < std::min(v, (chunk + 1) * kChunk); ++p) {
+                if ((sliceSize > 0 && p % sliceSize == 0) || p + 1 == v) {
+                    ProgressDisplay::Show(static_cast<double>(p + 1) / static_cast<double>(v) *
+                                          100.0);
+                }
+            }
+            return true;
+        });
+    acquisition_.ReleaseRawVolumes();
+    scratch = std::vector<WorkerScratch>();
+    return DecomposeTensors();
+}
+
+RunStep ReconstructionRun::DecomposeTensors() {
+    const size_t v = voxels_;
+    try {
+        maps_.fa.resize(v);
+        maps_.adc.resize(v);
+        maps_.color.resize(3 * v);
+        maps_.tensor.resize(6 * v);
+        for (int k = 0; k < 3; ++k) {
+            maps_.eigenvalues[k].resize(v);
+            maps_.eigenvectors[k].resize(3 * v);
+        }
+    } catch (const std::bad_alloc&) {
+        return outOfMemory("the output maps (" + std::to_string(v) + " voxels)");
+    }
     // The colour channels follow the image plane: coronal and sagittal slices show the
     // through-plane component in the blue channel.
     int channel[3] = {0, 1, 2};
@@ -194,29 +250,15 @@ RunStep ReconstructionRun::FitVoxels() {
         default:
             break;
     }
-
-    // Chunks of voxels are fitted side by side; each voxel's maps have their own places, and the
-    // progress is shown in voxel order as chunks finish, as one thread shows it.
-    const size_t sliceSize =
-        static_cast<size_t>(header_.dim[1]) * static_cast<size_t>(header_.dim[2]);
     constexpr size_t kChunk = 16 * kBlock;
     const size_t chunks = (v + kChunk - 1) / kChunk;
     OrderedChunks::Run(
-        threads, chunks, 4 * static_cast<size_t>(threads),
-        [&](size_t chunk, int worker) {
-            FitRange(chunk * kChunk, std::min(v, (chunk + 1) * kChunk),
-                     scratch[static_cast<size_t>(worker)], channel);
+        settings_.threads, chunks, 4 * static_cast<size_t>(settings_.threads),
+        [&](size_t chunk, int) {
+            DecomposeRange(chunk * kChunk, std::min(v, (chunk + 1) * kChunk), channel);
         },
-        [&](size_t chunk) {
-            for (size_t p = chunk * kChunk; p < std::min(v, (chunk + 1) * kChunk); ++p) {
-                if ((sliceSize > 0 && p % sliceSize == 0) || p + 1 == v) {
-                    ProgressDisplay::Show(static_cast<double>(p + 1) / static_cast<double>(v) *
-                                          100.0);
-                }
-            }
-            return true;
-        });
-    acquisition_.ReleaseRawVolumes();
+        [](size_t) { return true; });
+    fitted_ = UninitializedVector<float>();
     return kGoOn;
 }
 

@@ -51,8 +51,12 @@ class ReconstructionRun {
         UninitializedVector<short> block;  // kBlock voxels of all rows
         std::vector<double> logs;          // the weighted fit's observations
     };
-    void FitRange(size_t first, size_t end, WorkerScratch& scratch, const int* channel);
-    void FitVoxel(size_t p, const short* signals, double* logs, const int* channel);
+    void FitRange(size_t first, size_t end, WorkerScratch& scratch);
+    // The tensor, b0, DWI and EXP of voxel p.
+    void FitVoxel(size_t p, const short* signals, double* logs);
+    // The tensor, eigen, FA, ADC and colour maps from the fitted tensors.
+    RunStep DecomposeTensors();
+    void DecomposeRange(size_t first, size_t end, const int* channel);
     bool WriteMap(const std::string& suffix, short datatype, int dims0, int dims4, int dims5,
                   int intentCode, const char* intentName, const void* data, size_t bytes);
 
@@ -63,6 +67,7 @@ class ReconstructionRun {
     size_t voxels_ = 0;
     size_t rows_ = 0;             // b0 count + direction count
     Maps maps_;
+    UninitializedVector<float> fitted_;      // six tensor elements per voxel, in the fit's order
     std::vector<unsigned char> fitMask_;     // -mask: 1 where the fit is wanted; empty: everywhere
     std::vector<unsigned char> foreground_;  // 0 where FA and the metrics are cleared
     std::time_t start_ = 0;

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -199,8 +200,18 @@ TEST(TenscalcFsl, UnusableFilesAreRefusedWithTheirReason) {
         Layout::kRows);
     const std::vector<Case> cases = {
         {rows, "0 1000 1000\n", r.bvec + " lists 13 directions but " + r.bval + " lists 3 b values"},
-        {"1 nan 0\n" + rows.substr(rows.find('\n') + 1), values,
-         r.bvec + " line 1: 'nan' is not a finite number"},
+        // The last volume is diffusion-weighted: its direction must be a number (a b0's need not).
+        {[&] {
+             std::istringstream first(rows.substr(0, rows.find('\n')));
+             std::string line;
+             std::string word;
+             for (int column = 1; first >> word; ++column) {
+                 line += (column > 1 ? " " : "") + (column == 13 ? std::string("nan") : word);
+             }
+             return line + rows.substr(rows.find('\n'));
+         }(),
+         values,
+         r.bvec + " line 1 column 13: 'nan' is not a finite number (volume 13 has b = 1000)"},
         {rows, "0 1000 abc\n", r.bval + " line 1: 'abc' is not a number"},
         {zeroAtB1000, values, r.bvec + ": volume 4 (b = 1000) has a direction of length 0, not about 1"},
         {"", values, r.bvec + ": no numbers in the file"},

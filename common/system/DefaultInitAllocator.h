@@ -4,6 +4,8 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -61,3 +63,29 @@ class DefaultInitAllocator : public std::allocator<T> {
 // A vector whose resize leaves new elements uninitialised.
 template <typename T>
 using UninitializedVector = std::vector<T, DefaultInitAllocator<T>>;
+
+// Asks for small pages at the start of each of the equal planes of a large buffer that is filled
+// a little at a time in every plane at once (the maps during the fit): with huge pages each plane
+// being filled holds a 2 MiB page resident before it is used. Past leading elements of a plane
+// huge pages are kept, where they are faster.
+template <typename T>
+void PreferSmallPagesAtPlaneStarts(UninitializedVector<T>& buffer, std::size_t planes,
+                                   std::size_t leading) {
+    constexpr std::size_t kHuge = DefaultInitAllocator<T>::kHugePage;
+    const std::size_t bytes = buffer.capacity() * sizeof(T);
+    if (bytes < DefaultInitAllocator<T>::kHugeThreshold || planes == 0) {
+        return;  // not a huge-page allocation
+    }
+    const auto base = reinterpret_cast<std::uintptr_t>(buffer.data());
+    const std::uintptr_t limit = base + (bytes + kHuge - 1) / kHuge * kHuge;
+    const std::size_t plane = buffer.size() / planes;
+    for (std::size_t k = 0; k < planes; ++k) {
+        const std::uintptr_t begin = base + k * plane * sizeof(T);
+        const std::uintptr_t end = begin + std::min(leading, plane) * sizeof(T);
+        const std::uintptr_t from = begin / kHuge * kHuge;
+        const std::uintptr_t to = std::min(limit, (end + kHuge - 1) / kHuge * kHuge);
+        if (to > from) {
+            madvise(reinterpret_cast<void*>(from), to - from, MADV_NOHUGEPAGE);
+        }
+    }
+}
