@@ -1,0 +1,187 @@
+#include "TckReader.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kMaxHeaderLine = 4096;
+constexpr int kMaxHeaderLines = 10000;
+
+std::string trimmed(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) {
+        return "";
+    }
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+bool hostLittleEndian() {
+    const std::uint16_t probe = 1;
+    unsigned char first = 0;
+    std::memcpy(&first, &probe, 1);
+    return first == 1;
+}
+
+}  // namespace
+
+TckReader::Outcome TckReader::Damaged(const std::string& why) {
+    error_ = path_ + ": " + why;
+    return Outcome::kDamaged;
+}
+
+bool TckReader::Open(const std::string& path) {
+    path_ = path;
+    error_.clear();
+    tracksRead_ = 0;
+    ended_ = false;
+    file_.reset(std::fopen(path.c_str(), "rb"));
+    if (!file_) {
+        error_ = path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    std::fseek(file_.get(), 0, SEEK_END);
+    const long size = std::ftell(file_.get());
+    std::fseek(file_.get(), 0, SEEK_SET);
+
+    std::string line;
+    std::string datatype;
+    long offset = -1;
+    int lines = 0;
+    for (int c = std::fgetc(file_.get());; c = std::fgetc(file_.get())) {
+        if (c == EOF) {
+            error_ = path + ": the header ends without END";
+            return false;
+        }
+        if (c != '\n') {
+            if (line.size() >= kMaxHeaderLine) {
+                error_ = path + ": header line " + std::to_string(lines + 1) + " is too long";
+                return false;
+            }
+            line += static_cast<char>(c);
+            continue;
+        }
+        ++lines;
+        const std::string text = trimmed(line);
+        line.clear();
+        if (lines == 1) {
+            if (text != "mrtrix tracks") {
+                error_ = path + ": not a track file (it does not start with 'mrtrix tracks')";
+                return false;
+            }
+            continue;
+        }
+        if (text == "END") {
+            break;
+        }
+        if (lines > kMaxHeaderLines) {
+            error_ = path + ": no END in the first " + std::to_string(kMaxHeaderLines) + " lines";
+            return false;
+        }
+        const std::size_t colon = text.find(':');
+        if (colon == std::string::npos) {
+            continue;  // other writers' comments
+        }
+        const std::string key = trimmed(text.substr(0, colon));
+        const std::string value = trimmed(text.substr(colon + 1));
+        if (key == "datatype") {
+            datatype = value;
+        } else if (key == "count") {
+            char* end = nullptr;
+            const long long count = std::strtoll(value.c_str(), &end, 10);
+            if (end == value.c_str() || *end != '\0' || count < 0) {
+                error_ = path + ": count '" + value + "' is not a number of tracks";
+                return false;
+            }
+            declaredCount_ = count;
+        } else if (key == "file") {
+            char* end = nullptr;
+            if (value.rfind(". ", 0) != 0 ||
+                (offset = std::strtol(value.c_str() + 2, &end, 10), *end != '\0') || offset < 0) {
+                error_ = path + ": 'file: " + value + "' does not name data in this file";
+                return false;
+            }
+        }
+    }
+    if (datatype == "Float32LE" || datatype == "Float32BE") {
+        bigEndian_ = datatype == "Float32BE";
+    } else {
+        error_ = path + ": datatype '" + datatype + "' is not Float32LE or Float32BE";
+        return false;
+    }
+    if (offset < 0 || offset > size) {
+        error_ = path + ": the data offset " + std::to_string(offset) + " is not in the file of " +
+                 std::to_string(size) + " bytes";
+        return false;
+    }
+    std::fseek(file_.get(), offset, SEEK_SET);
+    remaining_ = size - offset;
+    return true;
+}
+
+bool TckReader::ReadTriplet(float triplet[3], bool* atEnd) {
+    *atEnd = remaining_ == 0;
+    if (remaining_ < 12) {
+        return false;
+    }
+    unsigned char bytes[12];
+    if (std::fread(bytes, 1, 12, file_.get()) != 12) {
+        return false;
+    }
+    remaining_ -= 12;
+    if (bigEndian_ == hostLittleEndian()) {
+        for (int v = 0; v < 3; ++v) {
+            std::swap(bytes[4 * v], bytes[4 * v + 3]);
+            std::swap(bytes[4 * v + 1], bytes[4 * v + 2]);
+        }
+    }
+    std::memcpy(triplet, bytes, 12);
+    return true;
+}
+
+TckReader::Outcome TckReader::Next(std::vector<float>& points) {
+    points.clear();
+    if (ended_) {
+        return Outcome::kEnd;
+    }
+    for (;;) {
+        float triplet[3];
+        bool atEnd = false;
+        if (!ReadTriplet(triplet, &atEnd)) {
+            if (atEnd && points.empty()) {
+                if (declaredCount_ >= 0 && tracksRead_ < declaredCount_) {
+                    return Damaged("the header counts " + std::to_string(declaredCount_) +
+                                   " tracks but the data holds " + std::to_string(tracksRead_));
+                }
+                ended_ = true;  // no end triplet, but nothing is missing
+                return Outcome::kEnd;
+            }
+            return Damaged(atEnd ? "the data ends inside track " + std::to_string(tracksRead_ + 1)
+                                 : "the data is cut inside a point of track " +
+                                       std::to_string(tracksRead_ + 1));
+        }
+        if (std::isinf(triplet[0])) {
+            if (!points.empty()) {
+                return Damaged("track " + std::to_string(tracksRead_ + 1) +
+                               " has no end before the end of the data");
+            }
+            if (declaredCount_ >= 0 && tracksRead_ < declaredCount_) {
+                return Damaged("the header counts " + std::to_string(declaredCount_) +
+                               " tracks but the data holds " + std::to_string(tracksRead_));
+            }
+            ended_ = true;
+            return Outcome::kEnd;
+        }
+        if (std::isnan(triplet[0])) {
+            ++tracksRead_;
+            if (declaredCount_ >= 0 && tracksRead_ > declaredCount_) {
+                return Damaged("the data holds more tracks than the header's count " +
+                               std::to_string(declaredCount_));
+            }
+            return Outcome::kTrack;
+        }
+        points.insert(points.end(), triplet, triplet + 3);
+    }
+}

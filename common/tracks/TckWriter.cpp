@@ -1,0 +1,111 @@
+#include "TckWriter.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// Room for any count in the header, so that the final count is written over the first in place.
+constexpr int kCountDigits = 20;
+constexpr long kDataAlignment = 4;
+
+bool littleEndian() {
+    const std::uint16_t probe = 1;
+    unsigned char first = 0;
+    std::memcpy(&first, &probe, 1);
+    return first == 1;
+}
+
+void toLittleEndian(float* values, std::size_t count) {
+    if (littleEndian()) {
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        unsigned char bytes[4];
+        std::memcpy(bytes, &values[i], 4);
+        std::swap(bytes[0], bytes[3]);
+        std::swap(bytes[1], bytes[2]);
+        std::memcpy(&values[i], bytes, 4);
+    }
+}
+
+}  // namespace
+
+bool TckWriter::Fail(const std::string& what) {
+    error_ = path_ + ": " + what;
+    return false;
+}
+
+bool TckWriter::Open(const std::string& path, const std::string& extraKeys) {
+    path_ = path;
+    tracks_ = 0;
+    error_.clear();
+    file_.reset(std::fopen(path.c_str(), "wb"));
+    if (!file_) {
+        return Fail(std::string("cannot create: ") + std::strerror(errno));
+    }
+    std::string header = "mrtrix tracks\n" + extraKeys + "datatype: Float32LE\ncount: ";
+    countPosition_ = static_cast<long>(header.size());
+    header += "0" + std::string(kCountDigits - 1, ' ') + "\n";
+    // The offset's own digits count towards the header: try widths until it fits.
+    std::string text;
+    for (long offset = 0;;) {
+        text = header + "file: . " + std::to_string(offset) + "\nEND\n";
+        const long needed = (static_cast<long>(text.size()) + kDataAlignment - 1) /
+                            kDataAlignment * kDataAlignment;
+        if (needed == offset) {
+            break;
+        }
+        offset = needed;
+    }
+    text.resize((text.size() + kDataAlignment - 1) / kDataAlignment * kDataAlignment, '\0');
+    if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) {
+        return Fail(std::string("cannot write: ") + std::strerror(errno));
+    }
+    return true;
+}
+
+bool TckWriter::WriteTriplets(const float* values, std::size_t triplets) {
+    std::vector<float> copy(values, values + 3 * triplets);
+    toLittleEndian(copy.data(), copy.size());
+    if (std::fwrite(copy.data(), sizeof(float), copy.size(), file_.get()) != copy.size()) {
+        return Fail(std::string("cannot write: ") + std::strerror(errno));
+    }
+    return true;
+}
+
+bool TckWriter::Write(int n, const float* points) {
+    if (!file_) {
+        return Fail("not open");
+    }
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float separator[3] = {nan, nan, nan};
+    if (!WriteTriplets(points, static_cast<std::size_t>(n)) || !WriteTriplets(separator, 1)) {
+        return false;
+    }
+    ++tracks_;
+    return true;
+}
+
+bool TckWriter::Close() {
+    if (!file_) {
+        return Fail("not open");
+    }
+    const float inf = std::numeric_limits<float>::infinity();
+    const float end[3] = {inf, inf, inf};
+    bool written = WriteTriplets(end, 1);
+    // Left-aligned and padded with blanks, which readers trim.
+    char digits[kCountDigits + 1];
+    std::snprintf(digits, sizeof digits, "%-*lld", kCountDigits, static_cast<long long>(tracks_));
+    written = written && std::fseek(file_.get(), countPosition_, SEEK_SET) == 0 &&
+              std::fwrite(digits, 1, kCountDigits, file_.get()) == kCountDigits;
+    std::FILE* file = file_.release();
+    written = std::fclose(file) == 0 && written;
+    if (!written && error_.empty()) {
+        return Fail(std::string("cannot write: ") + std::strerror(errno));
+    }
+    return written;
+}
