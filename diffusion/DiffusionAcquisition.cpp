@@ -321,14 +321,16 @@ void DiffusionAcquisition::ReleaseSlabsBefore(size_t voxel) {
     // would then take small-page steps.
     const size_t done = std::min(voxel, voxels_) / slabVoxels_ * slabVoxels_ * rows_;
     const size_t page = DefaultInitAllocator<short>::kHugePage;
-    const auto base = reinterpret_cast<std::uintptr_t>(slabs_.data());
-    const std::uintptr_t from = (base + releasedBytes_ + page - 1) / page * page;
-    const std::uintptr_t to = (base + done * sizeof(short)) / page * page;
+    char* const base = reinterpret_cast<char*>(slabs_.data());
+    // Whole pages only: the offsets count from the page boundary at or before the buffer.
+    const std::size_t misalign = reinterpret_cast<std::uintptr_t>(base) % page;
+    const std::size_t from = (misalign + releasedBytes_ + page - 1) / page * page;
+    const std::size_t to = (misalign + done * sizeof(short)) / page * page;
     if (slabs_.empty() || to <= from) {
         return;
     }
-    madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
-    releasedBytes_ = to - base;
+    madvise(base + (from - misalign), to - from, MADV_DONTNEED);
+    releasedBytes_ = to - misalign;
 }
 
 RunStep DiffusionAcquisition::ReadRawVolumes() {

@@ -76,16 +76,19 @@ void PreferSmallPagesAtPlaneStarts(UninitializedVector<T>& buffer, std::size_t p
     if (bytes < DefaultInitAllocator<T>::kHugeThreshold || planes == 0) {
         return;  // not a huge-page allocation
     }
-    const auto base = reinterpret_cast<std::uintptr_t>(buffer.data());
-    const std::uintptr_t limit = base + (bytes + kHuge - 1) / kHuge * kHuge;
+    char* const base = reinterpret_cast<char*>(buffer.data());
+    if (reinterpret_cast<std::uintptr_t>(base) % kHuge != 0) {
+        return;  // not the aligned buffer the allocator makes for huge pages
+    }
+    const std::size_t limit = (bytes + kHuge - 1) / kHuge * kHuge;
     const std::size_t plane = buffer.size() / planes;
     for (std::size_t k = 0; k < planes; ++k) {
-        const std::uintptr_t begin = base + k * plane * sizeof(T);
-        const std::uintptr_t end = begin + std::min(leading, plane) * sizeof(T);
-        const std::uintptr_t from = begin / kHuge * kHuge;
-        const std::uintptr_t to = std::min(limit, (end + kHuge - 1) / kHuge * kHuge);
+        const std::size_t begin = k * plane * sizeof(T);
+        const std::size_t end = begin + std::min(leading, plane) * sizeof(T);
+        const std::size_t from = begin / kHuge * kHuge;
+        const std::size_t to = std::min(limit, (end + kHuge - 1) / kHuge * kHuge);
         if (to > from) {
-            madvise(reinterpret_cast<void*>(from), to - from, MADV_NOHUGEPAGE);
+            madvise(base + from, to - from, MADV_NOHUGEPAGE);
         }
     }
 }
