@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "CTrackReader.h"
+#include "CTrackWriter.h"
 #include "TestSupport.h"
 
 namespace {
@@ -218,6 +220,155 @@ TEST(TrackConversion, WhatAFormatCannotHoldIsRefused) {
     const auto scalars = runProgram("trkconvert", {withScalars, dir.file("s.tck")});
     EXPECT_EQ(scalars.status, 1);
     EXPECT_NE(scalars.err.find("which a .tck file cannot hold"), std::string::npos) << scalars.err;
+}
+
+// TRX read as its published description has it, with Python's zipfile and numpy: nothing of
+// ours. Compares with nibabel's world points of a .trk and prints the values it found.
+constexpr const char* kReadTrx = R"(
+import json
+import sys
+import zipfile
+import numpy as np
+import nibabel as nib
+
+archive = zipfile.ZipFile(sys.argv[1])
+header = json.loads(archive.read("header.json"))
+positions = np.frombuffer(archive.read("positions.3.float32"), "<f4").reshape(-1, 3)
+offsets = np.frombuffer(archive.read("offsets.uint64"), "<u8")
+assert positions.shape[0] == header["NB_VERTICES"]
+assert len(offsets) in (header["NB_STREAMLINES"], header["NB_STREAMLINES"] + 1)
+ends = list(offsets[1:header["NB_STREAMLINES"]]) + [header["NB_VERTICES"]]
+tracks = [positions[s:e] for s, e in zip(offsets, ends)]
+expected = nib.streamlines.load(sys.argv[2]).streamlines
+assert len(tracks) == len(expected), "%d tracks against %d" % (len(tracks), len(expected))
+worst = max((np.abs(a - b).max() for a, b in zip(tracks, expected)), default=0.0)
+assert worst < 1e-4, "points differ by %g mm" % worst
+assert all(info.compress_type == zipfile.ZIP_STORED for info in archive.infolist())
+names = sorted(n for n in archive.namelist() if n.startswith(("dpv/", "dps/")))
+for name in names:
+    values = np.frombuffer(archive.read(name), "<f4")
+    print(name, len(values), " ".join("%g" % v for v in values[:4]))
+)";
+
+// Two tracks with two values per point and one per track, written with the toolkit's writer.
+void writeTracksWithValues(const std::string& path) {
+    TRACK_HEADER header = TRACK_HEADER::MakeDefault();
+    const short dims[3] = {10, 10, 10};
+    for (int a = 0; a < 3; ++a) {
+        header.dim[a] = dims[a];
+        header.voxel_size[a] = 2.0f;
+        header.voxel_to_ras[a][a] = 2.0f;
+    }
+    header.voxel_to_ras[3][3] = 1.0f;
+    std::memcpy(header.voxel_order, "RAS", 4);
+    header.scalar_count = 2;
+    std::strcpy(header.scalar_names[0], "fa");
+    std::strcpy(header.scalar_names[1], "md");
+    header.property_count = 1;
+    std::strcpy(header.property_names[0], "length");
+    CTrackWriter writer;
+    ASSERT_TRUE(writer.Initialize(path.c_str(), header));
+    const float first[] = {1, 1, 1, 0.5f, 7, 3, 1, 1, 0.6f, 8, 4};
+    const float second[] = {2, 2, 2, 0.1f, 5, 2, 3, 2, 0.2f, 6, 2, 4, 2, 0.3f, 7, 9};
+    ASSERT_TRUE(writer.WriteNextTrack(2, first));
+    ASSERT_TRUE(writer.WriteNextTrack(3, second));
+    ASSERT_TRUE(writer.Close());
+}
+
+std::vector<float> recordsOf(const std::string& path) {
+    CTrackReader reader;
+    TRACK_HEADER header;
+    EXPECT_TRUE(reader.Open(path.c_str(), &header));
+    std::vector<float> all;
+    for (int n = 0; reader.GetNextPointCount(&n);) {
+        std::vector<float> values(static_cast<size_t>(n) * (3 + header.scalar_count) +
+                                  static_cast<size_t>(header.property_count));
+        EXPECT_TRUE(reader.GetNextRawData(n, values.data()));
+        all.push_back(static_cast<float>(n));
+        all.insert(all.end(), values.begin(), values.end());
+    }
+    return all;
+}
+
+TEST(TrackConversion, TrxKeepsPointsAndValuesAndReadsAsItsDescriptionSays) {
+    TempDir dir;
+    const std::string trk = dir.file("values.trk");
+    writeTracksWithValues(trk);
+    ASSERT_EQ(runProgram("trkconvert", {trk, dir.file("values.trx")}).status, 0);
+    writeFile(dir.file("read_trx.py"), kReadTrx);
+    const std::string log = dir.file("read_trx.log");
+    ASSERT_EQ(shell("/usr/bin/python3 '" + dir.file("read_trx.py") + "' '" +
+                    dir.file("values.trx") + "' '" + trk + "' > '" + log + "' 2>&1"),
+              0)
+        << readFile(log);
+    EXPECT_EQ(readFile(log), "dps/length.float32 2 4 9\n"
+                             "dpv/fa.float32 5 0.5 0.6 0.1 0.2\n"
+                             "dpv/md.float32 5 7 8 5 6\n");
+    // Back to .trk: every record as it was, values included, to float rounding.
+    ASSERT_EQ(runProgram("trkconvert", {dir.file("values.trx"), dir.file("back.trk")}).status, 0);
+    const std::vector<float> before = recordsOf(trk);
+    const std::vector<float> after = recordsOf(dir.file("back.trk"));
+    ASSERT_EQ(before.size(), after.size());
+    for (size_t i = 0; i < before.size(); ++i) {
+        EXPECT_NEAR(before[i], after[i], 1e-5) << i;
+    }
+    // A .tck holds no values: refused, and nothing is left behind.
+    const auto tck = runProgram("trkconvert", {dir.file("values.trx"), dir.file("values.tck")});
+    EXPECT_EQ(tck.status, 1);
+    EXPECT_NE(tck.err.find("which a .tck file cannot hold"), std::string::npos) << tck.err;
+    EXPECT_FALSE(fileExists(dir.file("values.tck")));
+}
+
+// Damaged archives, made from a good one with Python's zipfile.
+constexpr const char* kDamageTrx = R"(
+import json
+import sys
+import zipfile
+
+good = zipfile.ZipFile(sys.argv[1])
+members = {name: good.read(name) for name in good.namelist()}
+folder = sys.argv[2]
+
+def write(name, parts):
+    with zipfile.ZipFile(folder + "/" + name, "w", zipfile.ZIP_STORED) as out:
+        for member, data in parts.items():
+            out.writestr(member, data)
+
+header = json.loads(members["header.json"])
+write("no_positions.trx", {k: v for k, v in members.items() if not k.startswith("positions")})
+lying = dict(members, **{"header.json": json.dumps(dict(header, NB_VERTICES=header["NB_VERTICES"] + 1000000000))})
+write("vertices.trx", lying)
+more = dict(members, **{"header.json": json.dumps(dict(header, NB_STREAMLINES=header["NB_STREAMLINES"] + 5))})
+write("streamlines.trx", more)
+write("no_header.trx", {k: v for k, v in members.items() if k != "header.json"})
+data = open(sys.argv[1], "rb").read()
+open(folder + "/cut.trx", "wb").write(data[: len(data) // 2])
+)";
+
+TEST(TrackConversion, DamagedTrxArchivesStopWithTheFileAndTheReason) {
+    TempDir dir;
+    writeTracksWithValues(dir.file("values.trk"));
+    ASSERT_EQ(runProgram("trkconvert", {dir.file("values.trk"), dir.file("good.trx")}).status, 0);
+    writeFile(dir.file("damage.py"), kDamageTrx);
+    ASSERT_EQ(shell("/usr/bin/python3 '" + dir.file("damage.py") + "' '" + dir.file("good.trx") +
+                    "' '" + dir.path() + "'"),
+              0);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"no_positions.trx", "no member positions.3.float32 in the archive"},
+        {"vertices.trx", "positions.3.float32 holds 60 bytes; header.json needs 12000000060"},
+        {"streamlines.trx", "offsets.uint64 holds 24 bytes; header.json needs 56"},
+        {"no_header.trx", "no member header.json in the archive"},
+        {"cut.trx", "not a readable zip archive"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        const auto result =
+            runProgram("trkconvert", {dir.file(c.first), dir.file(c.first + ".trk")});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_NE(result.err.find(dir.file(c.first) + ": " + c.second), std::string::npos)
+            << result.err;
+        EXPECT_FALSE(fileExists(dir.file(c.first + ".trk")));
+    }
 }
 
 }  // namespace

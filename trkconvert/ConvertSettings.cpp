@@ -9,11 +9,13 @@ const OptionTable& ConvertSettings::Options() {
             "\n"
             "Usage: trkconvert INPUT OUTPUT [OPTION]...\n"
             "\n"
-            "Converts tracks between the toolkit's .trk files and MRtrix3's .tck files, by the\n"
-            "files' endings. A .tck file holds points in RAS millimetres and nothing else: .trk\n"
-            "points are turned into RAS by the header's voxel-to-world matrix (voxel centres at\n"
-            "the middle of each voxel), and back with the grid of -ref. Tracks with values per\n"
-            "point or per track cannot be written to a .tck file.\n"
+            "Converts tracks between the toolkit's .trk files, MRtrix3's .tck files and TRX\n"
+            "(.trx), by the files' endings. .tck and TRX hold points in RAS millimetres: .trk\n"
+            "points are turned into RAS by the header's voxel-to-world matrix and voxel order\n"
+            "(voxel centres in the middle of each voxel, as nibabel reads them), and back. TRX\n"
+            "keeps values per point (dpv/) and per track (dps/); a .tck file holds points only,\n"
+            "so tracks with values are not written to one. A .tck file has no grid: converting\n"
+            "it to .trk or TRX takes the grid from -ref.\n"
             "\n"),
         kReference,
         StandardOptions::Help("  -h, --help\n          display this help\n"),

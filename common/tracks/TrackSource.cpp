@@ -1,0 +1,256 @@
+#include "TrackSource.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "CTrackReader.h"
+#include "NiftiIO.h"
+#include "TckReader.h"
+#include "TrackRecordReader.h"
+#include "TrackSpace.h"
+#include "TrxReader.h"
+
+namespace {
+
+bool endsWith(const std::string& name, const std::string& ending) {
+    return name.size() >= ending.size() &&
+           name.compare(name.size() - ending.size(), ending.size(), ending) == 0;
+}
+
+// The voxel order a matrix has: for each voxel axis the world direction it moves toward most.
+void voxelOrderOf(const float m[4][4], char order[4]) {
+    static const char kPositive[3] = {'R', 'A', 'S'};
+    static const char kNegative[3] = {'L', 'P', 'I'};
+    for (int c = 0; c < 3; ++c) {
+        int best = 0;
+        for (int r = 1; r < 3; ++r) {
+            if (std::fabs(m[r][c]) > std::fabs(m[best][c])) {
+                best = r;
+            }
+        }
+        order[c] = m[best][c] < 0 ? kNegative[best] : kPositive[best];
+    }
+    order[3] = '\0';
+}
+
+// A name into a 20-byte .trk field, cut to 19 characters and terminated.
+void copyName(const std::string& name, char field[20]) {
+    std::memset(field, 0, 20);
+    name.copy(field, 19);
+}
+
+class TrkSource : public TrackSource {
+  public:
+    bool Open(const std::string& path, std::string& reason) {
+        if (!reader_.Open(path.c_str(), &header_)) {
+            reason = path + ": " + reader_.GetLastErrorMessage();
+            return false;
+        }
+        records_ = std::make_unique<TrackRecordReader>(reader_);
+        return true;
+    }
+    Outcome Next() override {
+        switch (records_->ReadNext()) {
+            case TrackRecordReader::Outcome::kEnd:
+                return Outcome::kEnd;
+            case TrackRecordReader::Outcome::kDamaged:
+                failure_ = "track " + std::to_string(records_->GetRecordCount() + 1) + ": " +
+                           records_->GetFailure();
+                return Outcome::kDamaged;
+            case TrackRecordReader::Outcome::kRecord:
+                break;
+        }
+        pointCount_ = records_->GetPointCount();
+        const std::size_t count =
+            static_cast<std::size_t>(pointCount_) * static_cast<std::size_t>(records_->GetValuesPerPoint()) +
+            static_cast<std::size_t>(header_.property_count);
+        values_.assign(records_->GetValues(), records_->GetValues() + count);
+        return Outcome::kTrack;
+    }
+
+  private:
+    CTrackReader reader_;
+    std::unique_ptr<TrackRecordReader> records_;
+};
+
+class TckSource : public TrackSource {
+  public:
+    bool Open(const std::string& path, const std::string& reference, std::string& reason) {
+        if (!reader_.Open(path)) {
+            reason = reader_.LastError();
+            return false;
+        }
+        if (!reference.empty()) {
+            if (!HeaderOfImage(reference, header_, reason)) {
+                return false;
+            }
+        } else {
+            // No grid: a 1 mm grid whose voxel millimetres are the world's millimetres.
+            hasGrid_ = false;
+            for (int a = 0; a < 3; ++a) {
+                header_.voxel_size[a] = 1.0f;
+                header_.voxel_to_ras[a][a] = 1.0f;
+                header_.voxel_to_ras[a][3] = 0.5f;
+            }
+            header_.voxel_to_ras[3][3] = 1.0f;
+            std::memcpy(header_.voxel_order, "RAS", 4);
+        }
+        space_ = std::make_unique<TrackSpace>(header_);
+        if (!space_->Usable()) {
+            reason = reference + ": its voxel sizes and voxel-to-world matrix cannot be inverted";
+            return false;
+        }
+        return true;
+    }
+    Outcome Next() override {
+        switch (reader_.Next(points_)) {
+            case TckReader::Outcome::kEnd:
+                return Outcome::kEnd;
+            case TckReader::Outcome::kDamaged:
+                failure_ = reader_.LastError();
+                return Outcome::kDamaged;
+            case TckReader::Outcome::kTrack:
+                break;
+        }
+        pointCount_ = static_cast<int>(points_.size() / 3);
+        values_.resize(points_.size());
+        for (std::size_t i = 0; i < points_.size(); i += 3) {
+            space_->FromRas(&points_[i], &values_[i]);
+        }
+        return Outcome::kTrack;
+    }
+
+  private:
+    TckReader reader_;
+    std::unique_ptr<TrackSpace> space_;
+    std::vector<float> points_;
+};
+
+class TrxSource : public TrackSource {
+  public:
+    bool Open(const std::string& path, std::string& reason) {
+        if (!reader_.Open(path)) {
+            reason = reader_.LastError();
+            return false;
+        }
+        const TrxNames::Header& trx = reader_.Header();
+        for (int r = 0; r < 4; ++r) {
+            for (int c = 0; c < 4; ++c) {
+                header_.voxel_to_ras[r][c] = static_cast<float>(trx.voxelToRas[r][c]);
+            }
+        }
+        for (int a = 0; a < 3; ++a) {
+            header_.dim[a] = static_cast<std::int16_t>(trx.dimensions[a]);
+            header_.voxel_size[a] = static_cast<float>(
+                std::sqrt(trx.voxelToRas[0][a] * trx.voxelToRas[0][a] +
+                          trx.voxelToRas[1][a] * trx.voxelToRas[1][a] +
+                          trx.voxelToRas[2][a] * trx.voxelToRas[2][a]));
+        }
+        voxelOrderOf(header_.voxel_to_ras, header_.voxel_order);
+        std::memcpy(header_.voxel_order_copy, header_.voxel_order, 4);
+        if (reader_.ScalarNames().size() > 10 || reader_.PropertyNames().size() > 10) {
+            reason = path + ": more than 10 kinds of values per point or per track";
+            return false;
+        }
+        header_.scalar_count = static_cast<std::int16_t>(reader_.ScalarNames().size());
+        header_.property_count = static_cast<std::int16_t>(reader_.PropertyNames().size());
+        for (std::size_t s = 0; s < reader_.ScalarNames().size(); ++s) {
+            copyName(reader_.ScalarNames()[s], header_.scalar_names[s]);
+        }
+        for (std::size_t p = 0; p < reader_.PropertyNames().size(); ++p) {
+            copyName(reader_.PropertyNames()[p], header_.property_names[p]);
+        }
+        space_ = std::make_unique<TrackSpace>(header_);
+        if (!space_->Usable()) {
+            reason = path + ": header.json's VOXEL_TO_RASMM cannot be inverted";
+            return false;
+        }
+        return true;
+    }
+    Outcome Next() override {
+        switch (reader_.Next(points_, scalars_, properties_)) {
+            case TrxReader::Outcome::kEnd:
+                return Outcome::kEnd;
+            case TrxReader::Outcome::kDamaged:
+                failure_ = reader_.LastError();
+                return Outcome::kDamaged;
+            case TrxReader::Outcome::kTrack:
+                break;
+        }
+        pointCount_ = static_cast<int>(points_.size() / 3);
+        const std::size_t width = static_cast<std::size_t>(header_.scalar_count);
+        values_.resize(static_cast<std::size_t>(pointCount_) * (3 + width) + properties_.size());
+        for (std::size_t i = 0; i < static_cast<std::size_t>(pointCount_); ++i) {
+            float* point = &values_[i * (3 + width)];
+            space_->FromRas(&points_[3 * i], point);
+            std::copy_n(&scalars_[i * width], width, point + 3);
+        }
+        std::copy(properties_.begin(), properties_.end(),
+                  values_.end() - static_cast<long>(properties_.size()));
+        return Outcome::kTrack;
+    }
+
+  private:
+    TrxReader reader_;
+    std::unique_ptr<TrackSpace> space_;
+    std::vector<float> points_;
+    std::vector<float> scalars_;
+    std::vector<float> properties_;
+};
+
+}  // namespace
+
+TrackSource::Format TrackSource::FormatOf(const std::string& name) {
+    if (endsWith(name, ".tck")) {
+        return Format::kTck;
+    }
+    if (endsWith(name, ".trx")) {
+        return Format::kTrx;
+    }
+    return Format::kTrk;
+}
+
+std::unique_ptr<TrackSource> TrackSource::Open(const std::string& path,
+                                               const std::string& reference,
+                                               std::string& reason) {
+    switch (FormatOf(path)) {
+        case Format::kTck: {
+            auto source = std::make_unique<TckSource>();
+            return source->Open(path, reference, reason) ? std::move(source) : nullptr;
+        }
+        case Format::kTrx: {
+            auto source = std::make_unique<TrxSource>();
+            return source->Open(path, reason) ? std::move(source) : nullptr;
+        }
+        case Format::kTrk:
+            break;
+    }
+    auto source = std::make_unique<TrkSource>();
+    return source->Open(path, reason) ? std::move(source) : nullptr;
+}
+
+bool TrackSource::HeaderOfImage(const std::string& image, TRACK_HEADER& header,
+                                std::string& reason) {
+    NiftiIO file;
+    nifti_1_header nifti{};
+    if (!file.Open(image, &nifti, NiftiIO::kRead)) {
+        reason = file.LastError();
+        return false;
+    }
+    header = TRACK_HEADER::MakeDefault();
+    for (int a = 0; a < 3; ++a) {
+        header.dim[a] = static_cast<std::int16_t>(nifti.dim[a + 1]);
+        header.voxel_size[a] = nifti.pixdim[a + 1];
+    }
+    mat44 voxelToRas{};
+    file.GetVoxelToRas(voxelToRas);
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            header.voxel_to_ras[r][c] = voxelToRas.m[r][c];
+        }
+    }
+    voxelOrderOf(header.voxel_to_ras, header.voxel_order);
+    std::memcpy(header.voxel_order_copy, header.voxel_order, 4);
+    return true;
+}
