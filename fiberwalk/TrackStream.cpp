@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "TrackSource.h"
+
 namespace {
 // Large enough that the many short track records of a run leave in few system calls.
 constexpr size_t kBufferBytes = 1 << 20;
@@ -11,6 +13,11 @@ constexpr size_t kBufferBytes = 1 << 20;
 
 bool TrackStream::Create(const std::string& path) {
     Close();
+    path_ = path;
+    tracksWritten_ = 0;
+    if (TrackSource::FormatOf(path) != TrackSource::Format::kTrk) {
+        return true;  // the other formats are made with the header, which holds their grid
+    }
     file_.reset(std::fopen(path.c_str(), "wb"));
     if (!file_) {
         return false;
@@ -22,6 +29,10 @@ bool TrackStream::Create(const std::string& path) {
 }
 
 bool TrackStream::WriteHeader(const TRACK_HEADER& header) {
+    if (TrackSource::FormatOf(path_) != TrackSource::Format::kTrk) {
+        sink_ = TrackSink::Create(path_, header, error_);
+        return sink_ != nullptr;
+    }
     return file_ && std::fwrite(&header, sizeof header, 1, file_.get()) == 1;
 }
 
@@ -33,6 +44,11 @@ bool TrackStream::WriteTrack(const std::vector<float>& points, int pointCount) {
 }
 
 bool TrackStream::WriteTrack(const float* points, int pointCount) {
+    if (sink_ && pointCount >= 0) {
+        const bool written = sink_->Write(pointCount, points);
+        tracksWritten_ += written ? 1 : 0;
+        return written;
+    }
     if (!file_ || pointCount < 0) {
         return false;
     }
@@ -47,6 +63,11 @@ bool TrackStream::WriteTrack(const float* points, int pointCount) {
 }
 
 bool TrackStream::Close() {
+    if (sink_) {
+        const bool closed = sink_->Close(error_);
+        sink_.reset();
+        return closed;
+    }
     if (!file_) {
         return true;
     }

@@ -1,6 +1,7 @@
 #pragma once
 // The track file as the tracker writes it: the header once, then each track as soon as it is
-// made, so that memory holds one track at a time.
+// made, so that memory holds one track at a time. The output's ending chooses the format: .trk
+// is written here as it always has been; .tck and .trx go through their writers.
 
 #include <cstdio>
 #include <memory>
@@ -9,6 +10,7 @@
 
 #include "OwnedHandles.h"
 #include "TRACK_HEADER.h"
+#include "TrackSink.h"
 
 class TrackStream {
   public:
@@ -28,11 +30,16 @@ class TrackStream {
     bool Close();
 
     int TracksWritten() const { return tracksWritten_; }
+    // Why the .tck or .trx writer failed.
+    const std::string& LastError() const { return error_; }
 
   private:
 
     // Declared before the file so that it outlives the stream that uses it as its buffer.
     std::vector<char> buffer_;
     OwnedFile file_;
+    std::string path_;
+    std::unique_ptr<TrackSink> sink_;  // for .tck and .trx
+    std::string error_;
     int tracksWritten_ = 0;
 };

@@ -133,6 +133,34 @@ TEST_P(TrackConversion, TrkAndTckHoldTheSameWorldPointsForNibabel) {
     EXPECT_TRUE(mrtrix.same) << mrtrix.log;
 }
 
+TEST_P(TrackConversion, EveryProgramReadsAndWritesTracksByTheirEnding) {
+    const std::string fa = dir_.file("t_fa.nii");
+    for (const std::string ending : {".tck", ".trx"}) {
+        SCOPED_TRACE(ending);
+        const std::string tracks = dir_.file("direct" + ending);
+        const auto run = runProgram("fiberwalk", {dir_.file("t"), tracks, "-m", fa, "0.2", "1.1"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        // The same tracks as the .trk of the same run, in the world nibabel sees.
+        const std::string back = dir_.file("direct" + ending + ".trk");
+        ASSERT_EQ(runProgram("trkconvert", {tracks, back, "-ref", fa}).status, 0);
+        const Comparison same = sameWorld(dir_, trk(), back, 1e-3);
+        EXPECT_TRUE(same.same) << same.log;
+        // Smoothed into another format, and drawn over the map.
+        const std::string smooth = dir_.file("smooth" + ending + (ending == ".tck" ? ".trx" : ".tck"));
+        const auto smoothed = runProgram("trksmooth", {tracks, "0.5", smooth});
+        EXPECT_EQ(smoothed.status, 0) << smoothed.err;
+        EXPECT_NE(smoothed.out.find("Number of tracks: " + std::to_string(same.tracks)),
+                  std::string::npos);
+        const auto picture =
+            runProgram("trkview", {fa, tracks, dir_.file("p" + ending + ".png"), "-a"});
+        EXPECT_EQ(picture.status, 0) << picture.err;
+        EXPECT_NE(picture.out.find(std::to_string(same.tracks) + " of " +
+                                   std::to_string(same.tracks) + " tracks drawn"),
+                  std::string::npos)
+            << picture.out;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Storage, TrackConversion,
                          ::testing::Values(std::vector<std::string>{},
                                            std::vector<std::string>{"-las"},
@@ -191,7 +219,8 @@ TEST(TrackConversion, DamagedTckFilesStopWithTheFileAndTheReason) {
             continue;
         }
         EXPECT_EQ(result.status, 1);
-        EXPECT_NE(result.err.find(in + ": " + c.reason), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(in), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(c.reason), std::string::npos) << result.err;
         EXPECT_FALSE(fileExists(dir.file(c.name + "_copy.tck")));
     }
 }

@@ -41,7 +41,8 @@ RunStep copyTracks(const ConvertSettings& settings, TrackSource& source, TrackSi
     for (TrackSource::Outcome outcome = source.Next(); outcome != TrackSource::Outcome::kEnd;
          outcome = source.Next()) {
         if (outcome == TrackSource::Outcome::kDamaged) {
-            return failure("Track file " + settings.input + " is truncated or corrupt",
+            return failure("Track file " + settings.input + " is truncated or corrupt at track " +
+                               std::to_string(source.TracksRead() + 1),
                            source.Failure());
         }
         if (!sink.Write(source.PointCount(), source.Values().data())) {

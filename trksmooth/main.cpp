@@ -10,12 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "CTrackReader.h"
-#include "CTrackWriter.h"
 #include "CommandLineOpening.h"
 #include "ExitStatus.h"
 #include "RunStep.h"
@@ -23,7 +22,8 @@
 #include "Spline.h"
 #include "OrderedChunks.h"
 #include "ThreadCount.h"
-#include "TrackRecordReader.h"
+#include "TrackSink.h"
+#include "TrackSource.h"
 
 namespace {
 
@@ -128,7 +128,7 @@ struct SmoothingScratch {
 
 class Smoother {
   public:
-    Smoother(CTrackReader& reader, CTrackWriter& writer, const TRACK_HEADER& header, float step,
+    Smoother(TrackSource& reader, TrackSink& writer, const TRACK_HEADER& header, float step,
              int threads)
         : m_records(reader),
           m_writer(writer),
@@ -146,14 +146,14 @@ class Smoother {
         try {
             Window window;
             for (;;) {
-                const TrackRecordReader::Outcome last = ReadWindow(window);
+                const TrackSource::Outcome last = ReadWindow(window);
                 if (const RunStep stop = SmoothAndWrite(window)) {
                     return stop;
                 }
-                if (last == TrackRecordReader::Outcome::kEnd) {
+                if (last == TrackSource::Outcome::kEnd) {
                     return kGoOn;
                 }
-                if (last == TrackRecordReader::Outcome::kDamaged) {
+                if (last == TrackSource::Outcome::kDamaged) {
                     return Stop(Failure::kCorrupt);
                 }
             }
@@ -202,23 +202,23 @@ class Smoother {
         return kExitFailure;
     }
 
-    // Reads up to kWindow records; returns kRecord when the window is full.
-    TrackRecordReader::Outcome ReadWindow(Window& window) {
+    // Reads up to kWindow records; returns kTrack when the window is full.
+    TrackSource::Outcome ReadWindow(Window& window) {
         window.Clear();
         while (window.Size() < kWindow) {
-            const TrackRecordReader::Outcome outcome = m_records.ReadNext();
-            if (outcome != TrackRecordReader::Outcome::kRecord) {
+            const TrackSource::Outcome outcome = m_records.Next();
+            if (outcome != TrackSource::Outcome::kTrack) {
                 return outcome;
             }
-            const int n = m_records.GetPointCount();
+            const int n = m_records.PointCount();
             const std::size_t size = static_cast<std::size_t>(n) * static_cast<std::size_t>(m_width) +
                                      static_cast<std::size_t>(m_properties);
             window.starts.push_back(window.values.size());
             window.counts.push_back(n);
-            window.values.insert(window.values.end(), m_records.GetValues(),
-                                 m_records.GetValues() + size);
+            window.values.insert(window.values.end(), m_records.Values().data(),
+                                 m_records.Values().data() + size);
         }
-        return TrackRecordReader::Outcome::kRecord;
+        return TrackSource::Outcome::kTrack;
     }
 
     RunStep SmoothAndWrite(Window& window) {
@@ -290,12 +290,12 @@ class Smoother {
             return Stop(Failure::kStepTooSmall);
         }
         // The buffer keeps its room for the record of the next window in this place.
-        return m_writer.WriteNextTrack(count, window.smoothed[r].data()) ? kGoOn
-                                                                         : Stop(Failure::kWriteFailed);
+        return m_writer.Write(count, window.smoothed[r].data()) ? kGoOn
+                                                                : Stop(Failure::kWriteFailed);
     }
 
-    TrackRecordReader m_records;
-    CTrackWriter& m_writer;
+    TrackSource& m_records;
+    TrackSink& m_writer;
     const int m_width;
     const int m_properties;
     const float m_step;
@@ -335,12 +335,15 @@ int main(int argc, char* argv[]) {
         return kExitFailure;
     }
 
-    CTrackReader reader;
-    TRACK_HEADER header;
-    if (!reader.Open(input.c_str(), &header)) {
+    // .trk, .tck or .trx by the name's ending; a .tck file has no grid, so its step is in
+    // millimetres (a 1 mm grid).
+    std::string reason;
+    std::unique_ptr<TrackSource> reader = TrackSource::Open(input, "", reason);
+    if (!reader) {
         std::fprintf(stderr, "Can not open file %s\n", input.c_str());
         return kExitFailure;
     }
+    const TRACK_HEADER header = reader->Header();
     const float smallest = smallestVoxelSize(header);
     if (!(std::isfinite(smallest) && smallest > 0.0f)) {
         std::fprintf(stderr, "Invalid voxel size in track file %s\n", input.c_str());
@@ -353,9 +356,13 @@ int main(int argc, char* argv[]) {
         return kExitFailure;
     }
 
-    CTrackWriter writer;
-    if (sameFile(input, output) || !writer.Initialize(output.c_str(), header)) {
+    std::unique_ptr<TrackSink> writer;
+    if (sameFile(input, output) || !(writer = TrackSink::Create(output, header, reason))) {
         std::fprintf(stderr, "Can not create file %s\n", output.c_str());
+        // The .trk message stays as it always was; the other writers say why.
+        if (!reason.empty() && TrackSource::FormatOf(output) != TrackSource::Format::kTrk) {
+            std::fprintf(stderr, "  %s\n", reason.c_str());
+        }
         return kExitFailure;
     }
 
@@ -365,10 +372,10 @@ int main(int argc, char* argv[]) {
     std::printf("\nSpline filtering track data... ");
     std::fflush(stdout);
 
-    Smoother smoother(reader, writer, header, step, threads);
+    Smoother smoother(*reader, *writer, header, step, threads);
     const RunStep stop = smoother.Run();
-    reader.Close();
-    const bool closed = writer.Close();
+    reader.reset();
+    const bool closed = writer->Close(reason);
     std::printf("\bDone.\nNumber of tracks: %d\n", smoother.GetProcessed());
     std::fflush(stdout);
 

@@ -16,13 +16,13 @@ MosaicPicture::MosaicPicture(const ColourVolume& volume, const MosaicLayout& lay
     }
 }
 
-bool MosaicPicture::DrawTrack(const TrackRecordReader& record, bool every) {
+bool MosaicPicture::DrawTrack(const TrackSource& record, bool every) {
     overlay_.StartTrack();
     bool drawn = false;
-    const int n = record.GetPointCount();
+    const int n = record.PointCount();
     for (int i = 0; i + 1 < n; ++i) {
-        const float* a = record.GetPoint(i);
-        const float* b = record.GetPoint(i + 1);
+        const float* a = record.Point(i);
+        const float* b = record.Point(i + 1);
         const std::array<double, 3> from = {a[0], a[1], a[2]};
         const std::array<double, 3> to = {b[0], b[1], b[2]};
         if (from == to) {

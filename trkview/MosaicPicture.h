@@ -8,7 +8,7 @@
 #include "MosaicLayout.h"
 #include "RgbPicture.h"
 #include "TrackOverlay.h"
-#include "TrackRecordReader.h"
+#include "TrackSource.h"
 
 class MosaicPicture {
   public:
@@ -23,7 +23,7 @@ class MosaicPicture {
 
     // Draws the segments of the track record near each panel's slice, or every segment on
     // every panel when every is set. Returns whether any segment was drawn (before thinning).
-    bool DrawTrack(const TrackRecordReader& record, bool every);
+    bool DrawTrack(const TrackSource& record, bool every);
     void DrawCaption(const std::string& text);
 
     const RgbPicture& picture() const { return picture_; }

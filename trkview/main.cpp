@@ -4,10 +4,10 @@
 
 #include <array>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "CMyCmdParser.h"
-#include "CTrackReader.h"
 #include "ColourVolume.h"
 #include "ExitStatus.h"
 #include "MemoryGuard.h"
@@ -16,7 +16,7 @@
 #include "PngWriter.h"
 #include "RunStep.h"
 #include "SliceCanvas.h"
-#include "TrackRecordReader.h"
+#include "TrackSource.h"
 #include "TrkviewSettings.h"
 #include "VolumeSlice.h"
 
@@ -29,15 +29,26 @@ constexpr double kTrackAlpha = 0.55;
 
 // A picture of only the tracks before the damage would pass for the whole file, so a damaged
 // record ends the run with its message and status 1.
-RunStep reportDamage(TrackRecordReader::Outcome outcome, const TrackRecordReader& records,
+RunStep reportDamage(TrackSource::Outcome outcome, const TrackSource& records,
                      const TrkviewSettings& settings) {
-    if (outcome == TrackRecordReader::Outcome::kDamaged) {
+    if (outcome == TrackSource::Outcome::kDamaged) {
         std::fprintf(stderr, "\nTrack file %s is truncated or corrupt at track %d: %s.\n",
-                     settings.trackName.c_str(), records.GetRecordCount() + 1,
-                     records.GetFailure().c_str());
+                     settings.trackName.c_str(), records.TracksRead() + 1,
+                     records.Failure().c_str());
         return kExitFailure;
     }
     return kGoOn;
+}
+
+// The tracks of any format; a .tck file's grid is the volume's.
+std::unique_ptr<TrackSource> openTracks(const TrkviewSettings& settings) {
+    std::string reason;
+    std::unique_ptr<TrackSource> tracks =
+        TrackSource::Open(settings.trackName, settings.volumeName, reason);
+    if (!tracks) {
+        std::fprintf(stderr, "\nCan not open file %s\n", settings.trackName.c_str());
+    }
+    return tracks;
 }
 
 struct TrackCount {
@@ -47,21 +58,20 @@ struct TrackCount {
 
 // Draws every track of the open reader that passes through the slice (or every track at all).
 // A damaged record ends the drawing with its message and status 1.
-RunStep drawTracks(CTrackReader& reader, const TrkviewSettings& settings, const VolumeSlice& slice,
+RunStep drawTracks(TrackSource& records, const TrkviewSettings& settings, const VolumeSlice& slice,
                    SliceCanvas* canvas, TrackCount* count) {
     const float* size = slice.voxelSize();
     const int scale = settings.scale;
     const double zLow = static_cast<double>(slice.slice()) * size[2];
     const double zHigh = zLow + size[2];
     const SliceCanvas::Colour& trackColour = slice.colour() ? kTrackOnColour : kTrackOnGrey;
-    TrackRecordReader records(reader);
-    TrackRecordReader::Outcome outcome;
-    while ((outcome = records.ReadNext()) == TrackRecordReader::Outcome::kRecord) {
+    TrackSource::Outcome outcome;
+    while ((outcome = records.Next()) == TrackSource::Outcome::kTrack) {
         ++count->total;
-        const int n = records.GetPointCount();
+        const int n = records.PointCount();
         bool crosses = settings.drawAll;
         for (int i = 0; i < n && !crosses; ++i) {
-            const double z = records.GetPoint(i)[2];
+            const double z = records.Point(i)[2];
             crosses = z >= zLow && z < zHigh;
         }
         if (!crosses) {
@@ -71,8 +81,8 @@ RunStep drawTracks(CTrackReader& reader, const TrkviewSettings& settings, const 
         // Millimetres to picture pixels: voxel i spans [i*size, (i+1)*size), i.e. pixels
         // [i*scale, (i+1)*scale).
         for (int i = 0; i + 1 < n; ++i) {
-            const float* a = records.GetPoint(i);
-            const float* b = records.GetPoint(i + 1);
+            const float* a = records.Point(i);
+            const float* b = records.Point(i + 1);
             canvas->DrawSegment(a[0] / size[0] * scale, a[1] / size[1] * scale,
                                 b[0] / size[0] * scale, b[1] / size[1] * scale, trackColour,
                                 kTrackAlpha);
@@ -102,9 +112,8 @@ int runMosaic(const TrkviewSettings& settings) {
         return kExitFailure;
     }
 
-    CTrackReader reader;
-    if (!reader.Open(settings.trackName.c_str())) {
-        std::fprintf(stderr, "\nCan not open file %s\n", settings.trackName.c_str());
+    const std::unique_ptr<TrackSource> records = openTracks(settings);
+    if (!records) {
         return kExitFailure;
     }
 
@@ -112,16 +121,14 @@ int runMosaic(const TrkviewSettings& settings) {
     const MosaicLayout layout(dims, volume.voxelSize(), scale, {dims[0] / 2, dims[1] / 2, axial});
     MosaicPicture mosaic(volume, layout);
     TrackCount count;
-    TrackRecordReader records(reader);
-    TrackRecordReader::Outcome outcome;
-    while ((outcome = records.ReadNext()) == TrackRecordReader::Outcome::kRecord) {
+    TrackSource::Outcome outcome;
+    while ((outcome = records->Next()) == TrackSource::Outcome::kTrack) {
         ++count.total;
-        count.drawn += mosaic.DrawTrack(records, settings.drawAll) ? 1 : 0;
+        count.drawn += mosaic.DrawTrack(*records, settings.drawAll) ? 1 : 0;
     }
-    if (const RunStep stop = reportDamage(outcome, records, settings)) {
+    if (const RunStep stop = reportDamage(outcome, *records, settings)) {
         return *stop;
     }
-    reader.Close();
     mosaic.DrawCaption(settings.captionGiven ? settings.caption : baseName(settings.volumeName));
 
     const RgbPicture& picture = mosaic.picture();
@@ -157,18 +164,16 @@ int run(int argc, char** argv) {
         return kExitFailure;
     }
 
-    CTrackReader reader;
-    if (!reader.Open(settings.trackName.c_str())) {
-        std::fprintf(stderr, "\nCan not open file %s\n", settings.trackName.c_str());
+    const std::unique_ptr<TrackSource> records = openTracks(settings);
+    if (!records) {
         return kExitFailure;
     }
 
     SliceCanvas canvas(slice.width(), slice.height(), settings.scale, slice.rgb());
     TrackCount count;
-    if (const RunStep stop = drawTracks(reader, settings, slice, &canvas, &count)) {
+    if (const RunStep stop = drawTracks(*records, settings, slice, &canvas, &count)) {
         return *stop;
     }
-    reader.Close();
 
     const std::string& pictureName = settings.pictureName;
     if (!PngWriter::Write(pictureName, canvas.width(), canvas.height(), canvas.pixels())) {

@@ -35,6 +35,11 @@ void voxelOrderOf(const float m[4][4], char order[4]) {
 }
 
 // A name into a 20-byte .trk field, cut to 19 characters and terminated.
+// A reader's message without the "path: " it starts with.
+std::string withoutName(const std::string& message, const std::string& path) {
+    return message.rfind(path + ": ", 0) == 0 ? message.substr(path.size() + 2) : message;
+}
+
 void copyName(const std::string& name, char field[20]) {
     std::memset(field, 0, 20);
     name.copy(field, 19);
@@ -55,8 +60,7 @@ class TrkSource : public TrackSource {
             case TrackRecordReader::Outcome::kEnd:
                 return Outcome::kEnd;
             case TrackRecordReader::Outcome::kDamaged:
-                failure_ = "track " + std::to_string(records_->GetRecordCount() + 1) + ": " +
-                           records_->GetFailure();
+                failure_ = records_->GetFailure();
                 return Outcome::kDamaged;
             case TrackRecordReader::Outcome::kRecord:
                 break;
@@ -66,6 +70,7 @@ class TrkSource : public TrackSource {
             static_cast<std::size_t>(pointCount_) * static_cast<std::size_t>(records_->GetValuesPerPoint()) +
             static_cast<std::size_t>(header_.property_count);
         values_.assign(records_->GetValues(), records_->GetValues() + count);
+        ++tracksRead_;
         return Outcome::kTrack;
     }
 
@@ -77,6 +82,7 @@ class TrkSource : public TrackSource {
 class TckSource : public TrackSource {
   public:
     bool Open(const std::string& path, const std::string& reference, std::string& reason) {
+        path_ = path;
         if (!reader_.Open(path)) {
             reason = reader_.LastError();
             return false;
@@ -108,7 +114,7 @@ class TckSource : public TrackSource {
             case TckReader::Outcome::kEnd:
                 return Outcome::kEnd;
             case TckReader::Outcome::kDamaged:
-                failure_ = reader_.LastError();
+                failure_ = withoutName(reader_.LastError(), path_);
                 return Outcome::kDamaged;
             case TckReader::Outcome::kTrack:
                 break;
@@ -118,10 +124,12 @@ class TckSource : public TrackSource {
         for (std::size_t i = 0; i < points_.size(); i += 3) {
             space_->FromRas(&points_[i], &values_[i]);
         }
+        ++tracksRead_;
         return Outcome::kTrack;
     }
 
   private:
+    std::string path_;
     TckReader reader_;
     std::unique_ptr<TrackSpace> space_;
     std::vector<float> points_;
@@ -130,6 +138,7 @@ class TckSource : public TrackSource {
 class TrxSource : public TrackSource {
   public:
     bool Open(const std::string& path, std::string& reason) {
+        path_ = path;
         if (!reader_.Open(path)) {
             reason = reader_.LastError();
             return false;
@@ -173,7 +182,7 @@ class TrxSource : public TrackSource {
             case TrxReader::Outcome::kEnd:
                 return Outcome::kEnd;
             case TrxReader::Outcome::kDamaged:
-                failure_ = reader_.LastError();
+                failure_ = withoutName(reader_.LastError(), path_);
                 return Outcome::kDamaged;
             case TrxReader::Outcome::kTrack:
                 break;
@@ -188,10 +197,12 @@ class TrxSource : public TrackSource {
         }
         std::copy(properties_.begin(), properties_.end(),
                   values_.end() - static_cast<long>(properties_.size()));
+        ++tracksRead_;
         return Outcome::kTrack;
     }
 
   private:
+    std::string path_;
     TrxReader reader_;
     std::unique_ptr<TrackSpace> space_;
     std::vector<float> points_;

@@ -34,13 +34,20 @@ class TrackSource {
     int PointCount() const { return pointCount_; }
     // The record of the last kTrack, in .trk layout.
     const std::vector<float>& Values() const { return values_; }
-    // Why the last Next gave kDamaged.
+    // x, y, z of point i of that record.
+    const float* Point(int i) const {
+        return values_.data() + static_cast<std::size_t>(i) * (3 + static_cast<std::size_t>(header_.scalar_count));
+    }
+    // Tracks read whole so far: a damaged track is number TracksRead() + 1.
+    int TracksRead() const { return tracksRead_; }
+    // Why the last Next gave kDamaged (without the file's name).
     const std::string& Failure() const { return failure_; }
 
   protected:
     TRACK_HEADER header_ = TRACK_HEADER::MakeDefault();
     bool hasGrid_ = true;
     int pointCount_ = 0;
+    int tracksRead_ = 0;
     std::vector<float> values_;
     std::string failure_;
 };
