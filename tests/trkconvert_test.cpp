@@ -225,31 +225,6 @@ TEST(TrackConversion, DamagedTckFilesStopWithTheFileAndTheReason) {
     }
 }
 
-TEST(TrackConversion, WhatAFormatCannotHoldIsRefused) {
-    TempDir dir;
-    writeFile(dir.file("a.tck"), tckFile("datatype: Float32LE\ncount: 0\n",
-                                         {std::numeric_limits<float>::infinity(),
-                                          std::numeric_limits<float>::infinity(),
-                                          std::numeric_limits<float>::infinity()}));
-    const auto noGrid = runProgram("trkconvert", {dir.file("a.tck"), dir.file("a.trk")});
-    EXPECT_EQ(noGrid.status, 1);
-    EXPECT_NE(noGrid.err.find("a .tck file has no grid: give the image the tracks lie on with "
-                              "-ref"),
-              std::string::npos);
-    EXPECT_FALSE(fileExists(dir.file("a.trk")));
-
-    // The phantom's true bundles carry no values; a track file with scalars does.
-    ASSERT_EQ(runProgram("dwiphantom", {dir.file("p")}).status, 0);
-    const std::string withScalars = dir.file("s.trk");
-    std::string bytes = readFile(dir.file("p_truth_bundles.trk"));
-    ASSERT_GT(bytes.size(), 1000U);
-    const short one = 1;
-    std::memcpy(&bytes[36], &one, 2);  // scalar_count: every point then has 4 floats
-    writeFile(withScalars, bytes.substr(0, 1000));
-    const auto scalars = runProgram("trkconvert", {withScalars, dir.file("s.tck")});
-    EXPECT_EQ(scalars.status, 1);
-    EXPECT_NE(scalars.err.find("which a .tck file cannot hold"), std::string::npos) << scalars.err;
-}
 
 // TRX read as its published description has it, with Python's zipfile and numpy: nothing of
 // ours. Compares with nibabel's world points of a .trk and prints the values it found.
@@ -279,8 +254,9 @@ for name in names:
     print(name, len(values), " ".join("%g" % v for v in values[:4]))
 )";
 
-// Two tracks with two values per point and one per track, written with the toolkit's writer.
-void writeTracksWithValues(const std::string& path) {
+// Two tracks with two values per point and (when perTrack) one per track, written with the
+// toolkit's writer.
+void writeTracksWithValues(const std::string& path, bool perTrack = true) {
     TRACK_HEADER header = TRACK_HEADER::MakeDefault();
     const short dims[3] = {10, 10, 10};
     for (int a = 0; a < 3; ++a) {
@@ -293,12 +269,13 @@ void writeTracksWithValues(const std::string& path) {
     header.scalar_count = 2;
     std::strcpy(header.scalar_names[0], "fa");
     std::strcpy(header.scalar_names[1], "md");
-    header.property_count = 1;
+    header.property_count = perTrack ? 1 : 0;
     std::strcpy(header.property_names[0], "length");
     CTrackWriter writer;
     ASSERT_TRUE(writer.Initialize(path.c_str(), header));
     const float first[] = {1, 1, 1, 0.5f, 7, 3, 1, 1, 0.6f, 8, 4};
     const float second[] = {2, 2, 2, 0.1f, 5, 2, 3, 2, 0.2f, 6, 2, 4, 2, 0.3f, 7, 9};
+    // Without the value per track, the records are the same less their last number.
     ASSERT_TRUE(writer.WriteNextTrack(2, first));
     ASSERT_TRUE(writer.WriteNextTrack(3, second));
     ASSERT_TRUE(writer.Close());
@@ -317,6 +294,54 @@ std::vector<float> recordsOf(const std::string& path) {
         all.insert(all.end(), values.begin(), values.end());
     }
     return all;
+}
+
+TEST(TrackConversion, WhatAFormatCannotHoldIsRefused) {
+    TempDir dir;
+    writeFile(dir.file("a.tck"), tckFile("datatype: Float32LE\ncount: 0\n",
+                                         {std::numeric_limits<float>::infinity(),
+                                          std::numeric_limits<float>::infinity(),
+                                          std::numeric_limits<float>::infinity()}));
+    const auto noGrid = runProgram("trkconvert", {dir.file("a.tck"), dir.file("a.trk")});
+    EXPECT_EQ(noGrid.status, 1);
+    EXPECT_NE(noGrid.err.find("a .tck file has no grid: give the image the tracks lie on with "
+                              "-ref"),
+              std::string::npos);
+    EXPECT_FALSE(fileExists(dir.file("a.trk")));
+
+    // Values per point go into .tsf files beside the .tck, which MRtrix3 takes as their pair.
+    const std::string withScalars = dir.file("s.trk");
+    writeTracksWithValues(withScalars, false);
+    const auto scalars = runProgram("trkconvert", {withScalars, dir.file("s.tck")});
+    ASSERT_EQ(scalars.status, 0) << scalars.err;
+    for (const std::string name : {"s_fa.tsf", "s_md.tsf"}) {
+        EXPECT_TRUE(fileExists(dir.file(name))) << name;
+        if (haveMrtrix()) {
+            EXPECT_EQ(shell("tsfvalidate -quiet '" + dir.file(name) + "' '" + dir.file("s.tck") +
+                            "' > '" + dir.file("validate.log") + "' 2>&1"),
+                      0)
+                << readFile(dir.file("validate.log"));
+            // The values of each track, as MRtrix3 reads them, one file a track.
+            ASSERT_EQ(shell("tsfinfo -quiet -ascii '" + dir.file(name) + "' '" + dir.file(name) +
+                            "' > /dev/null 2>&1"),
+                      0);
+        }
+    }
+    if (haveMrtrix()) {
+        std::string values;
+        for (const std::string track : {"000000", "000001"}) {
+            values += readFile(dir.file("s_fa.tsf-" + track + ".txt")) + " ";
+        }
+        float read[5] = {};
+        EXPECT_EQ(std::sscanf(values.c_str(), "%f %f %f %f %f", &read[0], &read[1], &read[2],
+                              &read[3], &read[4]),
+                  5)
+            << values;
+        const float expected[5] = {0.5f, 0.6f, 0.1f, 0.2f, 0.3f};
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_FLOAT_EQ(read[i], expected[i]);
+        }
+    }
 }
 
 TEST(TrackConversion, TrxKeepsPointsAndValuesAndReadsAsItsDescriptionSays) {

@@ -13,9 +13,9 @@ const OptionTable& ConvertSettings::Options() {
             "(.trx), by the files' endings. .tck and TRX hold points in RAS millimetres: .trk\n"
             "points are turned into RAS by the header's voxel-to-world matrix and voxel order\n"
             "(voxel centres in the middle of each voxel, as nibabel reads them), and back. TRX\n"
-            "keeps values per point (dpv/) and per track (dps/); a .tck file holds points only,\n"
-            "so tracks with values are not written to one. A .tck file has no grid: converting\n"
-            "it to .trk or TRX takes the grid from -ref.\n"
+            "keeps values per point (dpv/) and per track (dps/); values per point go into .tsf\n"
+            "files beside a .tck (OUT_NAME.tsf), values per track cannot. A .tck file has no\n"
+            "grid: converting it to .trk or TRX takes the grid from -ref.\n"
             "\n"),
         kReference,
         StandardOptions::Help("  -h, --help\n          display this help\n"),

@@ -40,6 +40,17 @@ bool TckWriter::Fail(const std::string& what) {
 }
 
 bool TckWriter::Open(const std::string& path, const std::string& extraKeys) {
+    width_ = 3;
+    return OpenFile(path, "mrtrix tracks", extraKeys);
+}
+
+bool TckWriter::OpenScalars(const std::string& path, const std::string& extraKeys) {
+    width_ = 1;
+    return OpenFile(path, "mrtrix track scalars", extraKeys);
+}
+
+bool TckWriter::OpenFile(const std::string& path, const std::string& kind,
+                         const std::string& extraKeys) {
     path_ = path;
     tracks_ = 0;
     error_.clear();
@@ -47,7 +58,7 @@ bool TckWriter::Open(const std::string& path, const std::string& extraKeys) {
     if (!file_) {
         return Fail(std::string("cannot create: ") + std::strerror(errno));
     }
-    std::string header = "mrtrix tracks\n" + extraKeys + "datatype: Float32LE\ncount: ";
+    std::string header = kind + "\n" + extraKeys + "datatype: Float32LE\ncount: ";
     countPosition_ = static_cast<long>(header.size());
     header += "0" + std::string(kCountDigits - 1, ' ') + "\n";
     // The offset's own digits count towards the header: try widths until it fits.
@@ -68,8 +79,8 @@ bool TckWriter::Open(const std::string& path, const std::string& extraKeys) {
     return true;
 }
 
-bool TckWriter::WriteTriplets(const float* values, std::size_t triplets) {
-    std::vector<float> copy(values, values + 3 * triplets);
+bool TckWriter::WritePoints(const float* values, std::size_t points) {
+    std::vector<float> copy(values, values + width_ * points);
     toLittleEndian(copy.data(), copy.size());
     if (std::fwrite(copy.data(), sizeof(float), copy.size(), file_.get()) != copy.size()) {
         return Fail(std::string("cannot write: ") + std::strerror(errno));
@@ -83,7 +94,7 @@ bool TckWriter::Write(int n, const float* points) {
     }
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float separator[3] = {nan, nan, nan};
-    if (!WriteTriplets(points, static_cast<std::size_t>(n)) || !WriteTriplets(separator, 1)) {
+    if (!WritePoints(points, static_cast<std::size_t>(n)) || !WritePoints(separator, 1)) {
         return false;
     }
     ++tracks_;
@@ -96,7 +107,7 @@ bool TckWriter::Close() {
     }
     const float inf = std::numeric_limits<float>::infinity();
     const float end[3] = {inf, inf, inf};
-    bool written = WriteTriplets(end, 1);
+    bool written = WritePoints(end, 1);
     // Left-aligned and padded with blanks, which readers trim.
     char digits[kCountDigits + 1];
     std::snprintf(digits, sizeof digits, "%-*lld", kCountDigits, static_cast<long long>(tracks_));
