@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # A whole study, BIDS App style:
 #   scripts/cohort.sh BIDS_DIR OUTPUT_DIR participant [--participant_label 01 02 ...]
-#                     [--cores N] [--profile DIR] [--bin DIR]
+#                     [--cores N] [--profile DIR] [--bin DIR] [--config KEY=VALUE ...]
 #   scripts/cohort.sh BIDS_DIR OUTPUT_DIR group [--participant_label ...] [--bin DIR]
 # participant runs the workflow (workflow/Snakefile, settings in workflow/config.yaml) on every
 # sub-*/[ses-*/]dwi/*_dwi.nii.gz with its .bval/.bvec: one job chain per subject, restartable,
 # a failed subject leaving the others to complete. group writes OUTPUT_DIR/group/summary.tsv and
 # OUTPUT_DIR/group/index.html. The exit status is not 0 when any subject failed.
 # The programs are taken from --bin DIR, else from beside this script (an installed toolkit),
-# else from the repository's build/bin, else from PATH.
+# else from the repository's build/bin, else from PATH. --config overrides workflow/config.yaml.
 set -euo pipefail
 
 usage() {
@@ -24,6 +24,7 @@ shift 3
 labels=()
 cores=$(nproc)
 profile=()
+settings=()
 bin=
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -33,6 +34,9 @@ while [ $# -gt 0 ]; do
             while [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; do labels+=("sub-${1#sub-}"); shift; done ;;
         --cores) cores=$2; shift 2 ;;
         --profile) profile=(--profile "$(cd "$2" && pwd)"); shift 2 ;;
+        --config)
+            shift
+            while [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; do settings+=("$1"); shift; done ;;
         --bin)
             [ -x "$2/tenscalc" ] || { echo "no programs in $2 (--bin)" >&2; exit 2; }
             bin=$(cd "$2" && pwd); shift 2 ;;
@@ -71,7 +75,7 @@ JSON
         snakemake --snakefile "$workflow/Snakefile" --directory "$output" --cores "$cores" \
             --keep-going --quiet "${profile[@]}" \
             --config bids_dir="$bids" output_dir="$output" bin_dir="$bin" \
-                     participant_label="${labels[*]:-}"
+                     participant_label="${labels[*]:-}" ${settings[@]+"${settings[@]}"}
         ;;
     group)
         python3 "$workflow/scripts/group_report.py" "$bids" "$output" \

@@ -241,4 +241,28 @@ TEST(Cohort, ParticipantThenGroupOnASmallStudy) {
     EXPECT_TRUE(fileExists(out + "/sub-01/dwi/sub-01_summary.tsv"));
 }
 
+TEST(Cohort, TracksInTheFormatTheConfigNames) {
+    if (shell("command -v snakemake > /dev/null") != 0) {
+        GTEST_SKIP() << "snakemake is not installed";
+    }
+    TempDir dir;
+    ASSERT_EQ(runProgram("dwiphantom", {"-bids", dir.file("bids"), "-n", "1"}).status, 0);
+    const std::string out = dir.file("out");
+    for (const std::string format : {"tck", "trx"}) {
+        SCOPED_TRACE(format);
+        ASSERT_EQ(shell(cohortCommand(dir.file("bids"), out + format, "participant",
+                                      "--cores 2 --config track_format=" + format +
+                                          " > '" + dir.file("run.log") + "' 2>&1")),
+                  0)
+            << readFile(dir.file("run.log"));
+        const std::string stem = out + format + "/sub-01/dwi/sub-01_model-tensor_";
+        EXPECT_TRUE(fileExists(stem + "tractography." + format));
+        EXPECT_TRUE(fileExists(stem + "desc-smooth_tractography." + format));
+        const auto rows = tsvRows(readFile(out + format + "/sub-01/dwi/sub-01_summary.tsv"));
+        ASSERT_EQ(rows.size(), 2U);
+        EXPECT_GT(std::stoi(rows[1][5]), 100);  // tracks
+        EXPECT_GT(std::stod(rows[1][6]), 10.0);  // mean length, mm
+    }
+}
+
 }  // namespace

@@ -28,13 +28,14 @@ def failed_row(output, folder, stem):
     # (later steps may have failed on what it did not write).
     steps = [("tenscalc", "work/" + stem + "_tensor.nii.gz"),
              ("gradcheck", stem + "_gradcheck.txt"),
-             ("fiberwalk", stem + "_model-tensor_tractography.trk"),
-             ("trksmooth", stem + "_model-tensor_desc-smooth_tractography.trk"),
+             ("fiberwalk", stem + "_model-tensor_tractography.*"),
+             ("trksmooth", stem + "_model-tensor_desc-smooth_tractography.*"),
              ("summary", stem + "_summary.tsv")]
     log = "the workflow's log"
     for step, product in steps:
         step_log = os.path.join(output, folder, "logs", stem + "_" + step + ".log")
-        if not os.path.exists(os.path.join(output, folder, product)) and os.path.exists(step_log):
+        made = glob.glob(os.path.join(output, folder, product))
+        if not made and os.path.exists(step_log):
             log = os.path.relpath(step_log, output)
             break
     return ["sub-" + subject, "ses-" + session.group(1) if session else "n/a", "n/a", "n/a",
