@@ -80,6 +80,9 @@ bool TckWriter::OpenFile(const std::string& path, const std::string& kind,
 }
 
 bool TckWriter::WritePoints(const float* values, std::size_t points) {
+    if (points == 0) {
+        return true;
+    }
     std::vector<float> copy(values, values + width_ * points);
     toLittleEndian(copy.data(), copy.size());
     if (std::fwrite(copy.data(), sizeof(float), copy.size(), file_.get()) != copy.size()) {

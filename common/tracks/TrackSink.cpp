@@ -48,8 +48,9 @@ class WorldSink : public TrackSink {
         ras_.resize(3 * static_cast<std::size_t>(n));
         scalars_.resize(static_cast<std::size_t>(n) * (width - 3));
         for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
-            space_.ToRas(values + i * width, &ras_[3 * i]);
-            std::copy_n(values + i * width + 3, width - 3, &scalars_[i * (width - 3)]);
+            space_.ToRas(values + i * width, ras_.data() + 3 * i);
+            // data(), not [], so that no element is named in an empty vector (no values).
+            std::copy_n(values + i * width + 3, width - 3, scalars_.data() + i * (width - 3));
         }
         return ras_.data();
     }

@@ -122,7 +122,7 @@ class TckSource : public TrackSource {
         pointCount_ = static_cast<int>(points_.size() / 3);
         values_.resize(points_.size());
         for (std::size_t i = 0; i < points_.size(); i += 3) {
-            space_->FromRas(&points_[i], &values_[i]);
+            space_->FromRas(points_.data() + i, values_.data() + i);
         }
         ++tracksRead_;
         return Outcome::kTrack;
@@ -191,9 +191,9 @@ class TrxSource : public TrackSource {
         const std::size_t width = static_cast<std::size_t>(header_.scalar_count);
         values_.resize(static_cast<std::size_t>(pointCount_) * (3 + width) + properties_.size());
         for (std::size_t i = 0; i < static_cast<std::size_t>(pointCount_); ++i) {
-            float* point = &values_[i * (3 + width)];
-            space_->FromRas(&points_[3 * i], point);
-            std::copy_n(&scalars_[i * width], width, point + 3);
+            float* point = values_.data() + i * (3 + width);
+            space_->FromRas(points_.data() + 3 * i, point);
+            std::copy_n(scalars_.data() + i * width, width, point + 3);
         }
         std::copy(properties_.begin(), properties_.end(),
                   values_.end() - static_cast<long>(properties_.size()));

@@ -197,7 +197,7 @@ TrxReader::Outcome TrxReader::Next(std::vector<float>& points, std::vector<float
     }
     properties.resize(properties_.size());
     for (std::size_t p = 0; p < properties_.size(); ++p) {
-        if (!ReadFloats(properties_[p].get(), &properties[p], 1)) {
+        if (!ReadFloats(properties_[p].get(), properties.data() + p, 1)) {
             return Damaged("cannot read dps/" + propertyNames_[p]);
         }
     }

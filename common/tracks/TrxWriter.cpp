@@ -27,6 +27,9 @@ bool hostLittleEndian() {
 template <typename T>
 std::vector<unsigned char> littleEndianBytes(const T* values, std::size_t count) {
     std::vector<unsigned char> bytes(count * sizeof(T));
+    if (count == 0) {
+        return bytes;  // a track without points: nothing to copy (and no pointer to copy from)
+    }
     std::memcpy(bytes.data(), values, bytes.size());
     if (!hostLittleEndian()) {
         for (std::size_t i = 0; i < count; ++i) {
