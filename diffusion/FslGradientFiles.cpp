@@ -154,7 +154,7 @@ bool readBValues(const std::string& fileName, std::vector<double>& bValues,
 
 }  // namespace
 
-bool FslGradientFiles::Read(const std::string& bvecFile, const std::string& bvalFile, bool flipX,
+bool FslGradientFiles::Read(const std::string& bvecFile, const std::string& bvalFile,
                             EncodingScheme& scheme, std::string& reason, double b0Threshold) {
     std::vector<GradientVec> directions;
     std::vector<Place> places;
@@ -198,7 +198,7 @@ bool FslGradientFiles::Read(const std::string& bvecFile, const std::string& bval
                      ") has a direction of length " + text + ", not about 1";
             return false;
         }
-        g.x = (flipX ? -g.x : g.x) / length;
+        g.x /= length;
         g.y /= length;
         g.z /= length;
         g.b = b;

@@ -4,9 +4,9 @@
 // values (one row of N, or N rows of one), white space separated.
 //
 // The directions are along the voxel axes, with x negated when the image's voxel-to-world
-// matrix has a positive determinant; the reader undoes that negation when told to, so that the
-// scheme it returns is in the voxel frame. Nothing is printed: a failure says which file and
-// line and what is wrong.
+// matrix has a positive determinant; the reader returns them as written
+// (GradientSchemeLoader::NegatedX undoes that negation). Nothing is printed: a failure says which
+// file, line and column and what is wrong.
 
 #include <string>
 
@@ -21,8 +21,7 @@ class FslGradientFiles {
     // b0Threshold, whatever their direction says, nan included) are zeros, diffusion-weighted
     // rows a unit direction and the b value of the .bval file. A non-finite direction of a
     // diffusion-weighted volume is refused with its line and column.
-    // flipX: the files were written for a positive determinant, so x is negated back.
-    static bool Read(const std::string& bvecFile, const std::string& bvalFile, bool flipX,
+    static bool Read(const std::string& bvecFile, const std::string& bvalFile,
                      EncodingScheme& scheme, std::string& reason,
                      double b0Threshold = kB0Threshold);
 };

@@ -8,7 +8,7 @@ bool GradientSchemeLoader::Load(const AcquisitionSettings& settings, EncodingSch
                                 Failure& failure) {
     if (!settings.bvecFile.empty()) {
         std::string reason;
-        if (!FslGradientFiles::Read(settings.bvecFile, settings.bvalFile, false, scheme, reason,
+        if (!FslGradientFiles::Read(settings.bvecFile, settings.bvalFile, scheme, reason,
                                     settings.b0Threshold)) {
             failure = {"", "\nCannot load gradient files " + settings.bvecFile + " and " +
                                settings.bvalFile,

@@ -819,6 +819,10 @@ bool NiftiIO::GetVoxelOrder(const std::string& filename, char* letters) {
     if (!io.Open(filename, nullptr, kRead) || !io.GetVoxelToRas(matrix)) {
         return false;
     }
+    return VoxelOrderOf(matrix, letters);
+}
+
+bool NiftiIO::VoxelOrderOf(const mat44& matrix, char* letters) {
     int codes[3] = {0, 0, 0};
     nifti_mat44_to_orientation(matrix, &codes[0], &codes[1], &codes[2]);
     static constexpr char kNames[] = "-RLAPSI";

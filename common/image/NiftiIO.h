@@ -125,6 +125,8 @@ class NiftiIO {
     // Three letters (no terminator) naming the direction toward which each voxel index grows,
     // e.g. "RAS". False, letters untouched, when unreadable or an axis has no orientation.
     static bool GetVoxelOrder(const std::string& filename, char* letters);
+    // The same for a voxel-to-world matrix.
+    static bool VoxelOrderOf(const mat44& matrix, char* letters);
 
     // Automatic threshold of the first volume; range receives its (min, max). 0.0 (range
     // untouched) when the file cannot be read; reason then says why and is empty otherwise.

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "LittleEndian.h"
+
 namespace {
 
 constexpr std::size_t kMaxHeaderLine = 4096;
@@ -16,13 +18,6 @@ std::string trimmed(const std::string& text) {
         return "";
     }
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-bool hostLittleEndian() {
-    const std::uint16_t probe = 1;
-    unsigned char first = 0;
-    std::memcpy(&first, &probe, 1);
-    return first == 1;
 }
 
 }  // namespace
@@ -131,12 +126,7 @@ bool TckReader::ReadTriplet(float triplet[3], bool* atEnd) {
         return false;
     }
     remaining_ -= 12;
-    if (bigEndian_ == hostLittleEndian()) {
-        for (int v = 0; v < 3; ++v) {
-            std::swap(bytes[4 * v], bytes[4 * v + 3]);
-            std::swap(bytes[4 * v + 1], bytes[4 * v + 2]);
-        }
-    }
+    LittleEndian::Swap(bytes, 3, sizeof(float), bigEndian_ == LittleEndian::IsHost());
     std::memcpy(triplet, bytes, 12);
     return true;
 }

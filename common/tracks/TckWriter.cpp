@@ -6,31 +6,13 @@
 #include <limits>
 #include <vector>
 
+#include "LittleEndian.h"
+
 namespace {
 
 // Room for any count in the header, so that the final count is written over the first in place.
 constexpr int kCountDigits = 20;
 constexpr long kDataAlignment = 4;
-
-bool littleEndian() {
-    const std::uint16_t probe = 1;
-    unsigned char first = 0;
-    std::memcpy(&first, &probe, 1);
-    return first == 1;
-}
-
-void toLittleEndian(float* values, std::size_t count) {
-    if (littleEndian()) {
-        return;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        unsigned char bytes[4];
-        std::memcpy(bytes, &values[i], 4);
-        std::swap(bytes[0], bytes[3]);
-        std::swap(bytes[1], bytes[2]);
-        std::memcpy(&values[i], bytes, 4);
-    }
-}
 
 }  // namespace
 
@@ -84,7 +66,8 @@ bool TckWriter::WritePoints(const float* values, std::size_t points) {
         return true;
     }
     std::vector<float> copy(values, values + width_ * points);
-    toLittleEndian(copy.data(), copy.size());
+    LittleEndian::ToOrFromHost(reinterpret_cast<unsigned char*>(copy.data()), copy.size(),
+                               sizeof(float));
     if (std::fwrite(copy.data(), sizeof(float), copy.size(), file_.get()) != copy.size()) {
         return Fail(std::string("cannot write: ") + std::strerror(errno));
     }

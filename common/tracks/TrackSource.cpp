@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "CMyUtils.h"
 #include "CTrackReader.h"
 #include "NiftiIO.h"
 #include "TckReader.h"
@@ -13,28 +14,23 @@
 
 namespace {
 
-bool endsWith(const std::string& name, const std::string& ending) {
-    return name.size() >= ending.size() &&
-           name.compare(name.size() - ending.size(), ending.size(), ending) == 0;
-}
-
-// The voxel order a matrix has: for each voxel axis the world direction it moves toward most.
-void voxelOrderOf(const float m[4][4], char order[4]) {
-    static const char kPositive[3] = {'R', 'A', 'S'};
-    static const char kNegative[3] = {'L', 'P', 'I'};
-    for (int c = 0; c < 3; ++c) {
-        int best = 0;
-        for (int r = 1; r < 3; ++r) {
-            if (std::fabs(m[r][c]) > std::fabs(m[best][c])) {
-                best = r;
-            }
+// The voxel order of a .trk header's matrix, as the volume code names it; the header's own
+// ("LPS") when the matrix has none.
+void voxelOrderOf(TRACK_HEADER& header) {
+    mat44 matrix{};
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            matrix.m[r][c] = header.voxel_to_ras[r][c];
         }
-        order[c] = m[best][c] < 0 ? kNegative[best] : kPositive[best];
     }
-    order[3] = '\0';
+    char order[3];
+    if (NiftiIO::VoxelOrderOf(matrix, order)) {
+        std::memcpy(header.voxel_order, order, 3);
+        header.voxel_order[3] = '\0';
+    }
+    std::memcpy(header.voxel_order_copy, header.voxel_order, 4);
 }
 
-// A name into a 20-byte .trk field, cut to 19 characters and terminated.
 // A reader's message without the "path: " it starts with.
 std::string withoutName(const std::string& message, const std::string& path) {
     return message.rfind(path + ": ", 0) == 0 ? message.substr(path.size() + 2) : message;
@@ -156,8 +152,7 @@ class TrxSource : public TrackSource {
                           trx.voxelToRas[1][a] * trx.voxelToRas[1][a] +
                           trx.voxelToRas[2][a] * trx.voxelToRas[2][a]));
         }
-        voxelOrderOf(header_.voxel_to_ras, header_.voxel_order);
-        std::memcpy(header_.voxel_order_copy, header_.voxel_order, 4);
+        voxelOrderOf(header_);
         if (reader_.ScalarNames().size() > 10 || reader_.PropertyNames().size() > 10) {
             reason = path + ": more than 10 kinds of values per point or per track";
             return false;
@@ -213,10 +208,11 @@ class TrxSource : public TrackSource {
 }  // namespace
 
 TrackSource::Format TrackSource::FormatOf(const std::string& name) {
-    if (endsWith(name, ".tck")) {
+    const std::string ending = CMyUtils::getFileExtension(name);
+    if (ending == "tck") {
         return Format::kTck;
     }
-    if (endsWith(name, ".trx")) {
+    if (ending == "trx") {
         return Format::kTrx;
     }
     return Format::kTrk;
@@ -261,7 +257,6 @@ bool TrackSource::HeaderOfImage(const std::string& image, TRACK_HEADER& header,
             header.voxel_to_ras[r][c] = voxelToRas.m[r][c];
         }
     }
-    voxelOrderOf(header.voxel_to_ras, header.voxel_order);
-    std::memcpy(header.voxel_order_copy, header.voxel_order, 4);
+    voxelOrderOf(header);
     return true;
 }

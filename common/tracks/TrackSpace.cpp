@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cmath>
 
+#include "NiftiIO.h"
+
 namespace {
 
 using Matrix = double[4][4];
@@ -79,17 +81,20 @@ void reorientation(const TRACK_HEADER& header, const Matrix voxelToRas, Matrix o
     if (used != 7) {
         return;
     }
-    // The matrix's own order: for each voxel axis, the world axis it moves along most.
-    int own[3][2];
-    for (int c = 0; c < 3; ++c) {
-        int best = 0;
-        for (int r = 1; r < 3; ++r) {
-            if (std::fabs(voxelToRas[r][c]) > std::fabs(voxelToRas[best][c])) {
-                best = r;
-            }
+    // The matrix's own order, as the volume code names it.
+    mat44 matrix{};
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            matrix.m[r][c] = static_cast<float>(voxelToRas[r][c]);
         }
-        own[c][0] = best;
-        own[c][1] = voxelToRas[best][c] < 0 ? -1 : 1;
+    }
+    char letters[3];
+    int own[3][2];
+    if (!NiftiIO::VoxelOrderOf(matrix, letters)) {
+        return;
+    }
+    for (int c = 0; c < 3; ++c) {
+        letterAxis(letters[c], &own[c][0], &own[c][1]);
     }
     Matrix m = {};
     m[3][3] = 1.0;

@@ -3,30 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "CMyUtils.h"
+#include "LittleEndian.h"
+
 namespace {
 
 constexpr std::uint64_t kMaxHeaderBytes = 1 << 20;
-
-bool hostLittleEndian() {
-    const std::uint16_t probe = 1;
-    unsigned char first = 0;
-    std::memcpy(&first, &probe, 1);
-    return first == 1;
-}
-
-void fromLittleEndian(unsigned char* bytes, std::size_t count, std::size_t width) {
-    if (hostLittleEndian()) {
-        return;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        std::reverse(bytes + i * width, bytes + (i + 1) * width);
-    }
-}
-
-bool endsWith(const std::string& text, const std::string& ending) {
-    return text.size() >= ending.size() &&
-           text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
-}
 
 }  // namespace
 
@@ -118,7 +100,7 @@ bool TrxReader::Open(const std::string& path) {
         const std::string name = raw != nullptr ? raw : "";
         const bool perPoint = name.rfind("dpv/", 0) == 0;
         const bool perTrack = name.rfind("dps/", 0) == 0;
-        if ((!perPoint && !perTrack) || !endsWith(name, ".float32") ||
+        if ((!perPoint && !perTrack) || CMyUtils::getFileExtension(name) != "float32" ||
             name.find('/', 4) != std::string::npos) {
             continue;  // groups, other value types, folders
         }
@@ -146,7 +128,7 @@ bool TrxReader::ReadOffset(std::uint64_t* offset) {
         offsetWidth_) {
         return false;
     }
-    fromLittleEndian(bytes, 1, static_cast<std::size_t>(offsetWidth_));
+    LittleEndian::ToOrFromHost(bytes, 1, static_cast<std::size_t>(offsetWidth_));
     if (offsetWidth_ == 8) {
         std::memcpy(offset, bytes, 8);
     } else {
@@ -162,7 +144,7 @@ bool TrxReader::ReadFloats(zip_file_t* member, float* values, std::size_t count)
     if (count > 0 && zip_fread(member, values, static_cast<zip_uint64_t>(bytes)) != bytes) {
         return false;
     }
-    fromLittleEndian(reinterpret_cast<unsigned char*>(values), count, sizeof(float));
+    LittleEndian::ToOrFromHost(reinterpret_cast<unsigned char*>(values), count, sizeof(float));
     return true;
 }
 

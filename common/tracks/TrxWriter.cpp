@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "LittleEndian.h"
 #include "TrxNames.h"
 
 namespace {
@@ -15,13 +16,6 @@ namespace {
 struct ArchiveDiscarder {
     void operator()(zip_t* archive) const noexcept { zip_discard(archive); }
 };
-
-bool hostLittleEndian() {
-    const std::uint16_t probe = 1;
-    unsigned char first = 0;
-    std::memcpy(&first, &probe, 1);
-    return first == 1;
-}
 
 // Little-endian bytes of values of any width.
 template <typename T>
@@ -31,12 +25,7 @@ std::vector<unsigned char> littleEndianBytes(const T* values, std::size_t count)
         return bytes;  // a track without points: nothing to copy (and no pointer to copy from)
     }
     std::memcpy(bytes.data(), values, bytes.size());
-    if (!hostLittleEndian()) {
-        for (std::size_t i = 0; i < count; ++i) {
-            std::reverse(bytes.begin() + static_cast<long>(i * sizeof(T)),
-                         bytes.begin() + static_cast<long>((i + 1) * sizeof(T)));
-        }
-    }
+    LittleEndian::ToOrFromHost(bytes.data(), count, sizeof(T));
     return bytes;
 }
 
