@@ -43,7 +43,7 @@ RunStep AcquisitionOptions::ReadGradientSource(const CMyCmdParser& parser, const
 }
 
 void AcquisitionOptions::ReadTableValues(const CMyCmdParser& parser,
-                                         const OptionSpec& bValueOption,
+                                         const CommandOption& bValueOption,
                                          AcquisitionSettings& settings) {
     settings.bValue = std::strtod(parser.GetArgument(bValueOption, 1, "1000").c_str(), nullptr);
     if (settings.bValue <= 0) {
@@ -90,7 +90,7 @@ RunStep AcquisitionOptions::ReadVolumeSelection(const CMyCmdParser& parser,
 
 void AcquisitionOptions::ReadOrientation(const CMyCmdParser& parser,
                                          AcquisitionSettings& settings) {
-    const OptionSpec& orientation = OrientationOptions::kOrientation;
+    const CommandOption& orientation = OrientationOptions::kOrientation;
     settings.iopPresent = parser.HasSwitch(orientation);
     const int iopCount = parser.GetNumberOfArguments(orientation);
     for (int i = 1; i <= iopCount; ++i) {

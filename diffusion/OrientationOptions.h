@@ -3,11 +3,11 @@
 // information file and the orientation vectors (tenscalc, fiberwalk, gradcheck), and the fixed
 // planes (tenscalc, gradcheck). Their values are read as the programs always have.
 
-#include "OptionSpec.h"
+#include "CommandOption.h"
 
 class OrientationOptions {
   public:
-    static constexpr OptionSpec kImageInfo = OptionSpec::AsTyped(
+    static constexpr CommandOption kImageInfo = CommandOption::AsTyped(
         "-info", "--image_info", 1,
         "  -info, --image_info <filename>\n"
         "          specify image information file. the image info file is generated\n"
@@ -16,7 +16,7 @@ class OrientationOptions {
         "          tracking. by default will look into the image folder for .info file\n"
         "          NOTE: if info file was not found or given, the following '-iop', \n"
         "          '-sag', '-cor', '-axial' will be used\n");
-    static constexpr OptionSpec kOrientation = OptionSpec::AsTyped(
+    static constexpr CommandOption kOrientation = CommandOption::AsTyped(
         "-iop", "--image_orientation_patient", 6,
         "  -iop, --image_orientation_patient <filename or 6 numerical values>\n"
         "          specify image orientation vectors. if just one argument given,\n"
@@ -28,15 +28,15 @@ class OrientationOptions {
         "          as well as to adjust gradient vectors with oblique angle when \n"
         "          '-oc' flag is on\n"
         "          default use the identity matrix vectors\n");
-    static constexpr OptionSpec kSagittal = OptionSpec::AsTyped(
+    static constexpr CommandOption kSagittal = CommandOption::AsTyped(
         "-sag", "--sagittal", 0,
         "  -sag, --sagittal\n"
         "          this flag is equal to '-iop 0 1 0 0 0 -1'\n");
-    static constexpr OptionSpec kCoronal = OptionSpec::AsTyped(
+    static constexpr CommandOption kCoronal = CommandOption::AsTyped(
         "-cor", "--coronal", 0,
         "  -cor, --coronal\n"
         "          this flag is equal to '-iop 1 0 0 0 0 -1'\n");
-    static constexpr OptionSpec kAxial = OptionSpec::AsTyped(
+    static constexpr CommandOption kAxial = CommandOption::AsTyped(
         "-axial", "--axial", 0,
         "  -axial, --axial\n"
         "          this flag is equal to '-iop 1 0 0 0 1 0'\n");

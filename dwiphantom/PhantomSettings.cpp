@@ -103,7 +103,7 @@ const OptionTable& PhantomSettings::Options() {
         "          subjects of the -bids dataset, 1 to %d, labelled 01, 02, ... (three\n"
         "          digits from 100 subjects on). default is 1\n", kMaxSubjects);
     static const OptionTable table({
-        OptionSpec::HelpText(
+        CommandOption::HelpText(
         "\n"
         "Usage: dwiphantom OUTPUT_PREFIX [OPTION]...\n"
         "\n"
@@ -137,7 +137,7 @@ const OptionTable& PhantomSettings::Options() {
         P::kBids,
         P::kSubjects.WithHelp(subjectsHelp.c_str()),
         StandardOptions::kVersion,
-        OptionSpec::HelpText(
+        CommandOption::HelpText(
         "\n"
         "Example: \n"
         "  dwiphantom demo/phantom -s small\n"

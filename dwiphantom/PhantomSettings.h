@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "CMyCmdParser.h"
-#include "OptionSpec.h"
+#include "CommandOption.h"
 #include "OptionTable.h"
 #include "RunStep.h"
 
@@ -19,36 +19,36 @@ class PhantomSettings {
 
     // The help of -seed, -sigma, -oblique and -n states their defaults and bounds, and is
     // written out with them in Options().
-    static constexpr OptionSpec kSize = OptionSpec::Checked(
-        "-s", "--size", OptionSpec::Value::Choice("small|medium|large"),
+    static constexpr CommandOption kSize = CommandOption::Checked(
+        "-s", "--size", CommandOption::Value::Choice("small|medium|large"),
         "  -s, --size <small|medium|large>\n"
         "          32x32x20, 96x96x60 or 128x128x72 voxels. default is small\n");
-    static constexpr OptionSpec kSeed = OptionSpec::Checked(
-        "-seed", "--seed", OptionSpec::Value::Integer(0, 4294967295.0), "");
-    static constexpr OptionSpec kSigma = OptionSpec::Checked(
-        "-sigma", "--sigma", OptionSpec::Value::Decimal(0, OptionSpec::kUnbounded), "");
-    static constexpr OptionSpec kZeroBackground = OptionSpec::Flag(
+    static constexpr CommandOption kSeed = CommandOption::Checked(
+        "-seed", "--seed", CommandOption::Value::Integer(0, 4294967295.0), "");
+    static constexpr CommandOption kSigma = CommandOption::Checked(
+        "-sigma", "--sigma", CommandOption::Value::Decimal(0, CommandOption::kUnbounded), "");
+    static constexpr CommandOption kZeroBackground = CommandOption::Flag(
         "-zb", "--zero_background",
         "  -zb, --zero_background\n"
         "          no noise outside the head: background voxels hold zeros\n");
-    static constexpr OptionSpec kLas = OptionSpec::Flag(
+    static constexpr CommandOption kLas = CommandOption::Flag(
         "-las", "--las",
         "  -las, --las\n"
         "          PREFIX.nii declares x stored right to left: sform and qform of\n"
         "          negative determinant. voxel data, truth maps and .info stay the same\n");
-    static constexpr OptionSpec kOblique = OptionSpec::Flag("-oblique", "--oblique", "");
-    static constexpr OptionSpec kSlanted = OptionSpec::Flag(
+    static constexpr CommandOption kOblique = CommandOption::Flag("-oblique", "--oblique", "");
+    static constexpr CommandOption kSlanted = CommandOption::Flag(
         "-slanted", "--slanted",
         "  -slanted, --slanted\n"
         "          one more straight bundle, along (1, 0.4, 0.9) and so out of the axial\n"
         "          plane, labelled 5. it is placed to meet no other bundle; a voxel shared\n"
         "          with one would keep that bundle's label and hold both fibres\n");
-    static constexpr OptionSpec kIsotropic = OptionSpec::Flag(
+    static constexpr CommandOption kIsotropic = CommandOption::Flag(
         "-isotropic", "--isotropic",
         "  -isotropic, --isotropic\n"
         "          no bundles: brain-like and CSF-like tissue only, every white-matter label 0\n");
-    static constexpr OptionSpec kShells = OptionSpec::Checked(
-        "-shells", "--shells", OptionSpec::Value::DecimalList(1, 100000),
+    static constexpr CommandOption kShells = CommandOption::Checked(
+        "-shells", "--shells", CommandOption::Value::DecimalList(1, 100000),
         "  -shells, --shells <b,b,...>\n"
         "          several shells instead of b = 1000: the 64 directions at every b given\n"
         "          (for example 1000,2000,3000), after the b0. the signal then has a\n"
@@ -56,8 +56,8 @@ class PhantomSettings {
         "          to 1.2 across it, 0.7 in brain-like tissue and 0 in CSF, so that the\n"
         "          higher shells are not mono-exponential; the gradient table then has the\n"
         "          b value as fourth number (read with '-gm PREFIX_grad.txt 1')\n");
-    static constexpr OptionSpec kBids = OptionSpec::Checked(
-        "-bids", "--bids", OptionSpec::Value::Text(),
+    static constexpr CommandOption kBids = CommandOption::Checked(
+        "-bids", "--bids", CommandOption::Value::Text(),
         "  -bids, --bids <folder>\n"
         "          instead of OUTPUT_PREFIX, a BIDS raw dataset of -n subjects in the folder.\n"
         "          every subject has noise of its own (its seed drawn from -seed and its\n"
@@ -70,8 +70,8 @@ class PhantomSettings {
         "          and the truth of each subject, in the same header, under\n"
         "            derivatives/phantom-truth/sub-XX/dwi/sub-XX_desc-truth_fa.nii.gz,\n"
         "            _v1.nii.gz, _wm.nii.gz, _bundles.txt and _bundles.trk\n");
-    static constexpr OptionSpec kSubjects = OptionSpec::Checked(
-        "-n", "--subjects", OptionSpec::Value::Integer(1, kMaxSubjects), "");
+    static constexpr CommandOption kSubjects = CommandOption::Checked(
+        "-n", "--subjects", CommandOption::Value::Integer(1, kMaxSubjects), "");
 
     std::string prefix;                      // every output name starts with it; no ".nii" ending
     std::array<int, 3> dims = {32, 32, 20};  // voxels along x, y and z

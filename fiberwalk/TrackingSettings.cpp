@@ -18,7 +18,7 @@
 namespace {
 
 using T = TrackingOptions;
-using Switch = OptionSpec;
+using Switch = CommandOption;
 
 // A whole number from 0 to 4294967295; false otherwise.
 bool parseSeed(const std::string& text, unsigned* seed) {

@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr OptionSpec kUsage = OptionSpec::HelpText(
+constexpr CommandOption kUsage = CommandOption::HelpText(
     "\n"
     "Usage: gradcheck RAW_DATA_FILE_NAME (-gm TABLE [tabled] | -bvec FILE -bval FILE) [OPTION]...\n"
     "\n"
@@ -28,14 +28,14 @@ constexpr OptionSpec kUsage = OptionSpec::HelpText(
     "\n"
     "The raw data and its gradients are read as tenscalc reads them:\n"
     "\n");
-constexpr OptionSpec kMask = OptionSpec::Checked(
-    "-m", "--mask", 1, 3, OptionSpec::Value::Text(),
-    OptionSpec::Value::Decimal(-OptionSpec::kUnbounded, OptionSpec::kUnbounded),
+constexpr CommandOption kMask = CommandOption::Checked(
+    "-m", "--mask", 1, 3, CommandOption::Value::Text(),
+    CommandOption::Value::Decimal(-CommandOption::kUnbounded, CommandOption::kUnbounded),
     "  -m, --mask <mask_file> <low_threshold> <high_threshold>\n"
     "          white-matter mask for seeds and tracking. default: FA >= 0.3 of the\n"
     "          table as given, inside the b0 background window\n");
-constexpr OptionSpec kExport = OptionSpec::Checked(
-    "-export", "--export", OptionSpec::Value::Text(),
+constexpr CommandOption kExport = CommandOption::Checked(
+    "-export", "--export", CommandOption::Value::Text(),
     "  -export, --export <filename>\n"
     "          write the table the check finds right, in the input's own format\n"
     "          (a gradient table for -gm, a .bvec file for -bvec)\n");
@@ -43,11 +43,11 @@ constexpr const char* kThreadsHelp =
     "  -nthreads, --nthreads <number>\n"
     "          threads; default: DTI_NTHREADS, else every processor this process may use\n";
 // Unlike tenscalc's "-b_value", the usual two dashes: gradcheck has no old scripts to serve.
-constexpr OptionSpec kBValue = OptionSpec::Checked(
-    "-b", "--b_value", OptionSpec::Value::Decimal(-OptionSpec::kUnbounded, OptionSpec::kUnbounded),
+constexpr CommandOption kBValue = CommandOption::Checked(
+    "-b", "--b_value", CommandOption::Value::Decimal(-CommandOption::kUnbounded, CommandOption::kUnbounded),
     "  -b, --b_value <b_value>\n"
     "          b value of a -gm table without b values. default is 1000\n");
-constexpr OptionSpec kExample = OptionSpec::HelpText(
+constexpr CommandOption kExample = CommandOption::HelpText(
     "\n"
     "Example: \n"
     "  gradcheck sub-01_dwi.nii.gz -bvec sub-01_dwi.bvec -bval sub-01_dwi.bval\n"
@@ -67,7 +67,7 @@ const OptionTable& GradcheckSettings::Options() {
         kBValue,         A::kNumberOfB0,     O::kImageInfo, O::kOrientation,
         O::kSagittal,    O::kCoronal,        O::kAxial,    A::kObliqueCorrection,
         A::kPaddings,    A::kStartNumber,
-        OptionSpec::HelpText("\nThe check:\n\n"),
+        CommandOption::HelpText("\nThe check:\n\n"),
         kMask,           kExport,            StandardOptions::Threads(kThreadsHelp),
         StandardOptions::Help("  -h, --help\n          display this help\n"),
         StandardOptions::kVersion,           kExample,

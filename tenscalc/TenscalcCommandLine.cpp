@@ -182,7 +182,7 @@ void TenscalcCommandLine::ParseRunOptions(const CMyCmdParser& parser, TenscalcSe
 RunStep TenscalcCommandLine::ParseFitMethod(const CMyCmdParser& parser,
                                             TenscalcSettings& settings) {
     // The option table has checked the method's name and the rounds' count already.
-    const OptionSpec& fit = TenscalcOptions::kFitMethod;
+    const CommandOption& fit = TenscalcOptions::kFitMethod;
     if (!parser.HasSwitch(fit)) {
         return kGoOn;
     }

@@ -3,7 +3,7 @@
 // orientation and the standard options, and all of them in the order of the help in Table().
 // A new option is one entry here and its place in the table.
 
-#include "OptionSpec.h"
+#include "CommandOption.h"
 #include "OptionTable.h"
 
 class TenscalcOptions {
@@ -11,13 +11,13 @@ class TenscalcOptions {
     // Every option, in the order of the help.
     static const OptionTable& Table();
 
-    static constexpr OptionSpec kUsage = OptionSpec::HelpText(
+    static constexpr CommandOption kUsage = CommandOption::HelpText(
         "\n"
         "tenscalc 0.6\n"
         "\n"
         "Usage: tenscalc RAW_DATA_FILE_NAME OUTPUT_FILE_PREFIX [OPTION]...\n"
         "\n");
-    static constexpr OptionSpec kOutputType = OptionSpec::AsTyped(
+    static constexpr CommandOption kOutputType = CommandOption::AsTyped(
         "-ot", "--output_type", 1,
         "  -ot, --output_type <type>\n"
         "          output file type. accepted values are: \n"
@@ -28,17 +28,17 @@ class TenscalcOptions {
         "          default type is 'nii'\n");
     // The long spelling has one dash on purpose: scripts written for this program pass
     // "-b_value". The help has always shown "--b_value".
-    static constexpr OptionSpec kBValue = OptionSpec::AsTyped(
+    static constexpr CommandOption kBValue = CommandOption::AsTyped(
         "-b", "-b_value", 1,
         "  -b, --b_value <b_value>\n"
         "          set b value or maximum b value for multi-bvalue data. default is 1000\n");
-    static constexpr OptionSpec kNex = OptionSpec::AsTyped(
+    static constexpr CommandOption kNex = CommandOption::AsTyped(
         "-nex", "--nex", 1,
         "  -nex, --nex <number>\n"
         "          number of averages. default is auto, meaning it will automatically\n"
         "          figure out how many averages based on the gradient table and number\n"
         "          of volumes in the 4D nifti file. auto only works on 4D input data\n");
-    static constexpr OptionSpec kOrientationIntroduction = OptionSpec::HelpText(
+    static constexpr CommandOption kOrientationIntroduction = CommandOption::HelpText(
         "\n"
         "  following 5 options are to provide image orientation information. if the \n"
         "  input image(s) are genuine nifti format, these flags are NOT needed because\n"
@@ -46,32 +46,32 @@ class TenscalcOptions {
         "  find those information for image header, it will look for -info flag, \n"
         "  if not then -iop, then -sag/cor/axial\n"
         "\n");
-    static constexpr OptionSpec kOrientationClosing = OptionSpec::HelpText(
+    static constexpr CommandOption kOrientationClosing = CommandOption::HelpText(
         "          the above flags indicate image orientation. default is axial.\n"
         "          NOTE: '-iop', '-sag', '-cor' and '-axial' options will overwrite\n"
         "          what '-info' has given. usually if an .info file exists, it should\n"
         "          be used instead of providing '-iop', etc., options manually\n"
         "  end of image orientation options\n"
         "\n");
-    static constexpr OptionSpec kB0Threshold = OptionSpec::AsTyped(
+    static constexpr CommandOption kB0Threshold = CommandOption::AsTyped(
         "-b0_th", "--b0_threshold", 2,
         "  -b0_th, --b0_threshold <b0 image value>\n"
         "          program will use b0 image with the given threshold to mask out high\n"
         "          background of fa/adc maps. by default it will calculate threshold \n"
         "          automatically. but if it failed, you need to set it manually.\n");
-    static constexpr OptionSpec kNoEigen = OptionSpec::AsTyped(
+    static constexpr CommandOption kNoEigen = CommandOption::AsTyped(
         "-no_eigen", "--no_eigen_output", 0,
         "  -no_eigen, --no_eigen_output\n"
         "          do not write eigen-value and eigen-vector output\n");
-    static constexpr OptionSpec kNoTensor = OptionSpec::AsTyped(
+    static constexpr CommandOption kNoTensor = CommandOption::AsTyped(
         "-no_tensor", "--no_tensor_output", 0,
         "  -no_tensor, --no_tensor_output\n"
         "          do not write tensor output\n");
-    static constexpr OptionSpec kNoExp = OptionSpec::AsTyped(
+    static constexpr CommandOption kNoExp = CommandOption::AsTyped(
         "-no_exp", "--no_exp_output", 0,
         "  -no_exp, --no_exp_output\n"
         "          do not write exp output\n");
-    static constexpr OptionSpec kOutput5d = OptionSpec::AsTyped(
+    static constexpr CommandOption kOutput5d = CommandOption::AsTyped(
         "-output_5d", "--output_5d", 0,
         "  -output_5d, --output_5d\n"
         "          output vector and tensor files as standard nifti vector/tensor\n"
@@ -82,31 +82,31 @@ class TenscalcOptions {
     static constexpr const char* kHelpHelp =
         "  -h, --help \n"
         "          display this help\n";
-    static constexpr OptionSpec kExample = OptionSpec::HelpText(
+    static constexpr CommandOption kExample = CommandOption::HelpText(
         "\n"
         "Example: \n"
         "  tenscalc dtiraw.nii dti -gm dti_hsp_dti60.txt\n"
         "\n");
     // Accepted and not shown in the help.
-    static constexpr OptionSpec kVoxelOrder = OptionSpec::AsTyped("-vorder", "--voxel_order", 1, "");
-    static constexpr OptionSpec kInputType = OptionSpec::AsTyped("-it", "--input_type", 1, "");
-    static constexpr OptionSpec kColorBrightness =
-        OptionSpec::AsTyped("-cb", "--color_brightness", 1, "");
+    static constexpr CommandOption kVoxelOrder = CommandOption::AsTyped("-vorder", "--voxel_order", 1, "");
+    static constexpr CommandOption kInputType = CommandOption::AsTyped("-it", "--input_type", 1, "");
+    static constexpr CommandOption kColorBrightness =
+        CommandOption::AsTyped("-cb", "--color_brightness", 1, "");
 
     // Added after the help above, which stays as it is.
-    static constexpr OptionSpec kFslHeading = OptionSpec::HelpText(
+    static constexpr CommandOption kFslHeading = CommandOption::HelpText(
         "Gradient files as FSL and BIDS write them (instead of -gm):\n"
         "\n");
-    static constexpr OptionSpec kFslExample = OptionSpec::HelpText(
+    static constexpr CommandOption kFslExample = CommandOption::HelpText(
         "\n"
         "Example: \n"
         "  tenscalc sub-01_dwi.nii.gz dti -bvec sub-01_dwi.bvec -bval sub-01_dwi.bval\n"
         "\n"
         "Fit:\n"
         "\n");
-    static constexpr OptionSpec kFitMethod = OptionSpec::Checked(
-        "-fit", "--fit_method", 1, 2, OptionSpec::Value::Choice("ols|wls|iwls"),
-        OptionSpec::Value::Integer(1, OptionSpec::kUnbounded),
+    static constexpr CommandOption kFitMethod = CommandOption::Checked(
+        "-fit", "--fit_method", 1, 2, CommandOption::Value::Choice("ols|wls|iwls"),
+        CommandOption::Value::Integer(1, CommandOption::kUnbounded),
         "  -fit, --fit_method <ols|wls|iwls [rounds]>\n"
         "          ols: ordinary least squares on the log signal (the default).\n"
         "          wls: weighted least squares, each volume weighted by the square of the\n"
@@ -114,7 +114,7 @@ class TenscalcOptions {
         "          directions, at about twice the time of the fit.\n"
         "          iwls N: after wls, N more rounds (default 2), each weighted by the\n"
         "          signal the previous round predicts\n");
-    static constexpr OptionSpec kThreadsHeading = OptionSpec::HelpText(
+    static constexpr CommandOption kThreadsHeading = CommandOption::HelpText(
         "\n"
         "Threads:\n"
         "\n");
@@ -123,18 +123,18 @@ class TenscalcOptions {
         "          threads of the voxel fit. default: the DTI_NTHREADS environment\n"
         "          variable, else every processor this process may run on. the maps\n"
         "          are the same for every number of threads\n";
-    static constexpr OptionSpec kBlankLine = OptionSpec::HelpText("\n");
-    static constexpr OptionSpec kAcquisitionHeading = OptionSpec::HelpText(
+    static constexpr CommandOption kBlankLine = CommandOption::HelpText("\n");
+    static constexpr CommandOption kAcquisitionHeading = CommandOption::HelpText(
         "\n"
         "Shells, masks and more maps:\n"
         "\n");
-    static constexpr OptionSpec kMask = OptionSpec::Checked(
-        "-mask", "--mask", OptionSpec::Value::Text(),
+    static constexpr CommandOption kMask = CommandOption::Checked(
+        "-mask", "--mask", CommandOption::Value::Text(),
         "  -mask, --mask <filename>\n"
         "          fit only where this volume is non-zero (a brain mask on the data's\n"
         "          grid); every map is 0 outside it\n");
-    static constexpr OptionSpec kMetrics = OptionSpec::Checked(
-        "-metrics", "--metrics", OptionSpec::Value::ChoiceList("ad|rd|mode|cl|cp|cs|all"),
+    static constexpr CommandOption kMetrics = CommandOption::Checked(
+        "-metrics", "--metrics", CommandOption::Value::ChoiceList("ad|rd|mode|cl|cp|cs|all"),
         "  -metrics, --metrics <ad,rd,mode,cl,cp,cs|all>\n"
         "          also write these maps (PREFIX_ad.nii, ...), masked like FA:\n"
         "            ad   axial diffusivity l1\n"

@@ -111,13 +111,13 @@ TEST_F(MultiShell, ChosenShellsGiveTheMapsOfACopyHoldingOnlyThem) {
     // The copy: the b0 and the 64 volumes at b = 1000, and their columns of the gradient files.
     const LoadedVolume raw = readVolume(file("ms.nii"));
     ASSERT_TRUE(raw.ok);
-    VolumeSpec spec;
-    spec.dims = {raw.dim[1], raw.dim[2], raw.dim[3], 65};
-    spec.pixdim[0] = raw.pixdim[1];
-    spec.pixdim[1] = raw.pixdim[2];
-    spec.pixdim[2] = raw.pixdim[3];
+    VolumeSpec layout;
+    layout.dims = {raw.dim[1], raw.dim[2], raw.dim[3], 65};
+    layout.pixdim[0] = raw.pixdim[1];
+    layout.pixdim[1] = raw.pixdim[2];
+    layout.pixdim[2] = raw.pixdim[3];
     const size_t bytes = static_cast<size_t>(raw.dim[1]) * raw.dim[2] * raw.dim[3] * 2 * 65;
-    writeVolume(file("copy.nii"), spec, raw.bytes.data(), bytes);
+    writeVolume(file("copy.nii"), layout, raw.bytes.data(), bytes);
     writeFile(file("copy.bvec"), joined(wordsOf(readFile(file("ms.bvec"))), 65));
     writeFile(file("copy.bval"), joined(wordsOf(readFile(file("ms.bval"))), 65));
     ASSERT_EQ(tenscalc("copy", {}, "copy.bvec", "copy.nii", "copy.bval").status, 0);
@@ -182,11 +182,11 @@ TEST_F(MultiShell, AMaskFitsInsideAndClearsOutside) {
         mask[p] = signal[p] > 300 ? (p % 7 == 0 ? 0.5f : 1.0f) : 0.0f;
     }
     mask[0] = std::nanf("");
-    VolumeSpec spec;
-    spec.dims = {b0.dim[1], b0.dim[2], b0.dim[3]};
-    spec.datatype = 16;
-    spec.pixdim[0] = spec.pixdim[1] = spec.pixdim[2] = b0.pixdim[1];
-    writeVolume(file("mask.nii"), spec, mask);
+    VolumeSpec layout;
+    layout.dims = {b0.dim[1], b0.dim[2], b0.dim[3]};
+    layout.datatype = 16;
+    layout.pixdim[0] = layout.pixdim[1] = layout.pixdim[2] = b0.pixdim[1];
+    writeVolume(file("mask.nii"), layout, mask);
     const auto masked = tenscalc("masked", {"-shells", "0,1000", "-mask", file("mask.nii")});
     ASSERT_EQ(masked.status, 0) << masked.err;
     for (const std::string name : {"b0", "fa", "adc", "e3"}) {
@@ -211,8 +211,8 @@ TEST_F(MultiShell, AMaskFitsInsideAndClearsOutside) {
         EXPECT_EQ(nonZeroOutside, 0U);
     }
 
-    spec.dims = {b0.dim[1], b0.dim[2], b0.dim[3] - 1};
-    writeVolume(file("small.nii"), spec,
+    layout.dims = {b0.dim[1], b0.dim[2], b0.dim[3] - 1};
+    writeVolume(file("small.nii"), layout,
                 std::vector<float>(mask.begin(), mask.end() - b0.dim[1] * b0.dim[2]));
     const auto other = tenscalc("other", {"-mask", file("small.nii")});
     EXPECT_EQ(other.status, 1);

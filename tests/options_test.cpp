@@ -17,7 +17,7 @@ namespace {
 using testsupport::fileExists;
 using testsupport::runProgram;
 using testsupport::TempDir;
-using Value = OptionSpec::Value;
+using Value = CommandOption::Value;
 
 // The checks of an option table on the words after a program name.
 std::optional<std::string> problemOf(const OptionTable& table, std::vector<std::string> words) {
@@ -32,14 +32,14 @@ std::optional<std::string> problemOf(const OptionTable& table, std::vector<std::
 
 TEST(OptionTable, ChecksEveryValueOfACheckedOptionAndNoneOfTheOthers) {
     const OptionTable table({
-        OptionSpec::Checked("-n", "--count", Value::Integer(1, OptionSpec::kUnbounded), ""),
-        OptionSpec::Checked("-seed", "--seed", Value::Integer(0, 4294967295.0), ""),
-        OptionSpec::Checked("-x", "--fraction", Value::Decimal(0, 1), ""),
-        OptionSpec::Checked("-fit", "--fit", 1, 2, Value::Choice("ols|wls|iwls"),
+        CommandOption::Checked("-n", "--count", Value::Integer(1, CommandOption::kUnbounded), ""),
+        CommandOption::Checked("-seed", "--seed", Value::Integer(0, 4294967295.0), ""),
+        CommandOption::Checked("-x", "--fraction", Value::Decimal(0, 1), ""),
+        CommandOption::Checked("-fit", "--fit", 1, 2, Value::Choice("ols|wls|iwls"),
                             Value::Integer(1, 100), ""),
-        OptionSpec::Checked("-m", "--mask", 1, 3, Value::Text(),
-                            Value::Decimal(-OptionSpec::kUnbounded, OptionSpec::kUnbounded), ""),
-        OptionSpec::AsTyped("-b", "-b_value", 1, ""),
+        CommandOption::Checked("-m", "--mask", 1, 3, Value::Text(),
+                            Value::Decimal(-CommandOption::kUnbounded, CommandOption::kUnbounded), ""),
+        CommandOption::AsTyped("-b", "-b_value", 1, ""),
     });
     struct Case {
         std::vector<std::string> words;
@@ -89,10 +89,10 @@ TEST(OptionTable, ChecksEveryValueOfACheckedOptionAndNoneOfTheOthers) {
 
 TEST(OptionTable, HelpIsEveryEntrysTextInOrderAndSwitchesLeaveTextOut) {
     const OptionTable table({
-        OptionSpec::HelpText("Usage: p IN\n\n"),
-        OptionSpec::Flag("-a", "--all", "  -a, --all\n"),
-        OptionSpec::AsTyped("-hidden", "--hidden", 2, ""),
-        OptionSpec::HelpText("Example: p in -a\n"),
+        CommandOption::HelpText("Usage: p IN\n\n"),
+        CommandOption::Flag("-a", "--all", "  -a, --all\n"),
+        CommandOption::AsTyped("-hidden", "--hidden", 2, ""),
+        CommandOption::HelpText("Example: p in -a\n"),
     });
     EXPECT_EQ(table.HelpText(), "Usage: p IN\n\n  -a, --all\nExample: p in -a\n");
     ASSERT_EQ(table.Switches().size(), 2u);
@@ -143,7 +143,7 @@ TEST(ProgramOptions, EveryProgramRefusesAWrongValueOfAnAddedOption) {
 }
 
 // Options of the original command lines keep their lenient reading: "-b abc" is b = 1000.
-TEST(ProgramOptions, SpecifiedOptionsKeepTheirLenientReading) {
+TEST(ProgramOptions, OriginalOptionsKeepTheirLenientReading) {
     tenscalctest::Workspace r;
     r.acq.write4d(r.raw);
     ASSERT_EQ(r.run().status, 0);

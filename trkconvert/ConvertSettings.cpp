@@ -5,7 +5,7 @@
 
 const OptionTable& ConvertSettings::Options() {
     static const OptionTable table({
-        OptionSpec::HelpText(
+        CommandOption::HelpText(
             "\n"
             "Usage: trkconvert INPUT OUTPUT [OPTION]...\n"
             "\n"
@@ -20,7 +20,7 @@ const OptionTable& ConvertSettings::Options() {
         kReference,
         StandardOptions::Help("  -h, --help\n          display this help\n"),
         StandardOptions::kVersion,
-        OptionSpec::HelpText(
+        CommandOption::HelpText(
             "\n"
             "Example: \n"
             "  trkconvert tracks.trk tracks.tck\n"

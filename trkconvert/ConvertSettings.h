@@ -5,15 +5,15 @@
 #include <string>
 
 #include "CMyCmdParser.h"
-#include "OptionSpec.h"
+#include "CommandOption.h"
 #include "OptionTable.h"
 #include "RunStep.h"
 
 class ConvertSettings {
   public:
     static constexpr const char* kProgramName = "trkconvert";
-    static constexpr OptionSpec kReference = OptionSpec::Checked(
-        "-ref", "--reference", OptionSpec::Value::Text(),
+    static constexpr CommandOption kReference = CommandOption::Checked(
+        "-ref", "--reference", CommandOption::Value::Text(),
         "  -ref, --reference <image>\n"
         "          a NIfTI image on the tracks' grid (the FA map of the run, for example):\n"
         "          its dimensions, voxel sizes, voxel-to-world matrix and voxel order make the\n"

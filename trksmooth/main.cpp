@@ -28,7 +28,7 @@
 namespace {
 
 // The usage as it has always been printed without arguments (on standard error).
-constexpr OptionSpec kUsage = OptionSpec::HelpText(
+constexpr CommandOption kUsage = CommandOption::HelpText(
     "\n"
     "Usage: trksmooth INPUT_TRACK_FILE STEP_LENGTH OUTPUT_TRACK_FILE\n"
     "\n"
@@ -45,7 +45,7 @@ const OptionTable& options() {
         kUsage,
         StandardOptions::Help("  -h, --help\n          display this help\n"),
         StandardOptions::kVersion,
-        OptionSpec::HelpText(
+        CommandOption::HelpText(
             "\n"
             "Threads: the DTI_NTHREADS environment variable, else every processor this process\n"
             "may run on. the output is the same for every number of threads\n"
@@ -58,7 +58,7 @@ void printUsage() {
     std::fputs(kUsage.help, stderr);
 }
 
-bool isOption(const char* word, const OptionSpec& option) {
+bool isOption(const char* word, const CommandOption& option) {
     return std::strcmp(word, option.shortName) == 0 || std::strcmp(word, option.longName) == 0;
 }
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr OptionSpec kUsage = OptionSpec::HelpText(
+constexpr CommandOption kUsage = CommandOption::HelpText(
     "\n"
     "Usage: trkview VOLUME_FILE TRACK_FILE OUTPUT_PNG [OPTION]...\n"
     "\n"
@@ -17,7 +17,7 @@ constexpr OptionSpec kUsage = OptionSpec::HelpText(
     "tenscalc; scalar volumes are shown in grey) and writes a PNG picture. Voxel column i\n"
     "runs to the right and row j downward; tracks are projected onto the slice.\n"
     "\n");
-constexpr OptionSpec kExample = OptionSpec::HelpText(
+constexpr CommandOption kExample = CommandOption::HelpText(
     "\n"
     "Example: \n"
     "  trkview dti_fa_color.nii tracks.trk tracks.png -z 10\n"

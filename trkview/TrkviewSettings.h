@@ -6,26 +6,26 @@
 #include <vector>
 
 #include "CMyCmdParser.h"
-#include "OptionSpec.h"
+#include "CommandOption.h"
 #include "OptionTable.h"
 #include "RunStep.h"
 
 class TrkviewSettings {
   public:
     static constexpr int kLargestScale = 64;
-    static constexpr OptionSpec kSlice = OptionSpec::Checked(
-        "-z", "--slice", OptionSpec::Value::Integer(0, OptionSpec::kUnbounded),
+    static constexpr CommandOption kSlice = CommandOption::Checked(
+        "-z", "--slice", CommandOption::Value::Integer(0, CommandOption::kUnbounded),
         "  -z, --slice <number>\n"
         "          slice index, starting at 0. default is the middle slice\n");
-    static constexpr OptionSpec kScale = OptionSpec::Checked(
-        "-s", "--scale", OptionSpec::Value::Integer(1, kLargestScale),
+    static constexpr CommandOption kScale = CommandOption::Checked(
+        "-s", "--scale", CommandOption::Value::Integer(1, kLargestScale),
         "  -s, --scale <number>\n"
         "          picture pixels per voxel (nearest neighbour). default is 4\n");
-    static constexpr OptionSpec kAll = OptionSpec::Flag(
+    static constexpr CommandOption kAll = CommandOption::Flag(
         "-a", "--all",
         "  -a, --all\n"
         "          draw every track, not only the tracks that pass through the slice\n");
-    static constexpr OptionSpec kMosaic = OptionSpec::Flag(
+    static constexpr CommandOption kMosaic = CommandOption::Flag(
         "-mosaic", "--mosaic",
         "  -mosaic, --mosaic\n"
         "          draw a quality-control mosaic instead: the axial, coronal and sagittal\n"
@@ -35,8 +35,8 @@ class TrkviewSettings {
         "          coloured by direction (x red, y green, z blue) and thinned where tracks\n"
         "          crowd, and a caption below. -z chooses the axial slice, -a draws every\n"
         "          segment on every panel; without -s each panel is at least 512 pixels wide\n");
-    static constexpr OptionSpec kCaption = OptionSpec::Checked(
-        "-caption", "--caption", OptionSpec::Value::Text(),
+    static constexpr CommandOption kCaption = CommandOption::Checked(
+        "-caption", "--caption", CommandOption::Value::Text(),
         "  -caption, --caption <text>\n"
         "          one line of text under the mosaic. default is the volume's file name\n");
 

@@ -1,6 +1,6 @@
-#include "OptionSpec.h"
+#include "CommandOption.h"
 
-const OptionSpec::Value& OptionSpec::ValueAt(int index) const {
+const CommandOption::Value& CommandOption::ValueAt(int index) const {
     static constexpr Value kAnyText = Value::Text();
     if (describedValues == 0) {
         return kAnyText;

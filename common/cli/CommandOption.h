@@ -13,7 +13,7 @@
 
 #include "CMyCmdParser.h"
 
-class OptionSpec {
+class CommandOption {
   public:
     enum class Kind { kText, kInteger, kDecimal, kChoice, kDecimalList, kChoiceList };
 
@@ -59,53 +59,53 @@ class OptionSpec {
     const char* help = "";
 
     // A switch whose values the program reads as it always has (see above).
-    static constexpr OptionSpec AsTyped(const char* shortName, const char* longName,
+    static constexpr CommandOption AsTyped(const char* shortName, const char* longName,
                                         int valueCount, const char* help) {
-        OptionSpec spec;
-        spec.shortName = shortName;
-        spec.longName = longName;
-        spec.minValues = 0;
-        spec.maxValues = valueCount;
-        spec.help = help;
-        return spec;
+        CommandOption option;
+        option.shortName = shortName;
+        option.longName = longName;
+        option.minValues = 0;
+        option.maxValues = valueCount;
+        option.help = help;
+        return option;
     }
     // A switch without values.
-    static constexpr OptionSpec Flag(const char* shortName, const char* longName,
+    static constexpr CommandOption Flag(const char* shortName, const char* longName,
                                      const char* help) {
-        OptionSpec spec = AsTyped(shortName, longName, 0, help);
-        spec.checked = true;
-        return spec;
+        CommandOption option = AsTyped(shortName, longName, 0, help);
+        option.checked = true;
+        return option;
     }
     // A switch with exactly one checked value.
-    static constexpr OptionSpec Checked(const char* shortName, const char* longName, Value value,
+    static constexpr CommandOption Checked(const char* shortName, const char* longName, Value value,
                                         const char* help) {
         return Checked(shortName, longName, 1, 1, value, value, help);
     }
     // A switch with minValues to maxValues checked values: the first of kind first, the rest
     // of kind rest.
-    static constexpr OptionSpec Checked(const char* shortName, const char* longName,
+    static constexpr CommandOption Checked(const char* shortName, const char* longName,
                                         int minValues, int maxValues, Value first, Value rest,
                                         const char* help) {
-        OptionSpec spec = AsTyped(shortName, longName, maxValues, help);
-        spec.checked = true;
-        spec.minValues = minValues;
-        spec.values[0] = first;
-        spec.values[1] = rest;
-        spec.describedValues = 2;
-        return spec;
+        CommandOption option = AsTyped(shortName, longName, maxValues, help);
+        option.checked = true;
+        option.minValues = minValues;
+        option.values[0] = first;
+        option.values[1] = rest;
+        option.describedValues = 2;
+        return option;
     }
     // Lines of the help that belong to no switch.
-    static constexpr OptionSpec HelpText(const char* help) {
-        OptionSpec spec;
-        spec.help = help;
-        return spec;
+    static constexpr CommandOption HelpText(const char* help) {
+        CommandOption option;
+        option.help = help;
+        return option;
     }
     // The same option with other help lines (for an option several programs share, whose
     // help names what it does in each).
-    constexpr OptionSpec WithHelp(const char* otherHelp) const {
-        OptionSpec spec = *this;
-        spec.help = otherHelp;
-        return spec;
+    constexpr CommandOption WithHelp(const char* otherHelp) const {
+        CommandOption option = *this;
+        option.help = otherHelp;
+        return option;
     }
 
     bool IsSwitch() const { return shortName != nullptr; }

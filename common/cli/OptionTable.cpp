@@ -15,9 +15,9 @@ std::string numberText(double value, bool whole) {
 }
 
 // "of at least 1", "from 0 to 4294967295", "of at most 3" or nothing.
-std::string rangeText(const OptionSpec::Value& value, bool whole) {
-    const bool low = value.min > -OptionSpec::kUnbounded;
-    const bool high = value.max < OptionSpec::kUnbounded;
+std::string rangeText(const CommandOption::Value& value, bool whole) {
+    const bool low = value.min > -CommandOption::kUnbounded;
+    const bool high = value.max < CommandOption::kUnbounded;
     if (low && high) {
         return " from " + numberText(value.min, whole) + " to " + numberText(value.max, whole);
     }
@@ -83,8 +83,8 @@ bool isChoice(const char* choices, const std::string& word) {
 
 }  // namespace
 
-OptionTable::OptionTable(std::vector<OptionSpec> entries) : entries_(std::move(entries)) {
-    for (const OptionSpec& entry : entries_) {
+OptionTable::OptionTable(std::vector<CommandOption> entries) : entries_(std::move(entries)) {
+    for (const CommandOption& entry : entries_) {
         if (entry.IsSwitch()) {
             switches_.push_back(entry);
         }
@@ -93,7 +93,7 @@ OptionTable::OptionTable(std::vector<OptionSpec> entries) : entries_(std::move(e
 
 std::string OptionTable::HelpText() const {
     std::string text;
-    for (const OptionSpec& entry : entries_) {
+    for (const CommandOption& entry : entries_) {
         text += entry.help;
     }
     return text;
@@ -111,13 +111,13 @@ std::vector<std::string> OptionTable::ListItems(const std::string& word) {
     return items;
 }
 
-std::optional<std::string> OptionTable::ValueProblem(const OptionSpec& spec,
+std::optional<std::string> OptionTable::ValueProblem(const CommandOption& option,
                                                      const std::string& name, int index,
                                                      const std::string& word) {
-    const OptionSpec::Value& value = spec.ValueAt(index);
+    const CommandOption::Value& value = option.ValueAt(index);
     const std::string given = ", not '" + word + "'.";
     switch (value.kind) {
-        case OptionSpec::Kind::kDecimalList:
+        case CommandOption::Kind::kDecimalList:
             for (const std::string& item : ListItems(word)) {
                 const std::optional<double> number = wholeWordNumber(item, false);
                 if (!number || *number < value.min || *number > value.max) {
@@ -126,7 +126,7 @@ std::optional<std::string> OptionTable::ValueProblem(const OptionSpec& spec,
                 }
             }
             return std::nullopt;
-        case OptionSpec::Kind::kChoiceList:
+        case CommandOption::Kind::kChoiceList:
             for (const std::string& item : ListItems(word)) {
                 if (!isChoice(value.choices, item)) {
                     return name + " must be one or more of " + choiceList(value.choices) +
@@ -134,16 +134,16 @@ std::optional<std::string> OptionTable::ValueProblem(const OptionSpec& spec,
                 }
             }
             return std::nullopt;
-        case OptionSpec::Kind::kText:
+        case CommandOption::Kind::kText:
             return std::nullopt;
-        case OptionSpec::Kind::kChoice:
+        case CommandOption::Kind::kChoice:
             if (isChoice(value.choices, word)) {
                 return std::nullopt;
             }
             return name + " must be one of " + choiceList(value.choices) + given;
-        case OptionSpec::Kind::kInteger:
-        case OptionSpec::Kind::kDecimal: {
-            const bool whole = value.kind == OptionSpec::Kind::kInteger;
+        case CommandOption::Kind::kInteger:
+        case CommandOption::Kind::kDecimal: {
+            const bool whole = value.kind == CommandOption::Kind::kInteger;
             const std::optional<double> number = wholeWordNumber(word, whole);
             if (number && *number >= value.min && *number <= value.max) {
                 return std::nullopt;
@@ -156,7 +156,7 @@ std::optional<std::string> OptionTable::ValueProblem(const OptionSpec& spec,
 }
 
 std::optional<std::string> OptionTable::CheckValues(const CMyCmdParser& parser) const {
-    for (const OptionSpec& entry : entries_) {
+    for (const CommandOption& entry : entries_) {
         if (!entry.IsSwitch() || !entry.checked || !parser.HasSwitch(entry)) {
             continue;
         }
