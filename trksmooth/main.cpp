@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <limits>
 #include <memory>
 #include <new>
@@ -144,18 +146,28 @@ class Smoother {
     // window. The failure is told by PrintFailure once the summary is out.
     RunStep Run() {
         try {
-            Window window;
-            for (;;) {
-                const TrackSource::Outcome last = ReadWindow(window);
-                if (const RunStep stop = SmoothAndWrite(window)) {
+            // Two windows: with more than one thread the next is read while this one is
+            // smoothed and written, so that reading no longer holds up the workers.
+            std::array<Window, 2> windows;
+            TrackSource::Outcome last = ReadWindow(windows[0]);
+            for (std::size_t current = 0;; current ^= 1U) {
+                const bool more = last == TrackSource::Outcome::kTrack;
+                std::future<TrackSource::Outcome> next;
+                if (more) {
+                    Window& following = windows[current ^ 1U];
+                    next = std::async(m_threads > 1 ? std::launch::async : std::launch::deferred,
+                                      [this, &following] { return ReadWindow(following); });
+                }
+                if (const RunStep stop = SmoothAndWrite(windows[current])) {
+                    if (next.valid()) {
+                        next.wait();
+                    }
                     return stop;
                 }
-                if (last == TrackSource::Outcome::kEnd) {
-                    return kGoOn;
+                if (!more) {
+                    return last == TrackSource::Outcome::kEnd ? kGoOn : Stop(Failure::kCorrupt);
                 }
-                if (last == TrackSource::Outcome::kDamaged) {
-                    return Stop(Failure::kCorrupt);
-                }
+                last = next.get();
             }
         } catch (const std::bad_alloc&) {
             return Stop(Failure::kOutOfMemory);
@@ -193,8 +205,9 @@ class Smoother {
         kStepTooSmall,  // a track would need more points than a record can hold
         kOutOfMemory,
     };
-    // Records read and smoothed together, and how many a worker takes at a time.
-    static constexpr std::size_t kWindow = 4096;
+    // Records read and smoothed together (few enough to stay in the processor cache from
+    // reading to smoothing), and how many a worker takes at a time.
+    static constexpr std::size_t kWindow = 1024;
     static constexpr std::size_t kChunk = 64;
 
     RunStep Stop(Failure failure) {
