@@ -255,16 +255,16 @@ for name in names:
 )";
 
 // Two tracks with two values per point and (when perTrack) one per track, written with the
-// toolkit's writer.
-void writeTracksWithValues(const std::string& path, bool perTrack = true) {
+// toolkit's writer; withMatrix false leaves voxel_to_ras empty, as older files have it.
+void writeTracksWithValues(const std::string& path, bool perTrack = true, bool withMatrix = true) {
     TRACK_HEADER header = TRACK_HEADER::MakeDefault();
     const short dims[3] = {10, 10, 10};
     for (int a = 0; a < 3; ++a) {
         header.dim[a] = dims[a];
         header.voxel_size[a] = 2.0f;
-        header.voxel_to_ras[a][a] = 2.0f;
+        header.voxel_to_ras[a][a] = withMatrix ? 2.0f : 0.0f;
     }
-    header.voxel_to_ras[3][3] = 1.0f;
+    header.voxel_to_ras[3][3] = withMatrix ? 1.0f : 0.0f;
     std::memcpy(header.voxel_order, "RAS", 4);
     header.scalar_count = 2;
     std::strcpy(header.scalar_names[0], "fa");
@@ -365,6 +365,17 @@ TEST(TrackConversion, TrxKeepsPointsAndValuesAndReadsAsItsDescriptionSays) {
     ASSERT_EQ(before.size(), after.size());
     for (size_t i = 0; i < before.size(); ++i) {
         EXPECT_NEAR(before[i], after[i], 1e-5) << i;
+    }
+    // A file without a matrix converts on the grid of its voxel sizes, and back.
+    const std::string bare = dir.file("bare.trk");
+    writeTracksWithValues(bare, true, false);
+    ASSERT_EQ(runProgram("trkconvert", {bare, dir.file("bare.trx")}).status, 0);
+    const auto bareBack = runProgram("trkconvert", {dir.file("bare.trx"), dir.file("bare2.trk")});
+    ASSERT_EQ(bareBack.status, 0) << bareBack.err;
+    const std::vector<float> bareAfter = recordsOf(dir.file("bare2.trk"));
+    ASSERT_EQ(before.size(), bareAfter.size());
+    for (size_t i = 0; i < before.size(); ++i) {
+        EXPECT_NEAR(before[i], bareAfter[i], 1e-5) << i;
     }
     // A .tck holds no values: refused, and nothing is left behind.
     const auto tck = runProgram("trkconvert", {dir.file("values.trx"), dir.file("values.tck")});

@@ -1,5 +1,7 @@
 #include "TrxNames.h"
 
+#include "TrackSpace.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -49,13 +51,15 @@ bool numbersOf(const std::string& json, const std::string& key, std::vector<doub
 
 std::string TrxNames::HeaderJson(const TRACK_HEADER& header, std::uint64_t streamlines,
                                  std::uint64_t vertices) {
+    // A .trk file without a matrix still has a grid: the one its points were converted with.
+    const TrackSpace space(header);
     std::string json = "{\n  \"VOXEL_TO_RASMM\": [";
     for (int r = 0; r < 4; ++r) {
         json += r == 0 ? "[" : ", [";
         for (int c = 0; c < 4; ++c) {
             char number[40];
             std::snprintf(number, sizeof number, "%s%.9g", c == 0 ? "" : ", ",
-                          static_cast<double>(header.voxel_to_ras[r][c]));
+                          space.VoxelToRas()[r][c]);
             json += number;
         }
         json += "]";
