@@ -1,5 +1,6 @@
 #include "TckReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -121,14 +122,32 @@ bool TckReader::ReadTriplet(float triplet[3], bool* atEnd) {
     if (remaining_ < 12) {
         return false;
     }
-    unsigned char bytes[12];
-    if (std::fread(bytes, 1, 12, file_.get()) != 12) {
+    if (buffered_ - position_ < 12 && !Refill()) {
         return false;
     }
+    unsigned char* const bytes = buffer_.data() + position_;
+    position_ += 12;
     remaining_ -= 12;
     LittleEndian::Swap(bytes, 3, sizeof(float), bigEndian_ == LittleEndian::IsHost());
     std::memcpy(triplet, bytes, 12);
     return true;
+}
+
+bool TckReader::Refill() {
+    // Whole blocks rather than a call per point: reading a point at a time cost more than
+    // everything else done with it.
+    constexpr std::size_t kBlock = std::size_t{1} << 20;
+    const std::size_t kept = buffered_ - position_;
+    if (buffer_.size() < kBlock + 12) {
+        buffer_.resize(kBlock + 12);
+    }
+    std::memmove(buffer_.data(), buffer_.data() + position_, kept);
+    position_ = 0;
+    const std::size_t wanted =
+        static_cast<std::size_t>(std::min<std::int64_t>(remaining_ - static_cast<std::int64_t>(kept),
+                                                        static_cast<std::int64_t>(kBlock)));
+    buffered_ = kept + std::fread(buffer_.data() + kept, 1, wanted, file_.get());
+    return buffered_ >= 12;
 }
 
 TckReader::Outcome TckReader::Next(std::vector<float>& points) {

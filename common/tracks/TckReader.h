@@ -26,13 +26,17 @@ class TckReader {
   private:
     Outcome Damaged(const std::string& why);
     bool ReadTriplet(float triplet[3], bool* atEnd);
+    bool Refill();
 
     OwnedFile file_;
     std::string path_;
     bool bigEndian_ = false;
     std::int64_t declaredCount_ = -1;
     std::int64_t tracksRead_ = 0;
-    std::int64_t remaining_ = 0;  // bytes of data left in the file
+    std::int64_t remaining_ = 0;  // bytes of data not yet taken as points
+    std::vector<unsigned char> buffer_;
+    std::size_t position_ = 0;  // next byte of buffer_ to take
+    std::size_t buffered_ = 0;  // bytes read into buffer_
     bool ended_ = false;
     std::string error_;
 };

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "OwnedHandles.h"
+#include "BufferedFile.h"
 
 class TckWriter {
   public:
@@ -30,7 +30,7 @@ class TckWriter {
     bool WritePoints(const float* values, std::size_t points);
     bool Fail(const std::string& what);
 
-    OwnedFile file_;
+    BufferedFile file_;
     std::string path_;
     long countPosition_ = 0;  // where the count's digits stand in the header
     std::int64_t tracks_ = 0;

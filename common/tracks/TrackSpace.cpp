@@ -150,17 +150,3 @@ TrackSpace::TrackSpace(const TRACK_HEADER& header) {
     multiply(voxelToRas, toRas_, toRas_);
     usable_ = invertAffine(toRas_, fromRas_);
 }
-
-void TrackSpace::ToRas(const float voxmm[3], float ras[3]) const {
-    for (int r = 0; r < 3; ++r) {
-        ras[r] = static_cast<float>(toRas_[r][0] * voxmm[0] + toRas_[r][1] * voxmm[1] +
-                                    toRas_[r][2] * voxmm[2] + toRas_[r][3]);
-    }
-}
-
-void TrackSpace::FromRas(const float ras[3], float voxmm[3]) const {
-    for (int r = 0; r < 3; ++r) {
-        voxmm[r] = static_cast<float>(fromRas_[r][0] * ras[0] + fromRas_[r][1] * ras[1] +
-                                      fromRas_[r][2] * ras[2] + fromRas_[r][3]);
-    }
-}

@@ -14,12 +14,20 @@ class TrackSpace {
 
     // False when the header's matrix and voxel sizes give no invertible mapping.
     bool Usable() const { return usable_; }
-    void ToRas(const float voxmm[3], float ras[3]) const;
-    void FromRas(const float ras[3], float voxmm[3]) const;
+    // Inline: a conversion runs for every point of a file.
+    void ToRas(const float voxmm[3], float ras[3]) const { Apply(toRas_, voxmm, ras); }
+    void FromRas(const float ras[3], float voxmm[3]) const { Apply(fromRas_, ras, voxmm); }
     // The header's voxel_to_ras, or diag(voxel sizes) when the header carries none.
     const double (&VoxelToRas() const)[4][4] { return voxelToRas_; }
 
   private:
+    static void Apply(const double (&m)[4][4], const float in[3], float out[3]) {
+        for (int r = 0; r < 3; ++r) {
+            out[r] = static_cast<float>(m[r][0] * in[0] + m[r][1] * in[1] + m[r][2] * in[2] +
+                                        m[r][3]);
+        }
+    }
+
     double voxelToRas_[4][4] = {};
     double toRas_[4][4] = {};    // voxel millimetres to RAS
     double fromRas_[4][4] = {};

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr std::uint64_t kMaxHeaderBytes = 1 << 20;
+constexpr std::size_t kBlockBytes = std::size_t{1} << 18;
 
 }  // namespace
 
@@ -25,7 +26,28 @@ TrxReader::Outcome TrxReader::Damaged(const std::string& what) {
     return Outcome::kDamaged;
 }
 
-bool TrxReader::OpenMember(const std::string& name, std::uint64_t bytes, Member& member) {
+bool TrxReader::Stream::Read(void* out, std::size_t bytes) {
+    auto* target = static_cast<unsigned char*>(out);
+    while (bytes > 0) {
+        if (position == filled) {
+            block.resize(kBlockBytes);
+            const zip_int64_t got = zip_fread(member.get(), block.data(), block.size());
+            if (got <= 0) {
+                return false;
+            }
+            position = 0;
+            filled = static_cast<std::size_t>(got);
+        }
+        const std::size_t taken = std::min(bytes, filled - position);
+        std::memcpy(target, block.data() + position, taken);
+        position += taken;
+        target += taken;
+        bytes -= taken;
+    }
+    return true;
+}
+
+bool TrxReader::OpenMember(const std::string& name, std::uint64_t bytes, Stream& stream) {
     zip_stat_t stat;
     zip_stat_init(&stat);
     if (zip_stat(archive_.get(), name.c_str(), 0, &stat) != 0) {
@@ -35,8 +57,8 @@ bool TrxReader::OpenMember(const std::string& name, std::uint64_t bytes, Member&
         return Fail(name + " holds " + std::to_string(stat.size) + " bytes; header.json needs " +
                     std::to_string(bytes));
     }
-    member.reset(zip_fopen(archive_.get(), name.c_str(), 0));
-    if (!member) {
+    stream.member.reset(zip_fopen(archive_.get(), name.c_str(), 0));
+    if (!stream.member) {
         return Fail("cannot read " + name + ": " + zip_strerror(archive_.get()));
     }
     return true;
@@ -91,7 +113,7 @@ bool TrxReader::Open(const std::string& path) {
         }
         break;
     }
-    if (!offsets_) {
+    if (!offsets_.member) {
         return error_.empty() ? Fail("no member offsets.uint64 in the archive") : false;
     }
     const zip_int64_t members = zip_get_num_entries(archive_.get(), 0);
@@ -104,12 +126,12 @@ bool TrxReader::Open(const std::string& path) {
             name.find('/', 4) != std::string::npos) {
             continue;  // groups, other value types, folders
         }
-        Member member;
-        if (!OpenMember(name, (perPoint ? v : n) * 4, member)) {
+        Stream stream;
+        if (!OpenMember(name, (perPoint ? v : n) * 4, stream)) {
             return false;
         }
         const std::string value = name.substr(4, name.size() - 4 - 8);
-        (perPoint ? scalars_ : properties_).push_back(std::move(member));
+        (perPoint ? scalars_ : properties_).push_back(std::move(stream));
         (perPoint ? scalarNames_ : propertyNames_).push_back(value);
     }
     start_ = 0;
@@ -124,8 +146,7 @@ bool TrxReader::Open(const std::string& path) {
 
 bool TrxReader::ReadOffset(std::uint64_t* offset) {
     unsigned char bytes[8] = {};
-    if (zip_fread(offsets_.get(), bytes, static_cast<zip_uint64_t>(offsetWidth_)) !=
-        offsetWidth_) {
+    if (!offsets_.Read(bytes, static_cast<std::size_t>(offsetWidth_))) {
         return false;
     }
     LittleEndian::ToOrFromHost(bytes, 1, static_cast<std::size_t>(offsetWidth_));
@@ -139,9 +160,8 @@ bool TrxReader::ReadOffset(std::uint64_t* offset) {
     return true;
 }
 
-bool TrxReader::ReadFloats(zip_file_t* member, float* values, std::size_t count) {
-    const zip_int64_t bytes = static_cast<zip_int64_t>(count * sizeof(float));
-    if (count > 0 && zip_fread(member, values, static_cast<zip_uint64_t>(bytes)) != bytes) {
+bool TrxReader::ReadFloats(Stream& stream, float* values, std::size_t count) {
+    if (!stream.Read(values, count * sizeof(float))) {
         return false;
     }
     LittleEndian::ToOrFromHost(reinterpret_cast<unsigned char*>(values), count, sizeof(float));
@@ -163,14 +183,14 @@ TrxReader::Outcome TrxReader::Next(std::vector<float>& points, std::vector<float
     }
     const std::size_t n = static_cast<std::size_t>(end - start_);
     points.resize(3 * n);
-    if (!ReadFloats(positions_.get(), points.data(), points.size())) {
+    if (!ReadFloats(positions_, points.data(), points.size())) {
         return Damaged("cannot read the positions of track " + std::to_string(tracksRead_ + 1));
     }
     const std::size_t width = scalars_.size();
     scalars.resize(n * width);
     std::vector<float> column(n);
     for (std::size_t s = 0; s < width; ++s) {
-        if (!ReadFloats(scalars_[s].get(), column.data(), n)) {
+        if (!ReadFloats(scalars_[s], column.data(), n)) {
             return Damaged("cannot read dpv/" + scalarNames_[s]);
         }
         for (std::size_t i = 0; i < n; ++i) {
@@ -179,7 +199,7 @@ TrxReader::Outcome TrxReader::Next(std::vector<float>& points, std::vector<float
     }
     properties.resize(properties_.size());
     for (std::size_t p = 0; p < properties_.size(); ++p) {
-        if (!ReadFloats(properties_[p].get(), properties.data() + p, 1)) {
+        if (!ReadFloats(properties_[p], properties.data() + p, 1)) {
             return Damaged("cannot read dps/" + propertyNames_[p]);
         }
     }

@@ -40,22 +40,30 @@ class TrxReader {
         void operator()(zip_file_t* member) const noexcept { zip_fclose(member); }
     };
     using Member = std::unique_ptr<zip_file_t, MemberCloser>;
+    // A member read in blocks: a read per track cost the archive a seek and a read each.
+    struct Stream {
+        Member member;
+        std::vector<unsigned char> block;
+        std::size_t position = 0;  // next byte of block to take
+        std::size_t filled = 0;    // bytes read into block
+        bool Read(void* out, std::size_t bytes);
+    };
 
     bool Fail(const std::string& what);
     Outcome Damaged(const std::string& what);
     // Opens a member whose size must be bytes.
-    bool OpenMember(const std::string& name, std::uint64_t bytes, Member& member);
-    bool ReadFloats(zip_file_t* member, float* values, std::size_t count);
+    bool OpenMember(const std::string& name, std::uint64_t bytes, Stream& stream);
+    static bool ReadFloats(Stream& stream, float* values, std::size_t count);
     bool ReadOffset(std::uint64_t* offset);
 
     std::string path_;
     std::unique_ptr<zip_t, ArchiveCloser> archive_;
     TrxNames::Header header_;
-    Member positions_;
-    Member offsets_;
+    Stream positions_;
+    Stream offsets_;
     int offsetWidth_ = 8;
-    std::vector<Member> scalars_;
-    std::vector<Member> properties_;
+    std::vector<Stream> scalars_;
+    std::vector<Stream> properties_;
     std::vector<std::string> scalarNames_;
     std::vector<std::string> propertyNames_;
     std::uint64_t start_ = 0;  // first vertex of the next track

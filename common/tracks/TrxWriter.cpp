@@ -116,7 +116,7 @@ bool TrxWriter::Close() {
         return Fail("cannot create the archive (libzip error " + std::to_string(code) + ")");
     }
     // Each member: its name and the stream it comes from (null: the header text).
-    std::vector<std::pair<std::string, OwnedFile*>> members = {
+    std::vector<std::pair<std::string, BufferedFile*>> members = {
         {"header.json", nullptr},
         {TrxNames::kPositions, &positions_},
         {TrxNames::kOffsets, &offsets_},

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "OwnedHandles.h"
+#include "BufferedFile.h"
 #include "TRACK_HEADER.h"
 
 class TrxWriter {
@@ -30,10 +30,10 @@ class TrxWriter {
 
     std::string path_;
     TRACK_HEADER header_{};
-    OwnedFile positions_;
-    OwnedFile offsets_;
-    std::vector<OwnedFile> scalars_;
-    std::vector<OwnedFile> properties_;
+    BufferedFile positions_;
+    BufferedFile offsets_;
+    std::vector<BufferedFile> scalars_;
+    std::vector<BufferedFile> properties_;
     std::uint64_t vertices_ = 0;
     std::uint64_t tracks_ = 0;
     std::string error_;
