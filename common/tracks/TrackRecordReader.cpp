@@ -16,6 +16,10 @@ TrackRecordReader::TrackRecordReader(CTrackReader& reader) : m_reader(reader) {
 }
 
 TrackRecordReader::Outcome TrackRecordReader::ReadNext() {
+    return ReadNextInto(m_values);
+}
+
+TrackRecordReader::Outcome TrackRecordReader::ReadNextInto(std::vector<float>& into) {
     m_pointCount = 0;
     m_failure.clear();
     if (!m_reader.IsOpen()) {
@@ -39,8 +43,8 @@ TrackRecordReader::Outcome TrackRecordReader::ReadNext() {
                     std::to_string(values * kValueBytes) + " bytes but " + std::to_string(left) +
                     " are left");
     }
-    m_values.resize(static_cast<std::size_t>(values));
-    if (!m_reader.GetNextRawData(n, m_values.data())) {
+    into.resize(static_cast<std::size_t>(values));
+    if (!m_reader.GetNextRawData(n, into.data())) {
         return Fail("its " + std::to_string(values * kValueBytes) + " bytes can not be read");
     }
     m_pointCount = n;

@@ -21,6 +21,9 @@ class TrackRecordReader {
     explicit TrackRecordReader(CTrackReader& reader);
 
     Outcome ReadNext();
+    // As ReadNext, with the record's values (properties included) read straight into values
+    // instead of this reader's own buffer.
+    Outcome ReadNextInto(std::vector<float>& values);
 
     // The record of the last kRecord: its point count and, in file order, x, y, z and the
     // point's scalars for every point, then the record's properties.

@@ -52,7 +52,7 @@ class TrkSource : public TrackSource {
         return true;
     }
     Outcome Next() override {
-        switch (records_->ReadNext()) {
+        switch (records_->ReadNextInto(values_)) {
             case TrackRecordReader::Outcome::kEnd:
                 return Outcome::kEnd;
             case TrackRecordReader::Outcome::kDamaged:
@@ -62,10 +62,6 @@ class TrkSource : public TrackSource {
                 break;
         }
         pointCount_ = records_->GetPointCount();
-        const std::size_t count =
-            static_cast<std::size_t>(pointCount_) * static_cast<std::size_t>(records_->GetValuesPerPoint()) +
-            static_cast<std::size_t>(header_.property_count);
-        values_.assign(records_->GetValues(), records_->GetValues() + count);
         ++tracksRead_;
         return Outcome::kTrack;
     }
