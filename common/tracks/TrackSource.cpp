@@ -6,6 +6,8 @@
 
 #include "CMyUtils.h"
 #include "CTrackReader.h"
+#include "ImageInfoParser.h"
+#include "ImageOrientation.h"
 #include "NiftiIO.h"
 #include "TckReader.h"
 #include "TrackRecordReader.h"
@@ -29,6 +31,42 @@ void voxelOrderOf(TRACK_HEADER& header) {
         header.voxel_order[3] = '\0';
     }
     std::memcpy(header.voxel_order_copy, header.voxel_order, 4);
+}
+
+// The .info files the tracker reads for a volume without orientation, nearest first: NAME.info
+// beside NAME.nii, and PREFIX.info beside PREFIX_fa.nii and the other maps of one fit.
+std::vector<std::string> infoFilesOf(const std::string& image) {
+    std::string base = image;
+    for (const char* ending : {".nii.gz", ".hdr.gz", ".img.gz", ".nii", ".hdr", ".img"}) {
+        const std::string suffix = ending;
+        if (base.size() > suffix.size() &&
+            base.compare(base.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            base.erase(base.size() - suffix.size());
+            break;
+        }
+    }
+    std::vector<std::string> names = {base + ".info"};
+    const std::size_t cut = base.find_last_of('_');
+    if (cut != std::string::npos && cut > base.find_last_of('/') + 1) {
+        names.push_back(base.substr(0, cut) + ".info");
+    }
+    return names;
+}
+
+// The voxel order the tracker gives tracks on a volume without orientation: from its .info file,
+// else the default patient orientation. Points of a .tck file made on such a volume lie where
+// this order puts them, whatever the volume's matrix says.
+std::string unorientedVoxelOrder(const std::string& image) {
+    float vectors[6] = {1.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f};
+    int slice = 1;
+    for (const std::string& name : infoFilesOf(image)) {
+        ImageInfoParser info;
+        if (CMyUtils::pathExist(name) && info.Open(name) && info.GetImageOrientation(vectors)) {
+            slice = info.GetSliceOrder();
+            break;
+        }
+    }
+    return ImageOrientation::GetVoxelOrder(vectors, slice);
 }
 
 // A reader's message without the "path: " it starts with.
@@ -254,5 +292,14 @@ bool TrackSource::HeaderOfImage(const std::string& image, TRACK_HEADER& header,
         }
     }
     voxelOrderOf(header);
+    float vectors[6];
+    if (!file.GetOrientationInfo(vectors, nullptr)) {
+        const std::string order = unorientedVoxelOrder(image);
+        if (order.size() >= 3) {
+            std::memcpy(header.voxel_order, order.data(), 3);
+            header.voxel_order[3] = '\0';
+            std::memcpy(header.voxel_order_copy, header.voxel_order, 4);
+        }
+    }
     return true;
 }
