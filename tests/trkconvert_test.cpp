@@ -356,6 +356,42 @@ TEST(TrackConversion, WhatAFormatCannotHoldIsRefused) {
     }
 }
 
+TEST(TrackConversion, ValuesPerPointComeBackFromTheTsfFilesBesideATck) {
+    TempDir dir;
+    const std::string trk = dir.file("s.trk");
+    writeTracksWithValues(trk, false);
+    ASSERT_EQ(runProgram("trkconvert", {trk, dir.file("s.tck")}).status, 0);
+    // The grid of the .trk file: 10 voxels of 2 mm a side, voxel centres at 2 i mm.
+    testsupport::VolumeSpec grid;
+    grid.dims = {10, 10, 10};
+    grid.pixdim[0] = grid.pixdim[1] = grid.pixdim[2] = 2.0f;
+    grid.qformCode = 1;
+    grid.datatype = 16;  // float
+    testsupport::writeVolume(dir.file("ref.nii"), grid, std::vector<float>(1000, 0.0f));
+    const auto back = runProgram("trkconvert", {dir.file("s.tck"), dir.file("back.trk"), "-ref",
+                                                dir.file("ref.nii")});
+    ASSERT_EQ(back.status, 0) << back.err;
+    const std::vector<float> before = recordsOf(trk);
+    const std::vector<float> after = recordsOf(dir.file("back.trk"));
+    ASSERT_EQ(before.size(), after.size());
+    for (size_t i = 0; i < before.size(); ++i) {
+        EXPECT_NEAR(before[i], after[i], 1e-5) << i;
+    }
+    // A .tsf of other tracks (another timestamp) is not taken; a cut one of these tracks stops.
+    writeFile(dir.file("s_zz.tsf"), "mrtrix track scalars\ntimestamp: 1\ndatatype: Float32LE\n"
+                                    "file: . 60\nEND\n");
+    EXPECT_EQ(runProgram("trkconvert", {dir.file("s.tck"), dir.file("again.trk"), "-ref",
+                                        dir.file("ref.nii")})
+                  .status,
+              0);
+    const std::string md = readFile(dir.file("s_md.tsf"));
+    writeFile(dir.file("s_md.tsf"), md.substr(0, md.size() - 20));
+    const auto cut = runProgram("trkconvert", {dir.file("s.tck"), dir.file("cut.trk"), "-ref",
+                                               dir.file("ref.nii")});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.err.find("s_md.tsf"), std::string::npos) << cut.err;
+}
+
 TEST(TrackConversion, TrxKeepsPointsAndValuesAndReadsAsItsDescriptionSays) {
     TempDir dir;
     const std::string trk = dir.file("values.trk");

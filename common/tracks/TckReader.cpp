@@ -29,7 +29,17 @@ TckReader::Outcome TckReader::Damaged(const std::string& why) {
 }
 
 bool TckReader::Open(const std::string& path) {
+    return OpenAs(path, "mrtrix tracks", 3);
+}
+
+bool TckReader::OpenScalars(const std::string& path) {
+    return OpenAs(path, "mrtrix track scalars", 1);
+}
+
+bool TckReader::OpenAs(const std::string& path, const std::string& kind, int width) {
     path_ = path;
+    width_ = width;
+    timestamp_.clear();
     error_.clear();
     tracksRead_ = 0;
     ended_ = false;
@@ -63,8 +73,9 @@ bool TckReader::Open(const std::string& path) {
         const std::string text = trimmed(line);
         line.clear();
         if (lines == 1) {
-            if (text != "mrtrix tracks") {
-                error_ = path + ": not a track file (it does not start with 'mrtrix tracks')";
+            if (text != kind) {
+                error_ = path + ": not a " + (width == 3 ? "track" : "track scalar") +
+                         " file (it does not start with '" + kind + "')";
                 return false;
             }
             continue;
@@ -84,6 +95,8 @@ bool TckReader::Open(const std::string& path) {
         const std::string value = trimmed(text.substr(colon + 1));
         if (key == "datatype") {
             datatype = value;
+        } else if (key == "timestamp") {
+            timestamp_ = value;
         } else if (key == "count") {
             char* end = nullptr;
             const long long count = std::strtoll(value.c_str(), &end, 10);
@@ -117,19 +130,21 @@ bool TckReader::Open(const std::string& path) {
     return true;
 }
 
-bool TckReader::ReadTriplet(float triplet[3], bool* atEnd) {
+bool TckReader::ReadPoint(float point[3], bool* atEnd) {
+    const std::size_t bytes = 4 * static_cast<std::size_t>(width_);
     *atEnd = remaining_ == 0;
-    if (remaining_ < 12) {
+    if (remaining_ < static_cast<std::int64_t>(bytes)) {
         return false;
     }
-    if (buffered_ - position_ < 12 && !Refill()) {
+    if (buffered_ - position_ < bytes && !Refill()) {
         return false;
     }
-    unsigned char* const bytes = buffer_.data() + position_;
-    position_ += 12;
-    remaining_ -= 12;
-    LittleEndian::Swap(bytes, 3, sizeof(float), bigEndian_ == LittleEndian::IsHost());
-    std::memcpy(triplet, bytes, 12);
+    unsigned char* const data = buffer_.data() + position_;
+    position_ += bytes;
+    remaining_ -= static_cast<std::int64_t>(bytes);
+    LittleEndian::Swap(data, static_cast<std::size_t>(width_), sizeof(float),
+                       bigEndian_ == LittleEndian::IsHost());
+    std::memcpy(point, data, bytes);
     return true;
 }
 
@@ -147,7 +162,7 @@ bool TckReader::Refill() {
         static_cast<std::size_t>(std::min<std::int64_t>(remaining_ - static_cast<std::int64_t>(kept),
                                                         static_cast<std::int64_t>(kBlock)));
     buffered_ = kept + std::fread(buffer_.data() + kept, 1, wanted, file_.get());
-    return buffered_ >= 12;
+    return buffered_ >= 4 * static_cast<std::size_t>(width_);
 }
 
 TckReader::Outcome TckReader::Next(std::vector<float>& points) {
@@ -156,9 +171,9 @@ TckReader::Outcome TckReader::Next(std::vector<float>& points) {
         return Outcome::kEnd;
     }
     for (;;) {
-        float triplet[3];
+        float triplet[3] = {};
         bool atEnd = false;
-        if (!ReadTriplet(triplet, &atEnd)) {
+        if (!ReadPoint(triplet, &atEnd)) {
             if (atEnd && points.empty()) {
                 if (declaredCount_ >= 0 && tracksRead_ < declaredCount_) {
                     return Damaged("the header counts " + std::to_string(declaredCount_) +
@@ -191,6 +206,6 @@ TckReader::Outcome TckReader::Next(std::vector<float>& points) {
             }
             return Outcome::kTrack;
         }
-        points.insert(points.end(), triplet, triplet + 3);
+        points.insert(points.end(), triplet, triplet + width_);
     }
 }

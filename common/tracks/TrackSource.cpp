@@ -11,6 +11,7 @@
 #include "NiftiIO.h"
 #include "TckReader.h"
 #include "TrackRecordReader.h"
+#include "TrackScalarFiles.h"
 #include "TrackSpace.h"
 #include "TrxReader.h"
 
@@ -137,6 +138,13 @@ class TckSource : public TrackSource {
             reason = reference + ": its voxel sizes and voxel-to-world matrix cannot be inverted";
             return false;
         }
+        if (!scalars_.Open(path, reader_.Timestamp(), reason)) {
+            return false;
+        }
+        header_.scalar_count = static_cast<std::int16_t>(scalars_.Names().size());
+        for (std::size_t s = 0; s < scalars_.Names().size(); ++s) {
+            copyName(scalars_.Names()[s], header_.scalar_names[s]);
+        }
         return true;
     }
     Outcome Next() override {
@@ -154,6 +162,10 @@ class TckSource : public TrackSource {
         for (std::size_t i = 0; i < points_.size(); i += 3) {
             space_->FromRas(points_.data() + i, values_.data() + i);
         }
+        if (!scalars_.ReadInto(static_cast<std::size_t>(pointCount_), values_, failure_)) {
+            failure_ = withoutName(failure_, path_);
+            return Outcome::kDamaged;
+        }
         ++tracksRead_;
         return Outcome::kTrack;
     }
@@ -161,6 +173,7 @@ class TckSource : public TrackSource {
   private:
     std::string path_;
     TckReader reader_;
+    TrackScalarFiles scalars_;
     std::unique_ptr<TrackSpace> space_;
     std::vector<float> points_;
 };
