@@ -17,6 +17,7 @@
 #include "ImageOrientation.h"
 #include "NiftiFileNames.h"
 #include "Shells.h"
+#include "TensorDeterminacy.h"
 
 DiffusionAcquisition::DiffusionAcquisition(const AcquisitionSettings& settings,
                                            RunMessages& messages)
@@ -170,7 +171,15 @@ RunStep DiffusionAcquisition::LoadFslGradients() {
     }
     const EncodingScheme& scheme = inputScheme_;
     if (scheme.DirectionCount() < 6) {
-        return messages_.Failure("\nNeed at least 6 gradient directions to reconstruct DTI data.");
+        char threshold[32];
+        std::snprintf(threshold, sizeof threshold, "%g", settings_.b0Threshold);
+        return messages_.Failure("\nNeed at least 6 gradient directions to reconstruct DTI data.",
+                                 bval + ": " + std::to_string(scheme.DirectionCount()) +
+                                     " of the volumes fitted have b above " + threshold,
+                                 "");
+    }
+    if (const RunStep stop = CheckDeterminacy(bvec)) {
+        return stop;
     }
     const EncodingScheme fitted =
         handedness >= 0 ? GradientSchemeLoader::NegatedX(scheme) : scheme;
@@ -193,10 +202,24 @@ RunStep DiffusionAcquisition::LoadTableFile() {
     if (inputScheme_.DirectionCount() < 6) {
         return messages_.Failure("\nNeed at least 6 gradient directions to reconstruct DTI data.");
     }
+    if (const RunStep stop = CheckDeterminacy(settings_.gradientTable)) {
+        return stop;
+    }
     if (!reconstructor_.SetEncodingScheme(inputScheme_, settings_.obliqueCorrection)) {
         return messages_.Failure("\nCannot load gradient matrix from " + settings_.gradientTable);
     }
     return kGoOn;
+}
+
+RunStep DiffusionAcquisition::CheckDeterminacy(const std::string& source) {
+    const TensorDeterminacy determinacy = TensorDeterminacy::Of(inputScheme_);
+    if (determinacy.Determines()) {
+        return kGoOn;
+    }
+    directionsUndetermined_ = true;
+    return messages_.Failure("\nThe gradient directions of " + source +
+                                 " do not determine a tensor.",
+                             determinacy.Describe(inputScheme_.DirectionCount()), "");
 }
 
 RunStep DiffusionAcquisition::SelectShells() {

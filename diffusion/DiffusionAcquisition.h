@@ -57,6 +57,9 @@ class DiffusionAcquisition {
     const EncodingScheme& InputScheme() const { return inputScheme_; }
     // True when the gradients came from .bvec/.bval files whose x the header says is negated.
     bool FslFilesNegateX() const { return NiftiIO::VoxelToWorldHandedness(header_) >= 0; }
+    // True when LoadGradientTable stopped because the directions do not determine a tensor
+    // (gradcheck then has nothing to check).
+    bool DirectionsUndetermined() const { return directionsUndetermined_; }
     // The .info file that was read (empty when none was).
     ImageInfoParser& Info() { return info_; }
 
@@ -68,6 +71,8 @@ class DiffusionAcquisition {
     // Keeps the rows of the shells asked for (all without -shells) and says which shells there
     // are when that matters.
     RunStep SelectShells();
+    // Stops a fit whose weighted directions cannot determine a tensor; source names the file.
+    RunStep CheckDeterminacy(const std::string& source);
     // Consecutive files of the numbered series from the start number on.
     int CountSeriesVolumes() const;
 
@@ -92,4 +97,5 @@ class DiffusionAcquisition {
     size_t slabVoxels_ = 1;
     UninitializedVector<short> slabs_;  // every slab, one after the other
     size_t releasedBytes_ = 0;          // slabs_'s first bytes already given back
+    bool directionsUndetermined_ = false;
 };

@@ -21,6 +21,10 @@ class EncodingScheme {
     int b0Count = 0;
     Frame frame = Frame::kScanner;
 
+    // The largest b value taken, in s/mm^2: ten times what any scanner applies to tissue, so
+    // that a larger one is a broken file (1e30 made NaN maps and FA above 1).
+    static constexpr double kMostB = 100000.0;
+
     int DirectionCount() const { return static_cast<int>(rows.size()) - b0Count; }
 
     // A row is diffusion-weighted only when its direction has length and its b value is positive;

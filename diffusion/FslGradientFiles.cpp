@@ -6,11 +6,30 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "TextLines.h"
+
 namespace {
+
+// A .bvec line holds one number per volume: a megabyte is some 60,000 volumes.
+constexpr std::size_t kMaxLineLength = std::size_t{1} << 20;
+
+// A word as a message can carry it: control bytes (a NUL would end the message) as \xNN.
+std::string shown(const std::string& word) {
+    std::string text;
+    for (const char c : word) {
+        if (std::iscntrl(static_cast<unsigned char>(c))) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(c));
+            text += escape;
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
 
 // The numbers of one non-empty line, with its number in the file and the words as written.
 struct NumberRow {
@@ -23,13 +42,17 @@ struct NumberRow {
 // (nan, inf) are refused unless allowed: a .bvec holds them where a direction has no meaning.
 bool readNumbers(const std::string& fileName, bool allowNonFinite, std::vector<NumberRow>& rows,
                  std::string& reason) {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) {
-        reason = fileName + ": cannot open: " + std::strerror(errno);
+    std::vector<std::string> lines;
+    TextLines::Problem problem = TextLines::Problem::kNone;
+    int at = 0;
+    if (!TextLines::Read(fileName, kMaxLineLength, lines, problem, at, reason)) {
+        reason = fileName + (at > 0 ? " line " + std::to_string(at) : std::string()) + ": " +
+                 reason;
         return false;
     }
-    std::string text;
-    for (int number = 1; std::getline(file, text); ++number) {
+    int number = 0;
+    for (const std::string& text : lines) {
+        ++number;
         std::istringstream words(text);
         std::string word;
         NumberRow row;
@@ -38,8 +61,9 @@ bool readNumbers(const std::string& fileName, bool allowNonFinite, std::vector<N
             const char* begin = word.c_str();
             char* end = nullptr;
             const double value = std::strtod(begin, &end);
-            if (end == begin || *end != '\0') {
-                reason = fileName + " line " + std::to_string(number) + ": '" + word +
+            // A NUL inside the word ends the number early: the rest must not be dropped.
+            if (end == begin || end != begin + word.size()) {
+                reason = fileName + " line " + std::to_string(number) + ": '" + shown(word) +
                          "' is not a number";
                 return false;
             }
@@ -178,6 +202,14 @@ bool FslGradientFiles::Read(const std::string& bvecFile, const std::string& bval
             read.rows.push_back(GradientVec{});
             ++read.b0Count;
             continue;
+        }
+        if (b > EncodingScheme::kMostB) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%g", b);
+            reason = bvalFile + ": volume " + std::to_string(v + 1) + " has b = " + text +
+                     " s/mm^2, more than the " +
+                     std::to_string(static_cast<long>(EncodingScheme::kMostB)) + " taken";
+            return false;
         }
         if (places[v].line != 0) {
             reason = bvecFile + " line " + std::to_string(places[v].line) + " column " +

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include "CMyUtils.h"
 #include "OwnedHandles.h"
+#include "TextLines.h"
 
 namespace {
 
@@ -130,6 +130,15 @@ bool parseRow(const std::string& row, double bValue, bool tabledBValues, Gradien
     } else {
         g.b = magnitude > kZeroLength ? bValue : 0.0;
     }
+    const double given = haveB ? g.b : bValue;
+    if (!std::isfinite(given) || given > EncodingScheme::kMostB) {
+        char number[64];
+        std::snprintf(number, sizeof number, "%g", given);
+        reason = std::string("b = ") + number + (haveB ? "" : " (the -b value)") +
+                 " s/mm^2 is not a finite value up to " +
+                 std::to_string(static_cast<long>(EncodingScheme::kMostB));
+        return false;
+    }
     if (magnitude > kZeroLength) {
         g.x /= magnitude;
         g.y /= magnitude;
@@ -142,15 +151,23 @@ bool parseRow(const std::string& row, double bValue, bool tabledBValues, Gradien
 
 bool GradientTableFile::ReadRows(const std::string& fileName, std::vector<std::string>& rows,
                                  std::vector<int>& lineNumbers, Failure& failure) {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) {
-        failure = {Problem::kCannotOpen, 0, "cannot open"};
+    std::vector<std::string> lines;
+    TextLines::Problem problem = TextLines::Problem::kNone;
+    int at = 0;
+    std::string why;
+    // One more than the longest line, for the '\r' of a line end written on Windows.
+    if (!TextLines::Read(fileName, kMaxLineLength + 1, lines, problem, at, why)) {
+        failure = problem == TextLines::Problem::kLineTooLong
+                      ? Failure{Problem::kLineTooLong, at,
+                                "longer than " + std::to_string(kMaxLineLength) + " characters"}
+                      : Failure{Problem::kCannotOpen, 0, why};
         return false;
     }
     rows.clear();
     lineNumbers.clear();
-    std::string line;
-    for (int number = 1; std::getline(file, line); ++number) {
+    int number = 0;
+    for (std::string& line : lines) {
+        ++number;
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }

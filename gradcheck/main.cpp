@@ -27,6 +27,12 @@ RunStep readAcquisition(DiffusionAcquisition& data) {
          {&DiffusionAcquisition::OpenRawData, &DiffusionAcquisition::SettleOrientation,
           &DiffusionAcquisition::LoadGradientTable, &DiffusionAcquisition::ReadRawVolumes}) {
         if (const RunStep stop = (data.*step)()) {
+            if (data.DirectionsUndetermined()) {
+                // No tensor, so no tracks to compare: neither right nor wrong.
+                std::printf("\nGradient table cannot be checked: its directions do not "
+                            "determine a tensor\n");
+                return kExitUndecided;
+            }
             return stop;
         }
     }

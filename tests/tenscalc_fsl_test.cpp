@@ -217,15 +217,23 @@ TEST(TenscalcFsl, UnusableFilesAreRefusedWithTheirReason) {
         {"", values, r.bvec + ": no numbers in the file"},
         {"1 0 0\n0 1\n0 0 1\n", values, r.bvec + " line 2: 2 numbers where line 1 has 3"},
         {rows, "0\n1000 1000\n", r.bval + " line 2: 2 numbers; expected one line of one number per volume, or one number a line"},
+        // b values beyond any scanner, and a NUL byte inside a number (not the number before it).
+        {rows, values.substr(0, values.rfind("1000")) + "1e30\n",
+         r.bval + ": volume 13 has b = 1e+30 s/mm^2, more than the 100000 taken"},
+        {std::string("1\0" "2 ", 4) + rows, values, r.bvec + " line 1: '1\\x002' is not a number"},
+        {"/dev/zero", values, "/dev/zero: not a regular file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reason);
+        const bool device = c.bvec == "/dev/zero";
         writeFile(r.bvec, c.bvec);
         writeFile(r.bval, c.bval);
-        const auto result = r.runFsl();
+        const auto result =
+            device ? runProgram("tenscalc", {r.raw, r.prefix, "-bvec", c.bvec, "-bval", r.bval})
+                   : r.runFsl();
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.err, "\nCannot load gradient files " + r.bvec + " and " + r.bval +
-                                  "\n  " + c.reason + "\n");
+        EXPECT_EQ(result.err, "\nCannot load gradient files " + (device ? c.bvec : r.bvec) +
+                                  " and " + r.bval + "\n  " + c.reason + "\n");
         EXPECT_FALSE(testsupport::fileExists(r.prefix + "_fa.nii"));
     }
 
@@ -238,6 +246,55 @@ TEST(TenscalcFsl, UnusableFilesAreRefusedWithTheirReason) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "\nThe gradient files " + r.bvec + " and " + r.bval +
                               " list 12 volumes, but the raw data " + r.raw + " has 13.\n");
+}
+
+// Directions that leave tensor components undetermined used to give infinite ADC and FA above
+// 1 with status 0; gradcheck then gave a verdict on them.
+TEST(TenscalcFsl, DirectionsThatCannotDetermineATensorAreRefused) {
+    FslWorkspace r;
+    r.acq.write4d(r.raw);
+    const auto directions = voxelDirections(r.acq, true);
+    const std::string values = bvalText(directions.size(), Layout::kRows);
+    auto flat = directions;  // every weighted direction in the x-y plane
+    for (size_t v = 1; v < flat.size(); ++v) {
+        const double length = std::hypot(flat[v][0], flat[v][1]);
+        flat[v] = {flat[v][0] / length, flat[v][1] / length, 0.0};
+    }
+    auto same = directions;  // one direction repeated
+    for (size_t v = 1; v < same.size(); ++v) {
+        same[v] = directions[1];
+    }
+    const std::vector<std::pair<std::vector<Vec3>, std::string>> cases = {
+        {flat, "span 3 of the 6 tensor components"},
+        {same, "span 1 of the 6 tensor components"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.second);
+        writeFile(r.bvec, bvecText(c.first, Layout::kRows));
+        writeFile(r.bval, values);
+        const auto fit = r.runFsl();
+        EXPECT_EQ(fit.status, 1);
+        EXPECT_NE(fit.err.find("The gradient directions of " + r.bvec +
+                               " do not determine a tensor.\n  the 12 weighted directions " +
+                               c.second),
+                  std::string::npos)
+            << fit.err;
+        EXPECT_FALSE(testsupport::fileExists(r.prefix + "_fa.nii"));
+        const auto check = runProgram("gradcheck", {r.raw, "-bvec", r.bvec, "-bval", r.bval});
+        EXPECT_EQ(check.status, 4);
+        EXPECT_NE(check.out.find("Gradient table cannot be checked"), std::string::npos);
+    }
+    // Weighted volumes all at or below the b0 threshold: the .bval is named.
+    writeFile(r.bvec, bvecText(directions, Layout::kRows));
+    std::string low = "0";
+    for (size_t v = 1; v < directions.size(); ++v) {
+        low += " 40";
+    }
+    writeFile(r.bval, low + "\n");
+    const auto fit = r.runFsl();
+    EXPECT_EQ(fit.status, 1);
+    EXPECT_EQ(fit.err, "\nNeed at least 6 gradient directions to reconstruct DTI data.\n  " +
+                           r.bval + ": 0 of the volumes fitted have b above 50\n");
 }
 
 TEST(TenscalcFsl, CommandLinesThatMixOrHalveTheWaysAreRefused) {
