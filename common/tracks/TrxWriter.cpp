@@ -103,9 +103,9 @@ bool TrxWriter::Write(int n, const float* points, const float* scalars,
 }
 
 bool TrxWriter::Close() {
-    // The offsets end with the vertex count, so that the last track's end is stored too.
-    const std::vector<unsigned char> end = littleEndianBytes(&vertices_, 1);
-    if (!error_.empty() || !Append(offsets_.get(), end.data(), end.size())) {
+    // One offset per track, as the format describes it: the last track ends at NB_VERTICES.
+    // (A closing vertex count after them made some readers see one empty track more.)
+    if (!error_.empty()) {
         return false;
     }
     const std::string header = TrxNames::HeaderJson(header_, tracks_, vertices_);

@@ -2,7 +2,7 @@
 // Writes TRX, the community tractogram format: one zip archive (stored, not compressed, so that
 // readers can map its arrays) holding header.json (VOXEL_TO_RASMM, DIMENSIONS, NB_STREAMLINES,
 // NB_VERTICES), positions.3.float32 (every point in RAS millimetres, little-endian),
-// offsets.uint64 (where each track starts, then the vertex count), and values per point and per
+// offsets.uint64 (where each track starts, one per track), and values per point and per
 // track as dpv/NAME.float32 and dps/NAME.float32. Tracks stream into temporary files; Close
 // builds the archive, so memory does not grow with the track count.
 
