@@ -1,5 +1,6 @@
 #include "WeightedFit.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -146,8 +147,19 @@ bool WeightedFit::Refine(const double* y, double x[7]) const {
                 }
             }
         }
+        double previous[kUnknowns];
+        std::copy(current, current + kUnknowns, previous);
         if (!solveSymmetric(m, v, current)) {
             return false;
+        }
+        // A round that moves nothing beyond double rounding gives the next the same weights:
+        // the rounds left would repeat it (and a large round count would only cost time).
+        bool settled = true;
+        for (int i = 0; i < kUnknowns && settled; ++i) {
+            settled = std::fabs(current[i] - previous[i]) <= 1e-13 * (1.0 + std::fabs(current[i]));
+        }
+        if (settled) {
+            break;
         }
     }
     for (int i = 0; i < kUnknowns; ++i) {

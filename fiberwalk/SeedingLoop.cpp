@@ -106,7 +106,9 @@ RunStep SeedingLoop::Run(const TrackingSettings& settings, const Field& field,
     const int* dims = geometry.dims;
     const float* weights = field.masks.weights.empty() ? nullptr : field.masks.weights.data();
     const std::vector<short>& seedMask = field.masks.seed;
-    const int threads = std::max(settings.threads, 1);
+    // Threads past the slab count would only hold scratch.
+    const int threads =
+        OrderedChunks::Workers(settings.threads, static_cast<size_t>(std::max(dims[0], 0)));
 
     std::vector<float> randomPoints;
     std::vector<size_t> slabStart;

@@ -127,7 +127,8 @@ TrackingSettings::VectorFrame vectorFrame(const CMyCmdParser& parser) {
 RunStep TrackingSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
                                                      TrackingSettings* settings) {
     std::vector<std::string> positional;
-    const CommandLineOpening::Program program = {kProgramName, TrackingOptions::Table(), 2};
+    const CommandLineOpening::Program program = {kProgramName, TrackingOptions::Table(), 2,
+                                                         false};
     if (const RunStep stop = CommandLineOpening::Open(argc, parser, program, &positional)) {
         return stop;
     }
@@ -197,6 +198,9 @@ RunStep TrackingSettings::threadsAndSeed(const CMyCmdParser& parser,
     if (!ThreadCount::Choose(parser.GetArgument(StandardOptions::Threads(""), 1, ""),
                              &settings->threads, &problem)) {
         return RunReport::UsageError("\n" + problem);
+    }
+    if (!problem.empty()) {
+        std::printf("%s\n", problem.c_str());  // a note: fewer threads than asked
     }
     settings->seedGiven = parser.HasSwitch(T::kSeed);
     if (settings->seedGiven) {

@@ -103,6 +103,9 @@ RunStep GradcheckSettings::FromCommandLine(int argc, const char* const* argv,
                              &data.threads, &problem)) {
         return usageError("\n" + problem);
     }
+    if (!problem.empty()) {
+        std::printf("%s\n", problem.c_str());  // a note: fewer threads than asked
+    }
     AcquisitionOptions::ReadTableValues(parser, kBValue, data);
     AcquisitionOptions::ReadSeriesNumbering(parser, data);
     AcquisitionOptions::ReadOrientation(parser, data);

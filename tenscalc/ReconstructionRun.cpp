@@ -173,7 +173,10 @@ RunStep ReconstructionRun::FitVoxels() {
     std::printf("\nReconstructing...     ");
     std::fflush(stdout);
     const size_t v = voxels_;
-    const int threads = settings_.threads;
+    constexpr size_t kChunk = 16 * kBlock;
+    const size_t chunks = (v + kChunk - 1) / kChunk;
+    // Scratch for the threads that have work: a small image fits on few, whatever was asked.
+    const int threads = OrderedChunks::Workers(settings_.threads, chunks);
     std::vector<WorkerScratch> scratch(static_cast<size_t>(threads));
     try {
         maps_.b0.resize(v);
@@ -196,8 +199,6 @@ RunStep ReconstructionRun::FitVoxels() {
     // finish, as one thread shows it.
     const size_t sliceSize =
         static_cast<size_t>(header_.dim[1]) * static_cast<size_t>(header_.dim[2]);
-    constexpr size_t kChunk = 16 * kBlock;
-    const size_t chunks = (v + kChunk - 1) / kChunk;
     OrderedChunks::Run(
         threads, chunks, 4 * static_cast<size_t>(threads),
         [&](size_t chunk, int worker) {

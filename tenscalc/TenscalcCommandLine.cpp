@@ -53,7 +53,8 @@ void TenscalcCommandLine::ShowHint() {
 RunStep TenscalcCommandLine::Parse(int argc, const char* const* argv, TenscalcSettings& settings) {
     const CMyCmdParser parser(argc, argv);
     std::vector<std::string> positional;
-    const CommandLineOpening::Program program = {kProgramName, TenscalcOptions::Table(), 2};
+    const CommandLineOpening::Program program = {kProgramName, TenscalcOptions::Table(), 2,
+                                                         false};
     if (const RunStep stop = CommandLineOpening::Open(argc, parser, program, &positional)) {
         return *stop;
     }
@@ -105,6 +106,9 @@ RunStep TenscalcCommandLine::ParseAddedOptions(const CMyCmdParser& parser,
     if (!ThreadCount::Choose(parser.GetArgument(StandardOptions::Threads(""), 1, ""),
                              &settings.threads, &threadProblem)) {
         return usageError("\n" + threadProblem);
+    }
+    if (!threadProblem.empty()) {
+        std::printf("%s\n", threadProblem.c_str());  // a note: fewer threads than asked
     }
     settings.exportGradientFile = parser.GetArgument(AcquisitionOptions::kExportGradients, 1, "");
     ConsoleMessages messages(kProgramName);

@@ -106,14 +106,15 @@ class TenscalcOptions {
         "\n");
     static constexpr CommandOption kFitMethod = CommandOption::Checked(
         "-fit", "--fit_method", 1, 2, CommandOption::Value::Choice("ols|wls|iwls"),
-        CommandOption::Value::Integer(1, CommandOption::kUnbounded),
+        CommandOption::Value::Integer(1, 100),
         "  -fit, --fit_method <ols|wls|iwls [rounds]>\n"
         "          ols: ordinary least squares on the log signal (the default).\n"
         "          wls: weighted least squares, each volume weighted by the square of the\n"
         "          signal the ordinary fit predicts for it: less noise in FA and\n"
         "          directions, at about twice the time of the fit.\n"
-        "          iwls N: after wls, N more rounds (default 2), each weighted by the\n"
-        "          signal the previous round predicts\n");
+        "          iwls N: after wls, N more rounds (default 2, at most 100), each weighted\n"
+        "          by the signal the previous round predicts; a voxel stops early once a\n"
+        "          round no longer changes its tensor\n");
     static constexpr CommandOption kThreadsHeading = CommandOption::HelpText(
         "\n"
         "Threads:\n"

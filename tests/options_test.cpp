@@ -116,7 +116,7 @@ TEST(ProgramOptions, EveryProgramRefusesAWrongValueOfAnAddedOption) {
         {"tenscalc", {"raw.nii", out, "-gm", "g.txt", "--nthreads", "two"},
          "\n--nthreads must be a whole number of at least 1, not 'two'.\n"},
         {"tenscalc", {"raw.nii", out, "-gm", "g.txt", "-fit", "iwls", "x"},
-         "\n-fit must be a whole number of at least 1, not 'x'.\n"},
+         "\n-fit must be a whole number from 1 to 100, not 'x'.\n"},
         {"fiberwalk", {"dti", out + ".trk", "-m", "fa.nii", "-seed", "1.5"},
          "\n-seed must be a whole number from 0 to 4294967295, not '1.5'.\n"},
         {"gradcheck", {"raw.nii", "-gm", "g.txt", "-m", "wm.nii", "low"},
@@ -130,6 +130,13 @@ TEST(ProgramOptions, EveryProgramRefusesAWrongValueOfAnAddedOption) {
         {"dwiphantom", {out, "-sigma", "-1"}, "\n-sigma must be a number of at least 0, not '-1'.\n"},
         {"dwiphantom", {"-bids", out, "-n", "1000"},
          "\n-n must be a whole number from 1 to 999, not '1000'.\n"},
+        // An added option takes its values and no more; programs outside the original three
+        // take their positional arguments and no more.
+        {"tenscalc", {"raw.nii", out, "-gm", "g.txt", "-fit", "iwls", "3", "4"},
+         "\n-fit takes at most 2 values; '4' is one too many.\n"},
+        {"trkconvert", {"a.trk", out + ".tck", "stray"}, "\nUnexpected argument 'stray'.\n"},
+        {"gradcheck", {"raw.nii", "other.nii", "-gm", "g.txt"},
+         "\nUnexpected argument 'other.nii'.\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.program + c.err);

@@ -136,8 +136,8 @@ TEST(TenscalcFit, FitMethodsOnTheCommandLine) {
              {{"-fit", "gls"}, "\n-fit must be one of ols, wls, iwls, not 'gls'.\n"},
              {{"-fit"}, "\nMissing argument(s) for -fit.\n"},
              {{"--fit_method", "iwls", "0"},
-              "\n--fit_method must be a whole number of at least 1, not '0'.\n"},
-             {{"-fit", "iwls", "2.5"}, "\n-fit must be a whole number of at least 1, not '2.5'.\n"},
+              "\n--fit_method must be a whole number from 1 to 100, not '0'.\n"},
+             {{"-fit", "iwls", "2.5"}, "\n-fit must be a whole number from 1 to 100, not '2.5'.\n"},
              {{"-fit", "wls", "2"}, "\n-fit wls takes no number ('2' given).\n"}}) {
         SCOPED_TRACE(c.err);
         const auto result = r.run(c.words);

@@ -220,6 +220,24 @@ std::string writeRichTracks(const TempDir& dir) {
     return path;
 }
 
+// Thread counts far past the work (which used to take hundreds of megabytes, or end in
+// std::bad_alloc) run on what the work can use, say so, and give the same bytes.
+TEST_F(ThreadedRuns, AbsurdThreadCountsGiveTheSameOutputAndANote) {
+    const auto [single, singleRun] = track({}, 1, "one.trk");
+    const auto [tracks, result] = track({}, 100000, "many.trk");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(tracks == single);
+    EXPECT_EQ(result.out.rfind("Threads: 1024, the most used (100000 asked).\n", 0), 0U);
+
+    setenv("DTI_NTHREADS", "100000000", 1);
+    const RunResult smoothed = runProgram("trksmooth", {file("one.trk"), "0.5", file("s.trk")});
+    unsetenv("DTI_NTHREADS");
+    ASSERT_EQ(smoothed.status, 0) << smoothed.err;
+    EXPECT_EQ(smoothed.out.rfind("Threads: 1024, the most used (100000000 asked).\n", 0), 0U);
+    const RunResult plain = runProgram("trksmooth", {file("one.trk"), "0.5", file("s1.trk")});
+    EXPECT_TRUE(readFile(file("s.trk")) == readFile(file("s1.trk")));
+}
+
 TEST(ThreadedSmoothing, OutputIsTheSameForEveryThreadCount) {
     TempDir dir;
     const std::string input = writeRichTracks(dir);

@@ -137,7 +137,7 @@ class Smoother {
           m_width(3 + header.scalar_count),
           m_properties(header.property_count),
           m_step(step),
-          m_threads(std::max(threads, 1)),
+          m_threads(OrderedChunks::Workers(threads, kWindow / kChunk)),
           m_scratch(static_cast<std::size_t>(m_threads)) {}
 
     // Smooths and writes records until the input ends (kGoOn) or something fails (the status to
@@ -339,6 +339,9 @@ int main(int argc, char* argv[]) {
     if (!ThreadCount::Choose("", &threads, &threadProblem)) {
         std::fprintf(stderr, "%s\n", threadProblem.c_str());
         return kExitUsage;
+    }
+    if (!threadProblem.empty()) {
+        std::printf("%s\n", threadProblem.c_str());  // a note: fewer threads than asked
     }
     const std::string input = argv[1];
     const std::string output = argv[3];

@@ -27,6 +27,28 @@ RunStep CommandLineOpening::Open(int argc, const CMyCmdParser& parser, const Pro
     if (const std::optional<std::string> problem = program.options.CheckValues(parser)) {
         return UsageError(program.name, *problem);
     }
+    if (positional->size() > program.positionalCount) {
+        // Words after an option's values are positional arguments as long as the program still
+        // needs some; the last word is then one too many, and its option (if any) is named.
+        const std::string& last = positional->back();
+        for (const CommandOption& option : program.options.Entries()) {
+            if (!option.checked || !option.IsSwitch() || !parser.HasSwitch(option)) {
+                continue;
+            }
+            const int count = parser.GetNumberOfArguments(option);
+            if (count > option.maxValues && parser.GetArgument(option, count, "") == last) {
+                return UsageError(program.name,
+                                  "\n" + parser.GetArgument(option, 0, option.shortName) +
+                                      " takes at most " +
+                                      std::to_string(option.maxValues) + " value" +
+                                      (option.maxValues == 1 ? "" : "s") + "; '" + last +
+                                      "' is one too many.");
+            }
+        }
+        if (program.refusesExtraWords) {
+            return UsageError(program.name, "\nUnexpected argument '" + last + "'.");
+        }
+    }
     return kGoOn;
 }
 

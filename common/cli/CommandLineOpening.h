@@ -16,11 +16,16 @@ class CommandLineOpening {
         const char* name;          // for the hint "Type '<name> --help' for more information."
         const OptionTable& options;
         size_t positionalCount;    // positional arguments the program needs
+        // Whether words past those are refused. The two programs whose command lines have
+        // always ignored them keep doing so, except for words that overflow an added option.
+        bool refusesExtraWords = true;
     };
 
     // Prints the version (status 0) for --version; shows the help (status 0) when there are no
     // arguments or -h/--help is given; refuses an unknown switch, too few positional arguments
-    // or a checked option's missing or wrong value (status 2, message and hint). Otherwise
+    // or a checked option's missing or wrong value, or a word too many: one past a checked
+    // option's values, or any when the program refuses extra words (status 2, message and
+    // hint). Otherwise
     // fills positional with the words left after the known switches and goes on.
     static RunStep Open(int argc, const CMyCmdParser& parser, const Program& program,
                         std::vector<std::string>* positional);

@@ -7,6 +7,10 @@
 #include <thread>
 #include <vector>
 
+int OrderedChunks::Workers(int threads, size_t chunks) {
+    return static_cast<int>(std::max<size_t>(1, std::min<size_t>(static_cast<size_t>(std::max(threads, 1)), chunks)));
+}
+
 bool OrderedChunks::Run(int threads, size_t chunks, size_t window,
                         const std::function<void(size_t chunk, int worker)>& work,
                         const std::function<bool(size_t chunk)>& finished) {
@@ -55,7 +59,7 @@ bool OrderedChunks::Run(int threads, size_t chunks, size_t window,
         }
     };
 
-    const int count = static_cast<int>(std::min<size_t>(static_cast<size_t>(threads), chunks));
+    const int count = Workers(threads, chunks);
     std::vector<std::thread> pool;
     pool.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {

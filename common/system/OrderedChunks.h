@@ -15,6 +15,9 @@ class OrderedChunks {
     // work(chunk, worker): fills chunk's results; worker is 0 .. threads-1, for per-worker
     // scratch. finished(chunk): on the calling thread, in ascending chunk order; returning false
     // stops the run (no further chunk is started). Returns false when finished stopped it.
+    // The workers Run starts for this much work: per-worker scratch needs no more.
+    static int Workers(int threads, size_t chunks);
+
     static bool Run(int threads, size_t chunks, size_t window,
                     const std::function<void(size_t chunk, int worker)>& work,
                     const std::function<bool(size_t chunk)>& finished);

@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -38,22 +39,23 @@ bool ThreadCount::Parse(const std::string& text, int* threads) {
 }
 
 bool ThreadCount::Choose(const std::string& option, int* threads, std::string* reason) {
-    if (!option.empty()) {
-        if (!Parse(option, threads)) {
-            *reason = "-nthreads must be a whole number of at least 1, not '" + option + "'.";
-            return false;
-        }
-        return true;
-    }
+    reason->clear();
     const char* variable = std::getenv(kVariable);
-    if (variable != nullptr && *variable != '\0') {
-        if (!Parse(variable, threads)) {
-            *reason = std::string(kVariable) + " must be a whole number of at least 1, not '" +
-                      variable + "'.";
+    const bool fromVariable = option.empty() && variable != nullptr && *variable != '\0';
+    if (!option.empty() || fromVariable) {
+        const std::string text = fromVariable ? variable : option;
+        if (!Parse(text, threads)) {
+            *reason = (fromVariable ? std::string(kVariable) : std::string("-nthreads")) +
+                      " must be a whole number of at least 1, not '" + text + "'.";
             return false;
+        }
+        if (*threads > kMost) {
+            *reason = "Threads: " + std::to_string(kMost) + ", the most used (" +
+                      std::to_string(*threads) + " asked).";
+            *threads = kMost;
         }
         return true;
     }
-    *threads = Available();
+    *threads = std::min(Available(), kMost);
     return true;
 }
