@@ -3,18 +3,45 @@
 #   scripts/cohort.sh BIDS_DIR OUTPUT_DIR participant [--participant_label 01 02 ...]
 #                     [--cores N] [--profile DIR] [--bin DIR] [--config KEY=VALUE ...]
 #   scripts/cohort.sh BIDS_DIR OUTPUT_DIR group [--participant_label ...] [--bin DIR]
+#   scripts/cohort.sh OUTPUT_DIR view [--port N]
 # participant runs the workflow (workflow/Snakefile, settings in workflow/config.yaml) on every
 # sub-*/[ses-*/]dwi/*_dwi.nii.gz with its .bval/.bvec: one job chain per subject, restartable,
 # a failed subject leaving the others to complete. group writes OUTPUT_DIR/group/summary.tsv and
-# OUTPUT_DIR/group/index.html. The exit status is not 0 when any subject failed.
+# OUTPUT_DIR/group/index.html, with a 3D view page per subject. The exit status is not 0 when any
+# subject failed. view serves OUTPUT_DIR on 127.0.0.1 (a free port, or N) and prints the address
+# of the QC page: the 3D views need it served. Ctrl-C stops it.
 # The programs are taken from --bin DIR, else from beside this script (an installed toolkit),
 # else from the repository's build/bin, else from PATH. --config overrides workflow/config.yaml.
 set -euo pipefail
 
 usage() {
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
+[ $# -ge 2 ] || usage
+
+here=$(cd "$(dirname "$0")" && pwd)
+if [ -f "$here/../workflow/Snakefile" ]; then
+    workflow=$(cd "$here/../workflow" && pwd)
+else
+    workflow=$(cd "$here/../share/dtitoolkit/workflow" && pwd)
+fi
+
+# OUTPUT_DIR view [--port N]; an output folder named "view" still takes a level after it.
+if [ "$2" = view ] && { [ $# -eq 2 ] || [ "${3#--}" != "$3" ]; }; then
+    output=$(cd "$1" 2>/dev/null && pwd) || { echo "no output folder $1" >&2; exit 1; }
+    [ -f "$output/group/index.html" ] ||
+        { echo "no $output/group/index.html: run the group level first" >&2; exit 1; }
+    shift 2
+    port=0
+    while [ $# -gt 0 ]; do
+        case "$1" in
+            --port) [ $# -ge 2 ] || usage; port=$2; shift 2 ;;
+            *) echo "unknown option $1" >&2; usage ;;
+        esac
+    done
+    exec python3 "$workflow/scripts/serve_output.py" "$output" --port "$port"
+fi
 [ $# -ge 3 ] || usage
 bids=$(cd "$1" && pwd) || { echo "no BIDS folder $1" >&2; exit 1; }
 mkdir -p "$2"
@@ -44,7 +71,6 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-here=$(cd "$(dirname "$0")" && pwd)
 if [ -n "${bin:-}" ]; then
     :
 elif [ -x "$here/tenscalc" ]; then
@@ -53,11 +79,6 @@ elif [ -x "$here/../build/bin/tenscalc" ]; then
     bin=$(cd "$here/../build/bin" && pwd)
 else
     bin=$(dirname "$(command -v tenscalc)")
-fi
-if [ -f "$here/../workflow/Snakefile" ]; then
-    workflow=$(cd "$here/../workflow" && pwd)
-else
-    workflow=$(cd "$here/../share/dtitoolkit/workflow" && pwd)
 fi
 
 case "$level" in
