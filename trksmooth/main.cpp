@@ -219,17 +219,13 @@ class Smoother {
     TrackSource::Outcome ReadWindow(Window& window) {
         window.Clear();
         while (window.Size() < kWindow) {
-            const TrackSource::Outcome outcome = m_records.Next();
+            const std::size_t start = window.values.size();
+            const TrackSource::Outcome outcome = m_records.AppendNext(window.values);
             if (outcome != TrackSource::Outcome::kTrack) {
                 return outcome;
             }
-            const int n = m_records.PointCount();
-            const std::size_t size = static_cast<std::size_t>(n) * static_cast<std::size_t>(m_width) +
-                                     static_cast<std::size_t>(m_properties);
-            window.starts.push_back(window.values.size());
-            window.counts.push_back(n);
-            window.values.insert(window.values.end(), m_records.Values().data(),
-                                 m_records.Values().data() + size);
+            window.starts.push_back(start);
+            window.counts.push_back(m_records.PointCount());
         }
         return TrackSource::Outcome::kTrack;
     }

@@ -19,7 +19,8 @@ TrackRecordReader::Outcome TrackRecordReader::ReadNext() {
     return ReadNextInto(m_values);
 }
 
-TrackRecordReader::Outcome TrackRecordReader::ReadNextInto(std::vector<float>& into) {
+TrackRecordReader::Outcome TrackRecordReader::ReadNextInto(std::vector<float>& into,
+                                                           std::size_t at) {
     m_pointCount = 0;
     m_failure.clear();
     if (!m_reader.IsOpen()) {
@@ -43,8 +44,9 @@ TrackRecordReader::Outcome TrackRecordReader::ReadNextInto(std::vector<float>& i
                     std::to_string(values * kValueBytes) + " bytes but " + std::to_string(left) +
                     " are left");
     }
-    into.resize(static_cast<std::size_t>(values));
-    if (!m_reader.GetNextRawData(n, into.data())) {
+    into.resize(at + static_cast<std::size_t>(values));
+    if (!m_reader.GetNextRawData(n, into.data() + at)) {
+        into.resize(at);
         return Fail("its " + std::to_string(values * kValueBytes) + " bytes can not be read");
     }
     m_pointCount = n;

@@ -22,8 +22,9 @@ class TrackRecordReader {
 
     Outcome ReadNext();
     // As ReadNext, with the record's values (properties included) read straight into values
+    // from index at on (values ends with them; it is left as it was when no record is read),
     // instead of this reader's own buffer.
-    Outcome ReadNextInto(std::vector<float>& values);
+    Outcome ReadNextInto(std::vector<float>& values, std::size_t at = 0);
 
     // The record of the last kRecord: its point count and, in file order, x, y, z and the
     // point's scalars for every point, then the record's properties.

@@ -90,8 +90,14 @@ class TrkSource : public TrackSource {
         records_ = std::make_unique<TrackRecordReader>(reader_);
         return true;
     }
-    Outcome Next() override {
-        switch (records_->ReadNextInto(values_)) {
+    Outcome Next() override { return ReadInto(values_, 0); }
+    Outcome AppendNext(std::vector<float>& records) override {
+        return ReadInto(records, records.size());
+    }
+
+  private:
+    Outcome ReadInto(std::vector<float>& records, std::size_t at) {
+        switch (records_->ReadNextInto(records, at)) {
             case TrackRecordReader::Outcome::kEnd:
                 return Outcome::kEnd;
             case TrackRecordReader::Outcome::kDamaged:
@@ -105,7 +111,6 @@ class TrkSource : public TrackSource {
         return Outcome::kTrack;
     }
 
-  private:
     CTrackReader reader_;
     std::unique_ptr<TrackRecordReader> records_;
 };
@@ -253,6 +258,14 @@ class TrxSource : public TrackSource {
 };
 
 }  // namespace
+
+TrackSource::Outcome TrackSource::AppendNext(std::vector<float>& records) {
+    const Outcome outcome = Next();
+    if (outcome == Outcome::kTrack) {
+        records.insert(records.end(), values_.begin(), values_.end());
+    }
+    return outcome;
+}
 
 TrackSource::Format TrackSource::FormatOf(const std::string& name) {
     const std::string ending = CMyUtils::getFileExtension(name);

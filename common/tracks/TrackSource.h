@@ -31,6 +31,9 @@ class TrackSource {
     // True when the grid is known (always for .trk and TRX; for .tck with a reference).
     bool HasGrid() const { return hasGrid_; }
     virtual Outcome Next() = 0;
+    // As Next, with the record appended to records instead of held in Values() (a reader that
+    // can read straight into it saves a copy of every point).
+    virtual Outcome AppendNext(std::vector<float>& records);
     int PointCount() const { return pointCount_; }
     // The record of the last kTrack, in .trk layout.
     const std::vector<float>& Values() const { return values_; }
