@@ -469,7 +469,7 @@ TEST(TrackConversion, DamagedTrxArchivesStopWithTheFileAndTheReason) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"no_positions.trx", "no member positions.3.float32 in the archive"},
         {"vertices.trx", "positions.3.float32 holds 60 bytes; header.json needs 12000000060"},
-        {"streamlines.trx", "offsets.uint64 holds 24 bytes; header.json needs 56"},
+        {"streamlines.trx", "offsets.uint64 holds 16 bytes; header.json needs 56"},
         {"no_header.trx", "no member header.json in the archive"},
         {"cut.trx", "not a readable zip archive"},
     };
