@@ -1,5 +1,5 @@
 // The installed toolkit: cmake --install puts every program into a prefix, and each answers
-// --version with the toolkit's version.
+// --version with the toolkit's version; the Debian package holds what a package should.
 
 #include <gtest/gtest.h>
 
@@ -28,6 +28,43 @@ TEST(Install, ProgramsAreInstalledAndAnswerWithTheToolkitVersion) {
     }
 }
 
+// The package as dpkg sees it: the Slurm profile's status script executable (the scheduler
+// runs it), a manual page per program, the copyright file, and the study command under the
+// toolkit's name rather than a generic cohort.sh on the system's PATH.
+TEST(Install, ThePackageHoldsRunBitsManualPagesAndCopyright) {
+    testsupport::TempDir dir;
+    const std::string build = DTI_BUILD_DIR;
+    const std::string log = " > '" + dir.file("cpack.log") + "' 2>&1";
+    ASSERT_EQ(std::system(("cd '" + build + "' && cpack -G DEB -B '" + dir.path() + "'" + log)
+                              .c_str()),
+              0)
+        << testsupport::readFile(dir.file("cpack.log"));
+    ASSERT_EQ(std::system(("dpkg-deb -c '" + dir.path() + "'/dtitoolkit_*.deb > '" +
+                           dir.file("contents.txt") + "'")
+                              .c_str()),
+              0);
+    const std::string contents = testsupport::readFile(dir.file("contents.txt"));
+    // Each line: mode, owner, size, date, time, path.
+    const auto modeOf = [&contents](const std::string& path) {
+        const size_t at = contents.find("./usr/" + path + "\n");
+        if (at == std::string::npos) {
+            return std::string("missing");
+        }
+        return contents.substr(contents.rfind('\n', at) + 1, 10);
+    };
+    EXPECT_EQ(modeOf("share/dtitoolkit/workflow/profiles/slurm/slurm-status.sh"), "-rwxr-xr-x");
+    EXPECT_EQ(modeOf("bin/dti-cohort"), "-rwxr-xr-x");
+    EXPECT_EQ(modeOf("bin/cohort.sh"), "missing");
+    EXPECT_EQ(modeOf("share/doc/dtitoolkit/copyright").substr(0, 1), "-");
+    for (const std::string name : {"tenscalc", "fiberwalk", "trksmooth", "dwiphantom", "trkview",
+                                   "gradcheck", "trkconvert"}) {
+        EXPECT_EQ(modeOf("share/man/man1/" + name + ".1.gz").substr(0, 1), "-") << name;
+    }
+    // The page says what --help says.
+    EXPECT_EQ(std::system(("zcat '" + build + "/man/tenscalc.1.gz' | grep -q -- '-bvec'").c_str()),
+              0);
+}
+
 TEST(Install, TheInstalledCohortCommandRunsAStudy) {
     if (std::system("command -v snakemake > /dev/null") != 0) {
         GTEST_SKIP() << "snakemake is not installed";
@@ -45,7 +82,7 @@ TEST(Install, TheInstalledCohortCommandRunsAStudy) {
     const std::string log = " > '" + dir.file("run.log") + "' 2>&1";
     ASSERT_EQ(std::system(("'" + bin + "dwiphantom' -bids '" + study + "' -n 1" + log).c_str()), 0);
     // Run from elsewhere, so that nothing of the build or the repository is found by accident.
-    const std::string cohort = "cd / && '" + bin + "cohort.sh' '" + study + "' '" + out + "' ";
+    const std::string cohort = "cd / && '" + bin + "dti-cohort' '" + study + "' '" + out + "' ";
     ASSERT_EQ(std::system((cohort + "participant --cores 2" + log).c_str()), 0)
         << testsupport::readFile(dir.file("run.log"));
     ASSERT_EQ(std::system((cohort + "group" + log).c_str()), 0);
