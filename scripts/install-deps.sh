@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake make g++ pkg-config libnifti2-dev zlib1g-dev libgtest-dev libbenchmark-dev libpng-dev
           clang-tidy snakemake chromium slurm-wlm munge
-          python3-numpy python3-nibabel python3-dipy mrtrix3 libzip-dev help2man)
+          python3-numpy python3-nibabel python3-dipy mrtrix3 libzip-dev help2man dpkg-dev file)
 
 missing=()
 for p in "${packages[@]}"; do
