@@ -4,13 +4,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <future>
+#include <condition_variable>
+#include <mutex>
 #include <limits>
 #include <memory>
 #include <new>
@@ -104,7 +104,7 @@ void showProgress(int count) {
     }
 }
 
-// One window of records: what was read, then what smoothing made of each.
+// One chunk of records: what was read, then what smoothing made of each.
 struct Window {
     std::vector<float> values;       // the records one after another, properties included
     std::vector<std::size_t> starts; // where each record begins in values
@@ -113,6 +113,8 @@ struct Window {
     // marks a track that needs more points than a record can hold.
     std::vector<std::vector<float>> smoothed;
     std::vector<int> smoothedCounts;
+    // How reading ended: kTrack when the input may hold more records.
+    TrackSource::Outcome last = TrackSource::Outcome::kTrack;
 
     void Clear() {
         values.clear();
@@ -137,38 +139,48 @@ class Smoother {
           m_width(3 + header.scalar_count),
           m_properties(header.property_count),
           m_step(step),
-          m_threads(OrderedChunks::Workers(threads, kWindow / kChunk)),
+          m_threads(OrderedChunks::Workers(threads, kChunksPerRun)),
           m_scratch(static_cast<std::size_t>(m_threads)) {}
 
     // Smooths and writes records until the input ends (kGoOn) or something fails (the status to
-    // end with). Records are read in order a window at a time, smoothed side by side and written
-    // in order, so that the output is the same for every thread count and memory holds one
-    // window. The failure is told by PrintFailure once the summary is out.
+    // end with). Workers take chunks of records in order; each reads its chunk when the chunk
+    // before has been read (reading is sequential) and smooths it while the next worker reads,
+    // and this thread writes the chunks in order. So the output is the same for every thread
+    // count, no worker waits for others at window ends, and memory holds the chunks in flight.
+    // The failure is told by PrintFailure once the summary is out.
     RunStep Run() {
         try {
-            // Two windows: with more than one thread the next is read while this one is
-            // smoothed and written, so that reading no longer holds up the workers.
-            std::array<Window, 2> windows;
-            TrackSource::Outcome last = ReadWindow(windows[0]);
-            for (std::size_t current = 0;; current ^= 1U) {
-                const bool more = last == TrackSource::Outcome::kTrack;
-                std::future<TrackSource::Outcome> next;
-                if (more) {
-                    Window& following = windows[current ^ 1U];
-                    next = std::async(m_threads > 1 ? std::launch::async : std::launch::deferred,
-                                      [this, &following] { return ReadWindow(following); });
-                }
-                if (const RunStep stop = SmoothAndWrite(windows[current])) {
-                    if (next.valid()) {
-                        next.wait();
-                    }
-                    return stop;
-                }
-                if (!more) {
-                    return last == TrackSource::Outcome::kEnd ? kGoOn : Stop(Failure::kCorrupt);
-                }
-                last = next.get();
+            // OrderedChunks starts no chunk ring or more past the last one written, so a chunk's
+            // slot is free again when its turn comes.
+            const std::size_t ring = 4 * static_cast<std::size_t>(m_threads);
+            std::vector<Window> chunks(ring);
+            ReadingTurn turn;
+            RunStep stop = kGoOn;
+            bool ended = false;
+            for (std::size_t base = 0; !ended && !stop; base += kChunksPerRun) {
+                OrderedChunks::Run(
+                    m_threads, kChunksPerRun, ring,
+                    [&](std::size_t chunk, int worker) {
+                        Window& records = chunks[(base + chunk) % ring];
+                        ReadChunk(base + chunk, records, turn);
+                        records.smoothed.resize(records.Size());
+                        records.smoothedCounts.assign(records.Size(), 0);
+                        SmoothingScratch& scratch = m_scratch[static_cast<std::size_t>(worker)];
+                        for (std::size_t r = 0; r < records.Size(); ++r) {
+                            Smooth(records, r, scratch);
+                        }
+                    },
+                    [&](std::size_t chunk) {
+                        const Window& records = chunks[(base + chunk) % ring];
+                        stop = WriteChunk(records);
+                        if (!stop && records.last == TrackSource::Outcome::kDamaged) {
+                            stop = Stop(Failure::kCorrupt);
+                        }
+                        ended = records.last != TrackSource::Outcome::kTrack;
+                        return !stop && !ended;
+                    });
             }
+            return stop;
         } catch (const std::bad_alloc&) {
             return Stop(Failure::kOutOfMemory);
         }
@@ -205,59 +217,69 @@ class Smoother {
         kStepTooSmall,  // a track would need more points than a record can hold
         kOutOfMemory,
     };
-    // Records read and smoothed together (few enough to stay in the processor cache from
-    // reading to smoothing), and how many a worker takes at a time.
-    static constexpr std::size_t kWindow = 1024;
+    // Records a worker reads and smooths at a time (few enough to stay in the processor cache
+    // from reading to smoothing), and chunks handed out per run of the workers.
     static constexpr std::size_t kChunk = 64;
+    static constexpr std::size_t kChunksPerRun = std::size_t{1} << 14;
+
+    // Whose turn it is to read: chunk `next`. Set by the reader of the chunk before, under the
+    // mutex, as is `ended` (no later chunk has records).
+    struct ReadingTurn {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::size_t next = 0;
+        bool ended = false;
+    };
 
     RunStep Stop(Failure failure) {
         m_failure = failure;
         return kExitFailure;
     }
 
-    // Reads up to kWindow records; returns kTrack when the window is full.
-    TrackSource::Outcome ReadWindow(Window& window) {
-        window.Clear();
-        while (window.Size() < kWindow) {
-            const std::size_t start = window.values.size();
-            const TrackSource::Outcome outcome = m_records.AppendNext(window.values);
-            if (outcome != TrackSource::Outcome::kTrack) {
-                return outcome;
+    // Waits for chunk index's turn, reads up to kChunk records into records (records.last: kTrack
+    // when the input may hold more) and hands the turn on, also when reading throws.
+    void ReadChunk(std::size_t index, Window& records, ReadingTurn& turn) {
+        std::unique_lock<std::mutex> lock(turn.mutex);
+        turn.changed.wait(lock, [&] { return turn.next == index; });
+        lock.unlock();
+        struct HandOn {
+            ReadingTurn& turn;
+            bool ended = true;  // unless the chunk was read whole
+            ~HandOn() {
+                const std::lock_guard<std::mutex> guard(turn.mutex);
+                turn.ended = turn.ended || ended;
+                ++turn.next;
+                turn.changed.notify_all();
             }
-            window.starts.push_back(start);
-            window.counts.push_back(m_records.PointCount());
+        } handOn{turn};
+        records.Clear();
+        records.last = TrackSource::Outcome::kEnd;
+        if (turn.ended) {
+            return;
         }
-        return TrackSource::Outcome::kTrack;
+        while (records.Size() < kChunk) {
+            const std::size_t start = records.values.size();
+            const TrackSource::Outcome outcome = m_records.AppendNext(records.values);
+            if (outcome != TrackSource::Outcome::kTrack) {
+                records.last = outcome;
+                return;
+            }
+            records.starts.push_back(start);
+            records.counts.push_back(m_records.PointCount());
+        }
+        records.last = TrackSource::Outcome::kTrack;
+        handOn.ended = false;
     }
 
-    RunStep SmoothAndWrite(Window& window) {
-        const std::size_t records = window.Size();
-        window.smoothed.resize(records);
-        window.smoothedCounts.assign(records, 0);
-        const std::size_t chunks = (records + kChunk - 1) / kChunk;
-        RunStep stop = kGoOn;
-        OrderedChunks::Run(
-            m_threads, chunks, chunks,
-            [&](std::size_t chunk, int worker) {
-                SmoothingScratch& scratch = m_scratch[static_cast<std::size_t>(worker)];
-                for (std::size_t r = chunk * kChunk; r < std::min(records, (chunk + 1) * kChunk);
-                     ++r) {
-                    Smooth(window, r, scratch);
-                }
-            },
-            [&](std::size_t chunk) {
-                for (std::size_t r = chunk * kChunk; r < std::min(records, (chunk + 1) * kChunk);
-                     ++r) {
-                    stop = Write(window, r);
-                    if (stop) {
-                        return false;
-                    }
-                    ++m_processed;
-                    showProgress(m_processed);
-                }
-                return true;
-            });
-        return stop;
+    RunStep WriteChunk(const Window& records) {
+        for (std::size_t r = 0; r < records.Size(); ++r) {
+            if (const RunStep stop = Write(records, r)) {
+                return stop;
+            }
+            ++m_processed;
+            showProgress(m_processed);
+        }
+        return kGoOn;
     }
 
     // Record r as it is written: the spline's resampled points, or the record unchanged when it
@@ -293,7 +315,7 @@ class Smoother {
         window.smoothedCounts[r] = S;
     }
 
-    RunStep Write(Window& window, std::size_t r) {
+    RunStep Write(const Window& window, std::size_t r) {
         const int count = window.smoothedCounts[r];
         if (count < 0) {
             return Stop(Failure::kStepTooSmall);
