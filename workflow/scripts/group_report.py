@@ -1,49 +1,48 @@
-"""The study's summary table and its QC page, from the subjects' summary rows; a subject without
-a row failed, and its row names the log that says why. Every subject with a colour FA map also
-gets a 3D view page beside the QC page (NiiVue, copied into the group folder, so that viewing
-needs no network)."""
+"""The study's summary table (with a BIDS sidecar describing its columns) and its QC page, from
+the subjects' summary rows; a subject without a row failed, or was never run, and its row says
+why. Every subject with a colour FA map also gets a 3D view page beside the QC page (NiiVue,
+copied into the group folder, so that viewing needs no network).
+
+Exit status: 1 when any subject failed, else 3 when any gradient table looks wrong (as gradcheck
+says it), else 0."""
 import argparse
 import glob
 import html
+import json
 import os
-import re
 import shutil
 import sys
 import urllib.parse
 
-COLUMNS = ["participant_id", "session_id", "voxels_fitted", "mean_fa", "mean_adc",
-           "track_count", "mean_track_length_mm", "gradcheck", "status", "mean_ad", "mean_rd",
-           "negative_eigenvalue_voxels", "shells"]
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import study  # noqa: E402
+from study import COLUMNS, STATUS, TRACKS  # noqa: E402
 
-
-def acquisitions(bids):
-    patterns = [os.path.join(bids, "sub-*", "dwi", "*_dwi.nii.gz"),
-                os.path.join(bids, "sub-*", "ses-*", "dwi", "*_dwi.nii.gz")]
-    for path in sorted(p for pattern in patterns for p in glob.glob(pattern)):
-        folder = os.path.relpath(os.path.dirname(path), bids)
-        stem = os.path.basename(path)[: -len("_dwi.nii.gz")]
-        yield folder, stem
-
-
-def failed_row(output, folder, stem):
-    subject = re.match(r"sub-([A-Za-z0-9]+)", stem).group(1)
-    session = re.search(r"_ses-([A-Za-z0-9]+)", stem)
-    # The first step, in the order they run, whose output is missing is the one that failed
-    # (later steps may have failed on what it did not write).
-    steps = [("tenscalc", "work/" + stem + "_tensor.nii.gz"),
-             ("gradcheck", stem + "_gradcheck.txt"),
-             ("fiberwalk", stem + "_model-tensor_tractography.*"),
-             ("trksmooth", stem + "_model-tensor_desc-smooth_tractography.*"),
-             ("summary", stem + "_summary.tsv")]
-    log = "the workflow's log"
-    for step, product in steps:
-        step_log = os.path.join(output, folder, "logs", stem + "_" + step + ".log")
-        made = glob.glob(os.path.join(output, folder, product))
-        if not made and os.path.exists(step_log):
-            log = os.path.relpath(step_log, output)
-            break
-    return ["sub-" + subject, "ses-" + session.group(1) if session else "n/a", "n/a", "n/a",
-            "n/a", "n/a", "n/a", "n/a", "failed (see " + log + ")", "n/a", "n/a", "n/a", "n/a"]
+# What the page's header shows of each column, units included, and the sidecar's description.
+HEADINGS = {
+    "participant_id": ("participant", "Subject label, as its folder is named", None),
+    "session_id": ("session", "Session label, n/a without sessions", None),
+    "voxels_fitted": ("voxels fitted", "Voxels with a fitted tensor (FA above 0)", "voxels"),
+    "mean_fa": ("mean FA", "Mean fractional anisotropy where FA >= summary_fa", "unitless"),
+    "mean_adc_mm2_per_s": ("mean ADC (mm\u00b2/s)", "Mean ADC (mean diffusivity) where FA >= "
+                           "summary_fa", "mm^2/s"),
+    "track_count": ("tracks", "Smoothed tracks", "tracks"),
+    "mean_track_length_mm": ("mean track length (mm)", "Mean length of the smoothed tracks", "mm"),
+    "gradients": ("gradient table", "gradcheck's verdict on the table (right, WRONG: best is ..., "
+                  "undecided) or corrected (...) when the table gradcheck finds right was used",
+                  None),
+    "status": ("status", "ok; ok, gradient table looks wrong; failed: the reason; or no "
+               "diffusion data", None),
+    "mean_ad_mm2_per_s": ("mean AD (mm\u00b2/s)", "Mean axial diffusivity where FA >= summary_fa",
+                          "mm^2/s"),
+    "mean_rd_mm2_per_s": ("mean RD (mm\u00b2/s)", "Mean radial diffusivity where FA >= "
+                          "summary_fa", "mm^2/s"),
+    "negative_eigenvalue_voxels": ("voxels with a negative eigenvalue", "Voxels whose tensor has "
+                                   "a negative eigenvalue", "voxels"),
+    "shells_s_per_mm2": ("shells fitted (b, s/mm\u00b2)", "b values of the shells the tensor was "
+                         "fitted to", "s/mm^2"),
+}
 
 
 def main():
@@ -52,37 +51,24 @@ def main():
     parser.add_argument("output")
     parser.add_argument("--participant_label", nargs="*", default=[])
     args = parser.parse_args()
-    rows = []
-    pictures = []
-    stems = []
-    for folder, stem in acquisitions(args.bids):
-        subject = re.match(r"sub-([A-Za-z0-9]+)", stem).group(1)
-        labels = [label[len("sub-"):] if label.startswith("sub-") else label
-                  for label in args.participant_label]
-        if labels and subject not in labels:
-            continue
-        summary = os.path.join(args.output, folder, stem + "_summary.tsv")
-        if os.path.exists(summary):
-            with open(summary) as handle:
-                rows.append(handle.read().splitlines()[1].split("\t"))
-            pictures.append(os.path.join("..", folder, stem + "_qc.png"))
-        else:
-            rows.append(failed_row(args.output, folder, stem))
-            pictures.append("")
-        stems.append((folder, stem))
+    rows = study.rows_of(args.bids, args.output, args.participant_label)
     group = os.path.join(args.output, "group")
     os.makedirs(group, exist_ok=True)
-    views = write_views(args.output, group, rows, stems)
-    with open(os.path.join(group, "summary.tsv"), "w") as handle:
+    views = write_views(args.output, group, rows)
+    with open(os.path.join(group, "summary.tsv"), "w", encoding="utf-8") as handle:
         handle.write("\t".join(COLUMNS) + "\n")
         for row in rows:
-            handle.write("\t".join(row) + "\n")
-    write_page(os.path.join(group, "index.html"), rows, pictures, views)
-    failed = sum(1 for row in rows if row[8] != "ok")
-    wrong = sum(1 for row in rows if row[7].startswith("WRONG"))
-    print(f"{len(rows)} subjects: {len(rows) - failed} ok, {failed} failed, "
-          f"{wrong} with a gradient table that looks wrong")
-    return 1 if failed else 0
+            handle.write("\t".join(row.cells) + "\n")
+    with open(os.path.join(group, "summary.json"), "w", encoding="utf-8") as handle:
+        json.dump({column: {"Description": description, **({"Units": units} if units else {})}
+                   for column, (_, description, units) in HEADINGS.items()}, handle, indent=2)
+        handle.write("\n")
+    write_page(args.output, group, rows, views)
+    lines, status = study.report(rows)
+    print("\n".join(lines))
+    if status == 0 and any(row.wrong_table for row in rows):
+        status = 3
+    return status
 
 
 def viewer_files():
@@ -103,14 +89,14 @@ def smoothed_tracks(folder, stem, row):
     """The subject's smoothed track file, or "" when it has no track. Of files in several
     formats (track_format changed between runs) the newest. A subject without tracks has an
     empty file, or one with no track in it, which NiiVue cannot read: the summary's count tells."""
-    pattern = os.path.join(folder, stem + "_model-tensor_desc-smooth_tractography.*")
+    pattern = glob.escape(os.path.join(folder, stem)) + "_model-tensor_desc-smooth_tractography.*"
     found = sorted(glob.glob(pattern), key=os.path.getmtime)
-    if not found or os.path.getsize(found[-1]) == 0 or row[5] == "0":
+    if not found or os.path.getsize(found[-1]) == 0 or row.cells[TRACKS] == "0":
         return ""
     return found[-1]
 
 
-def write_views(output, group, rows, acquisitions):
+def write_views(output, group, rows):
     """A 3D view page per subject whose colour FA map is there; returns each row's page name
     (empty where there is none)."""
     bundle, script = viewer_files()
@@ -119,16 +105,17 @@ def write_views(output, group, rows, acquisitions):
               "workflow/viewer/node_modules)", file=sys.stderr)
         return [""] * len(rows)
     views = []
-    for row, (folder, stem) in zip(rows, acquisitions):
+    for row in rows:
+        folder, stem = row.entry.folder, row.entry.stem
         maps = os.path.join(output, folder, stem + "_model-tensor_param-")
-        if not os.path.exists(maps + "rgb_dwimap.nii.gz"):
+        if not row.entry.runnable or not os.path.exists(maps + "rgb_dwimap.nii.gz"):
             views.append("")
             continue
         tracks = smoothed_tracks(os.path.join(output, folder), stem, row)
-        name = row[0] + ("" if row[1] == "n/a" else " " + row[1])
         page = stem + "_view.html"
-        write_view(os.path.join(group, page), name, link(maps + "rgb_dwimap.nii.gz", group),
-                   link(maps + "fa_dwimap.nii.gz", group), link(tracks, group) if tracks else "")
+        write_view(os.path.join(group, page), row.entry.name,
+                   link(maps + "rgb_dwimap.nii.gz", group), link(maps + "fa_dwimap.nii.gz", group),
+                   link(tracks, group) if tracks else "")
         views.append(page)
     if any(views):
         shutil.copyfile(bundle, os.path.join(group, "niivue.umd.js"))
@@ -162,40 +149,101 @@ def write_view(path, name, volume, fallback, tracks):
         handle.write("\n".join(parts) + "\n")
 
 
-def write_page(path, rows, pictures, views):
-    """One section per subject: its QC picture, its row and a link to its 3D view; relative links
-    only, so that the page works opened from the file system (the 3D views need it served)."""
+def subject_files(output, row):
+    """Every picture, map, track file and log of an acquisition: (kind, [(name, path)]) with
+    the short names the page shows."""
+    if not row.entry.runnable:
+        return []
+    folder = glob.escape(os.path.join(output, row.entry.folder))
+    stem = glob.escape(row.entry.stem)
+
+    def found(pattern, prefix="", suffix=""):
+        paths = sorted(glob.glob(os.path.join(folder, pattern.format(stem=stem))))
+        names = [os.path.basename(p)[len(prefix.format(stem=row.entry.stem)):] for p in paths]
+        return [(n[: -len(suffix)] if suffix and n.endswith(suffix) else n, p)
+                for n, p in zip(names, paths)]
+
+    kinds = [("QC picture", found("{stem}_qc.png", "{stem}_")),
+             ("maps", found("{stem}_model-tensor_param-*_dwimap.nii.gz",
+                            "{stem}_model-tensor_param-", "_dwimap.nii.gz")),
+             ("tracks", found("{stem}_model-tensor_*tractography.*", "{stem}_model-tensor_")),
+             ("gradients", found("{stem}_gradcheck.txt", "{stem}_")
+              + [("table fitted", p) for _, p in found("work/{stem}_dwi.bvec")]),
+             ("summary row", found("{stem}_summary.tsv", "{stem}_")),
+             ("logs", found("logs/{stem}_*.log", "{stem}_", ".log"))]
+    return [(kind, files) for kind, files in kinds if files]
+
+
+def caption(row):
+    """What the mosaic's own caption says, beside the picture."""
+    cells = dict(zip(COLUMNS, row.cells))
+    return (f"mean FA {cells['mean_fa']} \u00b7 {cells['track_count']} tracks, mean length "
+            f"{cells['mean_track_length_mm']} mm \u00b7 gradient table {cells['gradients']}")
+
+
+def write_page(output, group, rows, views):
+    """The table of every row, then a section per row: its status (a failed subject's reason
+    with the log that tells more), its QC picture with a caption, its 3D view and its files.
+    Relative links only, so that the page works opened from the file system (the 3D views need
+    it served)."""
+    esc = html.escape
+    lines, _ = study.report(rows)
     parts = ["<!DOCTYPE html>", "<html><head><meta charset='utf-8'><title>Study QC</title>",
              "<style>body{font-family:sans-serif} table{border-collapse:collapse}"
              " td,th{border:1px solid #999;padding:2px 6px} .failed{background:#fcc}"
-             " .wrong{background:#fec} img{max-width:100%}</style></head><body>",
-             "<h1>Study QC</h1>", "<table id='summary'><tr>"]
+             " .wrong{background:#fec} .nodata{background:#eee} img{max-width:100%}"
+             " p.status{font-weight:bold} section.failed p.status{color:#a00}"
+             " figure{margin:0}</style></head><body>",
+             "<h1>Study QC</h1>", f"<p>{esc(lines[0])}"]
+    workflow_log = os.path.join(output, "logs", "snakemake.log")
+    if os.path.exists(workflow_log):
+        parts[-1] += f" &middot; <a href='{link(workflow_log, group)}'>workflow log</a>"
+    parts[-1] += "</p>"
     # The 3D view first: the row is wider than most windows.
-    parts += ["<th>3D view</th>"] + [f"<th>{html.escape(c)}</th>" for c in COLUMNS]
-    parts.append("</tr>")
-    for row, view in zip(rows, views):
-        kind = "failed" if row[8] != "ok" else "wrong" if row[7].startswith("WRONG") else ""
-        opened = f"<a class='view' href='{html.escape(view)}'>3D view</a>" if view else ""
+    parts += ["<table id='summary'><tr><th>3D view</th>"]
+    parts += [f"<th>{esc(HEADINGS[c][0])}</th>" for c in COLUMNS] + ["</tr>"]
+    for number, (row, view) in enumerate(zip(rows, views)):
+        kind = row_kind(row)
+        opened = f"<a class='view' href='{esc(view)}'>3D view</a>" if view else ""
+        cells = [f"<a href='#row-{number}'>{esc(row.cells[0])}</a>"]
+        cells += [esc(v) for v in row.cells[1:]]
         parts.append(f"<tr class='{kind}'><td>{opened}</td>"
-                     + "".join(f"<td>{html.escape(v)}</td>" for v in row) + "</tr>")
+                     + "".join(f"<td>{v}</td>" for v in cells) + "</tr>")
     parts.append("</table>")
-    for row, picture, view in zip(rows, pictures, views):
-        name = row[0] + ("" if row[1] == "n/a" else " " + row[1])
-        opened = f" (<a href='{html.escape(view)}'>3D view</a>)" if view else ""
-        parts.append(f"<h2>{html.escape(name)}{opened}</h2><p>{html.escape(row[8])}, "
-                     f"gradient table: {html.escape(row[7])}</p>")
-        if picture:
-            parts.append(f"<img class='qc' src='{html.escape(picture)}' alt='{html.escape(name)}'>")
-    # Each picture reports whether it loaded and its size, so that the page can be checked.
-    parts.append("<pre id='loaded'></pre><script>window.addEventListener('load', function () {"
-                 " var lines = []; document.querySelectorAll('img.qc').forEach(function (img) {"
-                 " lines.push((img.complete && img.naturalWidth > 0 ? 'loaded ' : 'missing ')"
-                 " + img.alt + ' ' + img.naturalWidth + 'x' + img.naturalHeight); });"
-                 " document.getElementById('loaded').textContent = lines.join('\\n'); });"
-                 "</script>")
+    for number, (row, view) in enumerate(zip(rows, views)):
+        parts.append(f"<section id='row-{number}' class='{row_kind(row)}'>")
+        opened = f" (<a href='{esc(view)}'>3D view</a>)" if view else ""
+        parts.append(f"<h2>{esc(row.entry.name)}{opened}</h2>")
+        status = esc(row.cells[STATUS])
+        if row.log:
+            status += f" (<a href='{link(row.log, group)}'>log</a>)"
+        parts.append(f"<p class='status'>{status}</p>")
+        files = subject_files(output, row)
+        for _, path in dict(files).get("QC picture", []):
+            parts.append(f"<figure><img class='qc' src='{link(path, group)}' "
+                         f"alt='QC picture of {esc(row.entry.name)}'>"
+                         f"<figcaption>{esc(caption(row))}</figcaption></figure>")
+        if files:
+            parts.append("<ul class='files'>" + "".join(
+                f"<li>{esc(kind)}: " + ", ".join(
+                    f"<a href='{link(path, group)}'>{esc(name)}</a>" for name, path in named)
+                + "</li>" for kind, named in files) + "</ul>")
+        parts.append("</section>")
+    # Each picture records whether it loaded, and its size, in data-loaded: for checks of the
+    # page, out of the reader's sight.
+    parts.append("<script>document.querySelectorAll('img.qc').forEach(function (img) {"
+                 " function mark() { img.setAttribute('data-loaded', img.naturalWidth > 0"
+                 " ? img.naturalWidth + 'x' + img.naturalHeight : 'missing'); }"
+                 " if (img.complete) { mark(); } else { img.addEventListener('load', mark);"
+                 " img.addEventListener('error', mark); } });</script>")
     parts.append("</body></html>")
-    with open(path, "w") as handle:
+    with open(os.path.join(group, "index.html"), "w", encoding="utf-8") as handle:
         handle.write("\n".join(parts) + "\n")
+
+
+def row_kind(row):
+    return ("failed" if row.failed else "nodata" if row.no_data
+            else "wrong" if row.wrong_table else "")
 
 
 if __name__ == "__main__":

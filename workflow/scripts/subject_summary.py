@@ -5,12 +5,10 @@ import re
 import subprocess
 import sys
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from niftitrk import read_float_volume, track_lengths  # noqa: E402
-
-COLUMNS = ["participant_id", "session_id", "voxels_fitted", "mean_fa", "mean_adc",
-           "track_count", "mean_track_length_mm", "gradcheck", "status", "mean_ad", "mean_rd",
-           "negative_eigenvalue_voxels", "shells"]
+from study import COLUMNS, WRONG_TABLE  # noqa: E402
 
 
 def fit_report(log):
@@ -26,15 +24,24 @@ def fit_report(log):
     return negative, shells
 
 
-def verdict(line):
+def gradients(line, policy):
+    """The summary's gradients cell and the subject's status, from gradcheck's verdict and what
+    the workflow was told to do about it (a table that looks wrong under fail never gets here)."""
     line = line.strip()
     if line.startswith("Gradient table looks right"):
-        return "right"
-    if line.startswith("Gradient table looks wrong"):
-        return "WRONG: " + line.split(": ", 1)[1]
-    if line.startswith("Gradient table cannot be checked"):
-        return "undecided"
-    return "unknown"
+        return "right", "ok"
+    if line.startswith("Gradient table looks wrong: best is "):
+        best = line[len("Gradient table looks wrong: best is "):]
+        if policy == "correct":
+            return f"corrected ({best.split(' (')[0]})", "ok"
+        return "WRONG: best is " + best, WRONG_TABLE
+    # Too little white matter, or directions that determine no tensor: not a verdict of right.
+    return "undecided", "ok"
+
+
+def caption_gradients(cell):
+    """The gradients cell short enough for the picture's one-line caption."""
+    return cell.split(" (mean length")[0]
 
 
 def main():
@@ -43,6 +50,7 @@ def main():
                  "ad", "rd", "tenscalc_log"]:
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--threshold", type=float, default=0.2)
+    parser.add_argument("--policy", choices=["warn", "fail", "correct"], default="warn")
     args = parser.parse_args()
 
     fa = read_float_volume(args.fa)
@@ -59,14 +67,15 @@ def main():
     lengths = track_lengths(args.tracks)
     mean_length = sum(lengths) / len(lengths) if lengths else 0.0
     with open(args.gradcheck) as handle:
-        check = verdict(handle.read())
+        check, status = gradients(handle.read(), args.policy)
 
     subject = re.match(r"sub-([A-Za-z0-9]+)", args.stem).group(1)
     session = re.search(r"_ses-([A-Za-z0-9]+)", args.stem)
     row = ["sub-" + subject, "ses-" + session.group(1) if session else "n/a", str(fitted),
            f"{mean_fa:.4f}", f"{mean_adc:.6g}", str(len(lengths)), f"{mean_length:.1f}", check,
-           "ok", f"{mean_ad:.6g}", f"{mean_rd:.6g}", negative, shells]
-    caption = f"{args.stem}  mean FA {mean_fa:.2f}  {len(lengths)} tracks"
+           status, f"{mean_ad:.6g}", f"{mean_rd:.6g}", negative, shells]
+    caption = (f"{args.stem}   mean FA {mean_fa:.2f}   {len(lengths)} tracks, mean length "
+               f"{mean_length:.1f} mm   gradient table {caption_gradients(check)}")
     help_text = subprocess.run([args.trkview, "--help"], capture_output=True, text=True).stdout
     command = [args.trkview, args.color, args.tracks, args.picture]
     if "--mosaic" in help_text:
@@ -78,7 +87,10 @@ def main():
         empty = args.picture + ".empty.trk"
         command[2] = empty
         write_empty_tracks(empty, args.fa)
-    subprocess.run(command, check=True)
+    drawn = subprocess.run(command)
+    if drawn.returncode != 0:
+        # trkview's message, last in the log, is the reason: a traceback would bury it.
+        sys.exit(drawn.returncode)
     with open(args.row, "w") as handle:
         handle.write("\t".join(COLUMNS) + "\n" + "\t".join(row) + "\n")
 
