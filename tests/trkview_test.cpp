@@ -1,6 +1,7 @@
 // trkview: its switch table against the parser and the help, and the program run as a process,
 // where a damaged track file ends the run at the damaged record before any memory is sized from
-// its point count; then the quality-control mosaic.
+// its point count; then the quality-control mosaic, on made-up volumes and on a phantom run
+// through tenscalc and fiberwalk with a right and an x-flipped gradient table.
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -9,9 +10,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -23,8 +27,9 @@
 #include "CTrackWriter.h"
 #include "MosaicLayout.h"
 #include "MosaicPicture.h"
+#include "TRACK_HEADER.h"
 #include "TestSupport.h"
-#include "TrackOverlay.h"
+#include "TrackDensity.h"
 #include "TrkviewSettings.h"
 
 using testsupport::fileExists;
@@ -35,7 +40,6 @@ using testsupport::TempDir;
 using testsupport::writeFile;
 
 namespace {
-
 
 // Lowers the address space the programs started while it lives may use, so that a program
 // sizing memory from a damaged count fails at once instead of filling the machine's memory.
@@ -198,9 +202,10 @@ TEST(TrkviewSwitches, SettingsFollowBothSpellings) {
     EXPECT_FALSE(settings.drawAll);
 }
 
-// The quality-control mosaic (-mosaic): its layout, the orientation of its panels, the tracks
-// near each slice coloured by direction and thinned where they crowd, and its caption. Volumes
-// and tracks are made here; pictures are read back from the PNG files the program writes.
+// The quality-control mosaic (-mosaic): its layout, the orientation of its panels and their
+// letters, the grey map, the tracks near each slice coloured by direction and brighter where
+// they crowd, and its caption. Volumes and tracks are made here; pictures are read back from the
+// PNG files the program writes.
 
 namespace {
 
@@ -295,11 +300,24 @@ Track straightTrack(const Point& a, const Point& b) {
     return track;
 }
 
+// A channel well above the others: over a grey map, only a track's colour does that.
 bool reddish(const Colour& c) {
-    return c[0] >= c[1] + 60 && c[0] >= c[2] + 60;
+    return c[0] >= c[1] + 40 && c[0] >= c[2] + 40;
 }
 bool bluish(const Colour& c) {
-    return c[2] >= c[0] + 60 && c[2] >= c[1] + 60;
+    return c[2] >= c[0] + 40 && c[2] >= c[1] + 40;
+}
+bool grey(const Colour& c) {
+    return c[0] == c[1] && c[1] == c[2];
+}
+
+// What the mosaic shows for a voxel of a colour map: the colour's length (FA * 255 for colour
+// FA) as a grey level, dimmed to the map's brightest grey.
+Colour greyShown(const Colour& voxel) {
+    const long level = std::lround(std::min(255.0, std::hypot(voxel[0], voxel[1], voxel[2])));
+    const auto shown =
+        static_cast<std::uint8_t>((level * MosaicPicture::kBrightestMap + 127) / 255);
+    return {shown, shown, shown};
 }
 
 // Whether a pixel with the property lies within one pixel of (x, y).
@@ -380,8 +398,9 @@ class TrkviewMosaic : public ::testing::Test {
 TEST_F(TrkviewMosaic, AMediumVolumeGivesThreePanelsEachAtLeast512PixelsWide) {
     const Dims dims = {96, 96, 60};
     const Sizes size = {2.0f, 2.0f, 2.0f};
-    const Colour map = {30, 90, 150};
-    writeRgbVolume(volume, dims, size, [&](int, int, int) { return map; });
+    const Colour voxel = {30, 90, 150};
+    const Colour map = greyShown(voxel);
+    writeRgbVolume(volume, dims, size, [&](int, int, int) { return voxel; });
     writeTracks(tracks, dims, size, {});
     const RunResult r = Run({});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -392,8 +411,8 @@ TEST_F(TrkviewMosaic, AMediumVolumeGivesThreePanelsEachAtLeast512PixelsWide) {
                          std::to_string(png.width) + "x" + std::to_string(png.height) +
                          " picture written to " + picture + "\n");
 
-    // Across the middle of the panels' row: three runs of map colour, each >= 512 pixels,
-    // separated by background.
+    // Across the middle of the panels' row: three runs of the map's grey, each >= 512 pixels,
+    // separated by background and letters.
     const MosaicLayout layout = middleLayout(dims, size);
     const int row = layout.panels()[1].top() + layout.panels()[1].height() / 2;
     std::vector<int> runs;
@@ -447,7 +466,9 @@ TEST_F(TrkviewMosaic, PanelsFollowTheStatedOrientation) {
     // in each: off the panel's centre lines, so that a flip or swap of either axis moves it.
     const Dims dims = {20, 16, 12};
     const Sizes size = {2.0f, 2.0f, 3.0f};
-    const Colour map = {90, 90, 90};
+    const Colour dull = {90, 90, 90};
+    const Colour map = greyShown(dull);
+    const Colour marked = greyShown({250, 250, 0});
     const Colour yellow = {250, 250, 0};
     const Colour cyan = {0, 250, 250};
     const Colour magenta = {250, 0, 250};
@@ -461,7 +482,7 @@ TEST_F(TrkviewMosaic, PanelsFollowTheStatedOrientation) {
         if (i == 10 && j == 3 && k == 10) {
             return magenta;  // sagittal slice
         }
-        return map;
+        return dull;
     });
     writeTracks(tracks, dims, size, {});
     const RunResult r = Run({});
@@ -476,15 +497,15 @@ TEST_F(TrkviewMosaic, PanelsFollowTheStatedOrientation) {
         return png.At(p.left() + column * s + s / 2, p.top() + row * s + s / 2);
     };
     // Axial: x to the right, y downward.
-    EXPECT_EQ(at(0, 3, 2), yellow);
+    EXPECT_EQ(at(0, 3, 2), marked);
     EXPECT_EQ(at(0, 20 - 1 - 3, 2), map);
     EXPECT_EQ(at(0, 3, 16 - 1 - 2), map);
     // Coronal: x to the right, z upward.
-    EXPECT_EQ(at(1, 2, 12 - 1 - 10), cyan);
+    EXPECT_EQ(at(1, 2, 12 - 1 - 10), marked);
     EXPECT_EQ(at(1, 2, 10), map);
     EXPECT_EQ(at(1, 20 - 1 - 2, 12 - 1 - 10), map);
     // Sagittal: y to the right, z upward.
-    EXPECT_EQ(at(2, 3, 12 - 1 - 10), magenta);
+    EXPECT_EQ(at(2, 3, 12 - 1 - 10), marked);
     EXPECT_EQ(at(2, 3, 10), map);
     EXPECT_EQ(at(2, 16 - 1 - 3, 12 - 1 - 10), map);
 
@@ -508,8 +529,9 @@ TEST_F(TrkviewMosaic, TracksNearEachSliceAreDrawnInTheirDirectionsColour) {
     // track along z through the middle of the coronal and sagittal slices, crossing the axial one.
     const Dims dims = {24, 20, 16};
     const Sizes size = {2.0f, 2.0f, 3.0f};
-    const Colour map = {60, 60, 60};
-    writeRgbVolume(volume, dims, size, [&](int, int, int) { return map; });
+    const Colour voxel = {60, 60, 60};
+    const Colour map = greyShown(voxel);
+    writeRgbVolume(volume, dims, size, [&](int, int, int) { return voxel; });
     const Track alongX = straightTrack({2.0f, 5.5f, 8.5f}, {22.0f, 5.5f, 8.5f});
     const Track alongZ = straightTrack({12.5f, 10.5f, 1.0f}, {12.5f, 10.5f, 15.0f});
     writeTracks(tracks, dims, size, {alongX, alongZ});
@@ -563,70 +585,42 @@ TEST_F(TrkviewMosaic, TracksNearEachSliceAreDrawnInTheirDirectionsColour) {
     EXPECT_GT(onLine[1], 0);
 }
 
-TEST_F(TrkviewMosaic, TwoThousandIdenticalTracksLeaveTheMapVisible) {
+TEST_F(TrkviewMosaic, ACrowdOfTracksIsBrighterThanOneTrackButNoWider) {
+    // Tracks along x at y 5.5 voxels: on the border between two rows of pixels.
     const Dims dims = {24, 20, 16};
     const Sizes size = {2.0f, 2.0f, 2.0f};
-    const Colour map = {40, 160, 40};
-    writeRgbVolume(volume, dims, size, [&](int, int, int) { return map; });
-    const std::vector<Track> crowd(2000, straightTrack({2.0f, 5.5f, 8.5f}, {22.0f, 5.5f, 8.5f}));
-    writeTracks(tracks, dims, size, crowd);
-    const RunResult r = Run({});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find(": 2000 of 2000 tracks drawn,"), std::string::npos) << r.out;
-    const Picture png = readPng(picture);
-    ASSERT_TRUE(png.ok);
+    const Colour voxel = {40, 160, 40};
+    writeRgbVolume(volume, dims, size, [&](int, int, int) { return voxel; });
     const MosaicLayout layout = middleLayout(dims, size);
     const MosaicPanel& axial = layout.panels()[0];
     const int s = layout.scale();
-    // Every pixel of the line shows the track's red, and the map's green still contributes a
-    // good part: it is not the track's opaque red.
-    const int y = axial.top() + static_cast<int>(5.5 * s);
-    int onLine = 0;
-    for (int x = axial.left() + 3 * s; x < axial.left() + 21 * s; ++x) {
-        const Colour c = png.At(x, y);
-        if (c == map) {
-            continue;
+    const int border = static_cast<int>(5.5 * s);
+    // The panel's column across the middle of the line, from the top.
+    const auto column = [&](std::size_t count) {
+        const Track line = straightTrack({2.0f, 5.5f, 8.5f}, {22.0f, 5.5f, 8.5f});
+        writeTracks(tracks, dims, size, std::vector<Track>(count, line));
+        EXPECT_EQ(Run({}).status, 0);
+        const Picture png = readPng(picture);
+        std::vector<Colour> colours;
+        for (int y = axial.top(); png.ok && y < axial.top() + axial.height(); ++y) {
+            colours.push_back(png.At(axial.left() + 12 * s, y));
         }
-        ++onLine;
-        EXPECT_GT(c[0], map[0] + 60) << x;
-        EXPECT_GE(c[1], map[1] / 5) << x;
-        EXPECT_NE(c, (Colour{255, 0, 0})) << x;
-    }
-    EXPECT_EQ(onLine, 18 * s);
-}
-
-TEST_F(TrkviewMosaic, ACrowdedBundleIsThinnedInsteadOfBecomingASolidBand) {
-    // 2,000 tracks along x spread evenly over y 4 to 8 in the axial slice: unthinned, every
-    // picture row of the bundle would be covered many times over.
-    const Dims dims = {24, 20, 16};
-    const Sizes size = {2.0f, 2.0f, 2.0f};
-    const Colour map = {200, 40, 40};
-    writeRgbVolume(volume, dims, size, [&](int, int, int) { return map; });
-    std::vector<Track> bundle;
-    for (int t = 0; t < 2000; ++t) {
-        const float y = 4.0f + 4.0f * (static_cast<float>(t) + 0.5f) / 2000.0f;
-        const float z = 8.5f + 0.4f * static_cast<float>(t % 5 - 2) / 2.0f;
-        bundle.push_back(straightTrack({2.0f, y, z}, {22.0f, y, z}));
-    }
-    writeTracks(tracks, dims, size, bundle);
-    const RunResult r = Run({});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const Picture png = readPng(picture);
-    ASSERT_TRUE(png.ok);
-    const MosaicLayout layout = middleLayout(dims, size);
-    const MosaicPanel& axial = layout.panels()[0];
-    const int s = layout.scale();
-    int untouched = 0;
-    int pixels = 0;
-    for (int y = axial.top() + 4 * s; y < axial.top() + 8 * s; ++y) {
-        for (int x = axial.left() + 4 * s; x < axial.left() + 20 * s; ++x) {
-            ++pixels;
-            untouched += png.At(x, y) == map ? 1 : 0;
+        return colours;
+    };
+    const std::vector<Colour> one = column(1);
+    const std::vector<Colour> crowd = column(1000);
+    ASSERT_EQ(one.size(), static_cast<std::size_t>(axial.height()));
+    ASSERT_EQ(crowd.size(), one.size());
+    for (int y = 0; y < axial.height(); ++y) {
+        const bool onLine = y == border - 1 || y == border;
+        EXPECT_EQ(one[y] == greyShown(voxel), !onLine) << y;
+        EXPECT_EQ(crowd[y] == greyShown(voxel), !onLine) << y;
+        if (onLine) {
+            // One track tints the map red; a thousand give the full red.
+            EXPECT_TRUE(reddish(one[y]) && one[y][1] == one[y][2] && one[y][1] > 0) << y;
+            EXPECT_EQ(crowd[y], (Colour{255, 0, 0})) << y;
         }
     }
-    // Tracks are drawn, but the map keeps at least 40 % of the bundle's pixels.
-    EXPECT_GT(pixels - untouched, pixels / 5);
-    EXPECT_GE(untouched, pixels * 2 / 5) << untouched << " of " << pixels;
 }
 
 TEST_F(TrkviewMosaic, TheCaptionIsWrittenInTheStripBelowThePanels) {
@@ -715,14 +709,16 @@ TEST(TrkviewBitmapFont, EveryPrintableCharacterHasItsOwnGlyph) {
     EXPECT_EQ(BitmapFont::Width(""), 0);
 }
 
-TEST(TrkviewTrackOverlay, DirectionColoursFollowTheColourFaConvention) {
-    EXPECT_EQ(TrackOverlay::DirectionColour(-3.0, 0.0, 0.0), (Colour{255, 0, 0}));
-    EXPECT_EQ(TrackOverlay::DirectionColour(0.0, 2.0, 0.0), (Colour{0, 255, 0}));
-    EXPECT_EQ(TrackOverlay::DirectionColour(0.0, 0.0, -0.5), (Colour{0, 0, 255}));
-    const Colour diagonal = TrackOverlay::DirectionColour(1.0, -1.0, 0.0);
+TEST(TrkviewTrackDensity, DirectionColoursFollowTheColourFaConvention) {
+    using Light = TrackDensity::Light;
+    EXPECT_EQ(TrackDensity::DirectionColour(-3.0, 0.0, 0.0), (Light{1.0f, 0.0f, 0.0f}));
+    EXPECT_EQ(TrackDensity::DirectionColour(0.0, 2.0, 0.0), (Light{0.0f, 1.0f, 0.0f}));
+    EXPECT_EQ(TrackDensity::DirectionColour(0.0, 0.0, -0.5), (Light{0.0f, 0.0f, 1.0f}));
+    const Light diagonal = TrackDensity::DirectionColour(1.0, -1.0, 0.0);
     EXPECT_EQ(diagonal[0], diagonal[1]);
-    EXPECT_NEAR(diagonal[0], 255.0 / std::sqrt(2.0), 1.0);
-    EXPECT_EQ(diagonal[2], 0);
+    EXPECT_NEAR(diagonal[0], 1.0 / std::sqrt(2.0), 1e-6);
+    EXPECT_EQ(diagonal[2], 0.0f);
+    EXPECT_EQ(TrackDensity::DirectionColour(0.0, 0.0, 0.0), (Light{0.0f, 0.0f, 0.0f}));
 }
 
 TEST_F(TrkviewMosaic, AScalarMapIsShownInGrey) {
@@ -744,13 +740,14 @@ TEST_F(TrkviewMosaic, AScalarMapIsShownInGrey) {
     const int s = layout.scale();
     const Colour left = png.At(axial.left() + s / 2, axial.top() + s / 2);
     const Colour right = png.At(axial.left() + 23 * s + s / 2, axial.top() + s / 2);
+    const auto brightest = static_cast<std::uint8_t>(MosaicPicture::kBrightestMap);
     EXPECT_EQ(left, (Colour{0, 0, 0}));
-    EXPECT_EQ(right, (Colour{255, 255, 255}));
+    EXPECT_EQ(right, (Colour{brightest, brightest, brightest}));
     const Colour middle = png.At(axial.left() + 12 * s, axial.top() + s / 2);
     EXPECT_EQ(middle[0], middle[1]);
     EXPECT_EQ(middle[1], middle[2]);
     EXPECT_GT(middle[0], 0);
-    EXPECT_LT(middle[0], 255);
+    EXPECT_LT(middle[0], brightest);
 }
 
 TEST_F(TrkviewMosaic, ACaptionNeedsItsTextAndTheMosaic) {
@@ -804,4 +801,276 @@ TEST(TrkviewSwitches, MosaicAndCaptionFollowBothSpellings) {
     EXPECT_FALSE(settings.mosaic);
     EXPECT_FALSE(settings.captionGiven);
     EXPECT_TRUE(settings.scaleGiven);
+}
+
+// The panels' names and the letters of the patient directions at their edges, from the volume's
+// sform, else its qform, else the track file's voxel order.
+
+namespace {
+
+using Letters = std::vector<std::string>;
+
+// Whether the picture shows the text in the label colour on the background from the corner on,
+// each font pixel scale x scale picture pixels, over the first rows of the glyph cells.
+bool showsText(const Picture& png, const std::string& text, MosaicLayout::Corner corner, int scale,
+               int rows) {
+    for (int i = 0; i < static_cast<int>(text.size()); ++i) {
+        for (int y = 0; y < rows * scale; ++y) {
+            for (int x = 0; x < BitmapFont::kGlyphWidth * scale; ++x) {
+                const int u = corner.left + i * BitmapFont::kAdvance * scale + x;
+                const int v = corner.top + y;
+                const bool ink = BitmapFont::Ink(text[i], x / scale, y / scale);
+                if (u >= png.width || v >= png.height ||
+                    png.At(u, v) !=
+                        (ink ? MosaicPicture::kLabelColour : MosaicPicture::kBackground)) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+// For each panel the letters at its left, right, top and bottom edges: ' ' where there is none,
+// '?' where something else is drawn.
+Letters panelLetters(const Picture& png, const MosaicLayout& layout) {
+    Letters letters;
+    for (const MosaicPanel& panel : layout.panels()) {
+        std::string edges;
+        for (const auto edge : {MosaicPanel::Edge::kLeft, MosaicPanel::Edge::kRight,
+                                MosaicPanel::Edge::kTop, MosaicPanel::Edge::kBottom}) {
+            char found = '?';
+            for (const char c : std::string(" RLAPSI")) {
+                found = showsText(png, std::string(1, c), layout.LetterCorner(panel, edge),
+                                  layout.labelScale(), BitmapFont::kCapitalHeight)
+                            ? c
+                            : found;
+            }
+            edges += found;
+        }
+        letters.push_back(edges);
+    }
+    return letters;
+}
+
+bool showsNames(const Picture& png, const MosaicLayout& layout, const Letters& names) {
+    bool shown = true;
+    for (std::size_t p = 0; p < names.size(); ++p) {
+        const MosaicPanel& panel = layout.panels()[p];
+        shown = shown && showsText(png, names[p], layout.NameCorner(panel),
+                                   layout.NameScale(panel, names[p]), BitmapFont::kGlyphHeight);
+    }
+    return shown;
+}
+
+}  // namespace
+
+TEST_F(TrkviewMosaic, EdgesAreLetteredFromTheSformElseTheQformElseTheTracksVoxelOrder) {
+    const Dims dims = {20, 16, 12};
+    testsupport::VolumeSpec description;
+    description.dims = {dims[0], dims[1], dims[2]};
+    description.datatype = 128;  // RGB24
+    // A qform turned 90 degrees about z: voxel x runs toward A, voxel y toward L.
+    description.qformCode = 1;
+    description.quatern[2] = static_cast<float>(std::sqrt(0.5));
+    const MosaicLayout layout = middleLayout(dims, {1.0f, 1.0f, 1.0f});
+    const auto letters = [&](const std::string& voxelOrder) {
+        testsupport::writeVolume(volume, description, std::vector<std::uint8_t>(3 * 20 * 16 * 12));
+        writeTracks(tracks, dims, {1.0f, 1.0f, 1.0f}, {});
+        std::string trk = readFile(tracks);
+        trk.replace(offsetof(TRACK_HEADER, voxel_order), 3, voxelOrder);
+        writeFile(tracks, trk);
+        EXPECT_EQ(Run({}).status, 0);
+        return panelLetters(readPng(picture), layout);
+    };
+    EXPECT_EQ(letters("LPS"), (Letters{"PARL", "PASI", "RLSI"}));
+    description.sformCode = 1;  // RAS
+    EXPECT_EQ(letters("LPS"), (Letters{"LRPA", "LRSI", "PASI"}));
+    description.sformCode = description.qformCode = 0;
+    EXPECT_EQ(letters("lps"), (Letters{"RLAP", "RLSI", "APSI"}));
+    // A voxel order naming no directions (an empty one means LPS in a track file): no letters.
+    EXPECT_EQ(letters("XYZ"), (Letters{"    ", "    ", "    "}));
+    EXPECT_TRUE(
+        showsNames(readPng(picture), layout, {"axial z=6", "coronal y=8", "sagittal x=10"}));
+    ASSERT_EQ(Run({"-z", "5"}).status, 0);
+    EXPECT_TRUE(showsNames(readPng(picture), layout, {"axial z=5"}));
+    EXPECT_FALSE(showsNames(readPng(picture), layout, {"axial z=6"}));
+}
+
+// The mosaic of a phantom run through tenscalc and fiberwalk with its gradient table, with the
+// table's x negated (which turns every fitted tensor), and with other noise.
+
+namespace {
+
+// Shares of the pixels in 12 hue sectors of 30 degrees (1 to 12) and of the grey ones (0).
+using Histogram = std::array<double, 13>;
+Histogram hueHistogram(const std::vector<Colour>& colours) {
+    Histogram shares{};
+    for (const Colour& c : colours) {
+        const double high = std::max({c[0], c[1], c[2]});
+        const double span = high - std::min({c[0], c[1], c[2]});
+        // In sixths of the circle: red 0, yellow 1, green 2, cyan 3, blue 4, magenta 5.
+        const double hue = span == 0.0    ? -1.0
+                           : high == c[0] ? std::fmod((c[1] - c[2]) / span + 6.0, 6.0)
+                           : high == c[1] ? (c[2] - c[0]) / span + 2.0
+                                          : (c[0] - c[1]) / span + 4.0;
+        shares[hue < 0.0 ? 0 : 1 + std::min(11, static_cast<int>(hue * 2.0))] +=
+            1.0 / static_cast<double>(colours.size());
+    }
+    return shares;
+}
+
+class PhantomMosaic : public ::testing::Test {
+  protected:
+    static constexpr Dims kDims = {32, 32, 20};
+    static constexpr int kAxial = 10;
+
+    static void SetUpTestSuite() {
+        dir_ = std::make_unique<TempDir>();
+        ASSERT_EQ(runProgram("dwiphantom", {file("p")}).status, 0);
+        ASSERT_EQ(runProgram("dwiphantom", {file("q"), "-seed", "7"}).status, 0);
+        std::istringstream table(readFile(file("p_grad.txt")));
+        std::string flipped;
+        for (std::string line; std::getline(table, line);) {
+            const bool row = !line.empty() && line[0] != '#' && std::stod(line) != 0.0;
+            flipped += (!row ? line : line[0] == '-' ? line.substr(1) : "-" + line) + "\n";
+        }
+        writeFile(file("flipped_grad.txt"), flipped);
+        for (const auto& [run, data, grad] : {std::array<std::string, 3>{"right", "p", "p_grad"},
+                                              {"flipped", "p", "flipped_grad"},
+                                              {"reseeded", "q", "q_grad"}}) {
+            ASSERT_EQ(
+                runProgram("tenscalc", {file(data + ".nii"), file(run), "-gm", file(grad + ".txt")})
+                    .status,
+                0);
+            ASSERT_EQ(runProgram("fiberwalk", {file(run), file(run + ".trk"), "-m",
+                                               file(run + "_fa.nii"), "0.2"})
+                          .status,
+                      0);
+            ASSERT_EQ(runProgram("trkview", {file(run + "_fa_color.nii"), file(run + ".trk"),
+                                             file(run + ".png"), "-mosaic", "-caption", run})
+                          .status,
+                      0);
+        }
+    }
+    static void TearDownTestSuite() { dir_.reset(); }
+
+    static std::string file(const std::string& name) { return dir_->file(name); }
+    static MosaicLayout layout() {
+        return MosaicLayout(kDims, {2.0f, 2.0f, 2.0f}, MosaicLayout::AutomaticScale(kDims),
+                            {kDims[0] / 2, kDims[1] / 2, kAxial});
+    }
+    static std::size_t voxel(int i, int j, int k) {
+        return (static_cast<std::size_t>(k) * kDims[1] + j) * kDims[0] + i;
+    }
+    // The axial panel's pixels over voxel (i, j) of its slice.
+    static std::vector<Colour> pixelsOver(const Picture& png, int i, int j) {
+        const MosaicLayout mosaic = layout();
+        const MosaicPanel& axial = mosaic.panels()[0];
+        const int s = mosaic.scale();
+        std::vector<Colour> pixels;
+        for (int y = axial.top() + j * s; png.ok && y < axial.top() + (j + 1) * s; ++y) {
+            for (int x = axial.left() + i * s; x < axial.left() + (i + 1) * s; ++x) {
+                pixels.push_back(png.At(x, y));
+            }
+        }
+        return pixels;
+    }
+    static std::vector<std::int16_t> labels() {
+        return testsupport::readVolume(file("p_truth_wm.nii")).as<std::int16_t>();
+    }
+
+    static std::unique_ptr<TempDir> dir_;
+};
+
+std::unique_ptr<TempDir> PhantomMosaic::dir_;
+
+}  // namespace
+
+TEST_F(PhantomMosaic, GreyWhereNoTrackRunsAndRedAlongTheStraightBundle) {
+    const Picture png = readPng(file("right.png"));
+    const std::vector<float> fa = testsupport::readVolume(file("right_fa.nii")).as<float>();
+    const std::vector<std::uint8_t> rgb = testsupport::readVolume(file("right_fa_color.nii")).bytes;
+    const std::vector<std::int16_t> wm = labels();
+    ASSERT_TRUE(png.ok);
+    ASSERT_EQ(rgb.size(), 3 * fa.size());
+    // Tracks run where FA >= 0.2; two voxels from every such voxel of the slices the axial
+    // panel draws tracks from, it shows the colour FA map's length in grey.
+    const auto tracking = [&](int i, int j) {
+        bool near = false;
+        for (int k = kAxial - 2; k <= kAxial + 2; ++k) {
+            for (int b = std::max(0, j - 2); b <= std::min(kDims[1] - 1, j + 2); ++b) {
+                for (int a = std::max(0, i - 2); a <= std::min(kDims[0] - 1, i + 2); ++a) {
+                    near = near || fa[voxel(a, b, k)] >= 0.2f;
+                }
+            }
+        }
+        return near;
+    };
+    int greyVoxels = 0;
+    std::vector<Colour> straight;
+    for (int j = 0; j < kDims[1]; ++j) {
+        for (int i = 0; i < kDims[0]; ++i) {
+            const std::vector<Colour> pixels = pixelsOver(png, i, j);
+            const std::size_t p = 3 * voxel(i, j, kAxial);
+            const Colour grey = greyShown({rgb[p], rgb[p + 1], rgb[p + 2]});
+            if (!tracking(i, j)) {
+                ++greyVoxels;
+                EXPECT_EQ(std::count(pixels.begin(), pixels.end(), grey), pixels.size());
+            }
+            if (wm[voxel(i, j, kAxial)] == 1) {  // the straight bundle, along x
+                straight.insert(straight.end(), pixels.begin(), pixels.end());
+            }
+        }
+    }
+    EXPECT_GT(greyVoxels, 300);
+    const auto reds = std::count_if(straight.begin(), straight.end(), reddish);
+    const auto others = std::count_if(straight.begin(), straight.end(),
+                                      [](const Colour& c) { return !reddish(c) && !grey(c); });
+    EXPECT_GT(reds, static_cast<long>(straight.size() / 10));
+    EXPECT_LT(others, reds / 4);
+}
+
+TEST_F(PhantomMosaic, PanelsAreLetteredFromTheTrackersVoxelOrder) {
+    // The phantom's maps carry no orientation; the tracker took LPS from its .info file.
+    const Picture png = readPng(file("right.png"));
+    EXPECT_EQ(panelLetters(png, layout()), (Letters{"RLAP", "RLSI", "APSI"}));
+    EXPECT_TRUE(showsNames(png, layout(), {"axial z=10", "coronal y=16", "sagittal x=16"}));
+}
+
+TEST_F(PhantomMosaic, AnXFlippedTableChangesTheColoursOverTheArc) {
+    // The flipped tensors send the arc's tracks across it instead of along it: fewer, shorter
+    // and fainter tracks over it, where other noise changes little.
+    const std::vector<std::int16_t> wm = labels();
+    std::map<std::string, Histogram> hues;
+    std::map<std::string, double> strength;  // the mean of the strongest less the weakest channel
+    for (const std::string run : {"right", "flipped", "reseeded"}) {
+        const Picture png = readPng(file(run + ".png"));
+        std::vector<Colour> arc;
+        for (std::size_t p = voxel(0, 0, kAxial); p < voxel(0, 0, kAxial + 1); ++p) {
+            if (wm[p] == 2) {
+                const std::vector<Colour> pixels = pixelsOver(
+                    png, static_cast<int>(p % kDims[0]), static_cast<int>(p / kDims[0] % kDims[1]));
+                arc.insert(arc.end(), pixels.begin(), pixels.end());
+            }
+        }
+        ASSERT_GT(arc.size(), 5000u) << run;
+        hues[run] = hueHistogram(arc);
+        for (const Colour& c : arc) {
+            strength[run] += (std::max({c[0], c[1], c[2]}) - std::min({c[0], c[1], c[2]})) /
+                             static_cast<double>(arc.size());
+        }
+    }
+    const auto distance = [&](const std::string& run) {
+        double sum = 0.0;
+        for (std::size_t bin = 0; bin < hues[run].size(); ++bin) {
+            sum += std::fabs(hues[run][bin] - hues["right"][bin]);
+        }
+        return sum / 2.0;  // 0 alike, 1 disjoint
+    };
+    EXPECT_GT(distance("flipped"), 0.2);
+    EXPECT_LT(distance("reseeded"), 0.05);
+    EXPECT_GT(hues["flipped"][0], hues["right"][0] + 0.15);  // grey: no track
+    EXPECT_LT(strength["flipped"], 0.6 * strength["right"]);
+    EXPECT_NEAR(strength["reseeded"], strength["right"], 0.1 * strength["right"]);
 }

@@ -10,6 +10,8 @@ class BitmapFont {
   public:
     static constexpr int kGlyphWidth = 5;
     static constexpr int kGlyphHeight = 9;
+    // Rows of capitals and digits, from the top of the cell to the baseline.
+    static constexpr int kCapitalHeight = 7;
     // From one character's left edge to the next one's.
     static constexpr int kAdvance = 6;
     // Stands for every character without a glyph of its own: a hollow box.

@@ -1,13 +1,15 @@
 #pragma once
 // The first volume of an image file as one 8-bit RGB colour per voxel, read through nifticlib:
 // colour maps (RGB24) keep their colours, scalar maps become grey levels scaled to the volume's
-// maximum, so that sections through it in any direction can be drawn.
+// maximum, so that sections through it in any direction can be drawn. Its orientation comes
+// from the header's sform, else its qform, when it has one.
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "AxisLetters.h"
 #include "RgbPicture.h"
 
 class ColourVolume {
@@ -23,10 +25,17 @@ class ColourVolume {
     bool colour() const { return colour_; }
     // The colour of voxel (i, j, k), which must lie inside the volume.
     RgbPicture::Colour At(int i, int j, int k) const;
+    // The grey level of voxel (i, j, k): a scalar map's own, and a colour map's length, which
+    // for a colour FA map (FA times the principal direction's size along x, y and z) is
+    // FA * 255.
+    std::uint8_t Grey(int i, int j, int k) const;
+    // Unknown when the header has neither sform nor qform.
+    const AxisLetters& letters() const { return letters_; }
 
   private:
     std::array<int, 3> dims_ = {0, 0, 0};
     std::array<float, 3> voxelSize_ = {1.0f, 1.0f, 1.0f};
     bool colour_ = false;
+    AxisLetters letters_;
     std::vector<std::uint8_t> rgb_;  // x fastest, then y, then z
 };

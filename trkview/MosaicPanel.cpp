@@ -51,6 +51,28 @@ int MosaicPanel::Rows(Plane plane, const std::array<int, 3>& dims) {
     return dims[AxesOf(plane).down];
 }
 
+std::string MosaicPanel::Name() const {
+    constexpr std::array<char, 3> kAxisNames = {'x', 'y', 'z'};
+    const char* const plane = plane_ == Plane::kAxial     ? "axial"
+                              : plane_ == Plane::kCoronal ? "coronal"
+                                                          : "sagittal";
+    return std::string(plane) + " " + kAxisNames[normal_] + "=" + std::to_string(slice_);
+}
+
+MosaicPanel::EdgeAxis MosaicPanel::AxisAt(Edge edge) const {
+    switch (edge) {
+        case Edge::kLeft:
+            return {across_, false};
+        case Edge::kRight:
+            return {across_, true};
+        case Edge::kTop:
+            return {down_, upward_};
+        case Edge::kBottom:
+        default:
+            return {down_, !upward_};
+    }
+}
+
 std::array<int, 3> MosaicPanel::VoxelAt(int x, int y) const {
     std::array<int, 3> voxel{};
     voxel[across_] = (x - left_) / scale_;

@@ -5,10 +5,18 @@
 // z upward; sagittal y to the right and z upward.
 
 #include <array>
+#include <string>
 
 class MosaicPanel {
   public:
     enum class Plane { kAxial, kCoronal, kSagittal };
+    enum class Edge { kLeft, kRight, kTop, kBottom };
+    // The volume axis that runs across an edge of the panel, and whether its index grows toward
+    // that edge.
+    struct EdgeAxis {
+        int axis;
+        bool growing;
+    };
 
     // scale picture pixels per voxel; (left, top) the panel's first pixel in the picture.
     MosaicPanel(Plane plane, int slice, const std::array<int, 3>& dims,
@@ -28,6 +36,10 @@ class MosaicPanel {
     bool Contains(int x, int y) const {
         return x >= left_ && y >= top_ && x < left_ + width_ && y < top_ + height_;
     }
+
+    // The plane and the slice, as "axial z=10".
+    std::string Name() const;
+    EdgeAxis AxisAt(Edge edge) const;
 
     // The voxel (i, j, k) a picture pixel inside the panel shows.
     std::array<int, 3> VoxelAt(int x, int y) const;

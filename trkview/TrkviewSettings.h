@@ -31,10 +31,15 @@ class TrkviewSettings {
         "          draw a quality-control mosaic instead: the axial, coronal and sagittal\n"
         "          slices through the middle of the volume side by side (axial: x to the\n"
         "          right, y downward; coronal: x to the right, z upward; sagittal: y to the\n"
-        "          right, z upward), each with the track segments within one voxel of it,\n"
-        "          coloured by direction (x red, y green, z blue) and thinned where tracks\n"
-        "          crowd, and a caption below. -z chooses the axial slice, -a draws every\n"
-        "          segment on every panel; without -s each panel is at least 512 pixels wide\n");
+        "          right, z upward), each named above (\"axial z=10\") and lettered at its\n"
+        "          edges with the patient directions R/L, A/P, S/I (from the volume's\n"
+        "          sform, else its qform, else the track file's voxel order). the map is\n"
+        "          grey (a colour FA map by the length of its colours: its FA), under the\n"
+        "          track segments within one voxel of each slice as thin lines coloured by\n"
+        "          direction (x red, y green, z blue) that add up to brighter colour where\n"
+        "          tracks crowd, so that bundles running the wrong way show. a caption\n"
+        "          below. -z chooses the axial slice, -a draws every segment on every\n"
+        "          panel; without -s each panel is at least 512 pixels wide\n");
     static constexpr CommandOption kCaption = CommandOption::Checked(
         "-caption", "--caption", CommandOption::Value::Text(),
         "  -caption, --caption <text>\n"

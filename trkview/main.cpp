@@ -1,12 +1,14 @@
 // trkview: draws the tracks of a track file over an axial slice of a (colour FA) volume and
 // writes the picture as PNG, for checking a tracking run at a glance; with -mosaic, the axial,
-// coronal and sagittal slices side by side with a caption, for pictures of a whole study.
+// coronal and sagittal slices side by side in grey under tracks in their direction's colours,
+// lettered with the patient directions, with a caption, for pictures of a whole study.
 
 #include <array>
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include "AxisLetters.h"
 #include "CMyCmdParser.h"
 #include "ColourVolume.h"
 #include "ExitStatus.h"
@@ -97,6 +99,16 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The volume's own orientation, as the picture shows the volume; a volume without one (a
+// phantom or an Analyze file) has it in the track file, where the tracker put the voxel order of
+// its .info file or the default patient orientation.
+AxisLetters lettersOf(const ColourVolume& volume, const TrackSource& records) {
+    if (volume.letters().known()) {
+        return volume.letters();
+    }
+    return AxisLetters::FromVoxelOrder(std::string(records.Header().voxel_order, 3));
+}
+
 // The quality-control mosaic: three sections, the tracks near each, a caption.
 int runMosaic(const TrkviewSettings& settings) {
     ColourVolume volume;
@@ -129,6 +141,8 @@ int runMosaic(const TrkviewSettings& settings) {
     if (const RunStep stop = reportDamage(outcome, *records, settings)) {
         return *stop;
     }
+    mosaic.LayTracks();
+    mosaic.DrawLabels(lettersOf(volume, *records));
     mosaic.DrawCaption(settings.captionGiven ? settings.caption : baseName(settings.volumeName));
 
     const RgbPicture& picture = mosaic.picture();
