@@ -21,10 +21,10 @@ class TrackRecordReader {
     explicit TrackRecordReader(CTrackReader& reader);
 
     Outcome ReadNext();
-    // As ReadNext, with the record's values (properties included) read straight into values
-    // from index at on (values ends with them; it is left as it was when no record is read),
+    // As ReadNext, with the record's values (properties included) read straight into `into`
+    // from index at on (it then ends with them; it is left as it was when no record is read),
     // instead of this reader's own buffer.
-    Outcome ReadNextInto(std::vector<float>& values, std::size_t at = 0);
+    Outcome ReadNextInto(std::vector<float>& into, std::size_t at = 0);
 
     // The record of the last kRecord: its point count and, in file order, x, y, z and the
     // point's scalars for every point, then the record's properties.
