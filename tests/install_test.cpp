@@ -57,7 +57,7 @@ TEST(Install, ThePackageHoldsRunBitsManualPagesAndCopyright) {
     EXPECT_EQ(modeOf("bin/cohort.sh"), "missing");
     EXPECT_EQ(modeOf("share/doc/dtitoolkit/copyright").substr(0, 1), "-");
     for (const std::string name : {"tenscalc", "fiberwalk", "trksmooth", "dwiphantom", "trkview",
-                                   "gradcheck", "trkconvert"}) {
+                                   "gradcheck", "trkconvert", "trkprofile"}) {
         EXPECT_EQ(modeOf("share/man/man1/" + name + ".1.gz").substr(0, 1), "-") << name;
     }
     // The page says what --help says.
