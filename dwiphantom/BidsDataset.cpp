@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "BundlePlanes.h"
+
 namespace {
 
 std::string jsonString(const std::string& text) {
@@ -48,10 +50,11 @@ std::string descriptionText(const std::string& name, const char* datasetType,
 
 }  // namespace
 
-BidsDataset::BidsDataset(std::string folder, int subjectCount)
+BidsDataset::BidsDataset(std::string folder, int subjectCount, bool bundlePlanes)
     : folder_(std::move(folder)),
       subjectCount_(subjectCount),
-      labelDigits_(std::max<int>(2, static_cast<int>(std::to_string(subjectCount).size()))) {}
+      labelDigits_(std::max<int>(2, static_cast<int>(std::to_string(subjectCount).size()))),
+      bundlePlanes_(bundlePlanes) {}
 
 std::string BidsDataset::SubjectLabel(int subject) const {
     char label[16];
@@ -65,6 +68,10 @@ std::string BidsDataset::SubjectFolder(int subject) const {
 
 std::string BidsDataset::TruthFolder() const {
     return folder_ + "/derivatives/" + kTruthPipeline;
+}
+
+std::string BidsDataset::RoiFolder() const {
+    return folder_ + "/derivatives/" + kRoiPipeline;
 }
 
 std::string BidsDataset::DwiStem(int subject) const {
@@ -81,11 +88,23 @@ std::string BidsDataset::BrainMaskName(int subject) const {
            "_desc-brain_mask.nii.gz";
 }
 
+std::string BidsDataset::PlaneMaskName(int subject, const std::string& bundle,
+                                       const std::string& end) const {
+    return RoiFolder() + "/" + SubjectFolder(subject) + "/sub-" + SubjectLabel(subject) +
+           "_bundle-" + bundle + "_desc-" + end + "_mask.nii.gz";
+}
+
 std::vector<std::string> BidsDataset::Folders() const {
     std::vector<std::string> folders = {folder_, TruthFolder()};
+    if (bundlePlanes_) {
+        folders.push_back(RoiFolder());
+    }
     for (int subject = 1; subject <= subjectCount_; ++subject) {
         folders.push_back(folder_ + "/" + SubjectFolder(subject));
         folders.push_back(TruthFolder() + "/" + SubjectFolder(subject));
+        if (bundlePlanes_) {
+            folders.push_back(RoiFolder() + "/" + SubjectFolder(subject));
+        }
     }
     return folders;
 }
@@ -110,7 +129,7 @@ std::vector<BidsDataset::TextFile> BidsDataset::DescriptionFiles(
         "axes, 3 volumes), desc-truth_wm (white-matter labels: 1 straight, 2 arc, 3 crossing\n"
         "bundle, 4 where the crossing bundles meet, 5 slanted bundle) and the bundle\n"
         "centre-lines in millimetres (desc-truth_bundles.txt and .trk).\n";
-    return {
+    std::vector<TextFile> files = {
         {folder_ + "/dataset_description.json",
          descriptionText("dwiphantom synthetic diffusion dataset", "raw", generator)},
         {folder_ + "/participants.tsv", participants},
@@ -118,6 +137,37 @@ std::vector<BidsDataset::TextFile> BidsDataset::DescriptionFiles(
         {TruthFolder() + "/dataset_description.json",
          descriptionText("dwiphantom ground truth", "derivative", generator)},
     };
+    if (bundlePlanes_) {
+        files.push_back({RoiFolder() + "/dataset_description.json",
+                         descriptionText("dwiphantom bundle planes", "derivative", generator)});
+        files.push_back({RoiFolder() + "/README", RoiReadmeText()});
+    }
+    return files;
+}
+
+std::string BidsDataset::RoiReadmeText() {
+    char text[2048];
+    std::snprintf(
+        text, sizeof text,
+        "Regions of interest for selecting each bundle's tracks, in the grid and the header of\n"
+        "the subject's acquisition (uint8, 1 inside): two planes across every bundle,\n"
+        "sub-XX_bundle-NAME_desc-start_mask.nii.gz near the first point of its centre-line\n"
+        "(derivatives/%s, desc-truth_bundles.txt) and sub-XX_bundle-NAME_desc-end_mask.nii.gz\n"
+        "near its last. A track that runs the bundle's length passes through both; a track of\n"
+        "another bundle passes through neither.\n"
+        "\n"
+        "Each plane is perpendicular to the centre-line where it crosses it, one voxel thick\n"
+        "(more where it is oblique to the voxel axes, so that no track slips through between\n"
+        "its voxels), and reaches %g voxel beyond the bundle's radius. It crosses at %g %%\n"
+        "(start) or %g %% (end) of the centre-line's length where every voxel of it keeps more\n"
+        "than %g voxels outside every other bundle's radius; elsewhere at the nearest place, in\n"
+        "steps of %g %% of the length, that does (towards the middle first), between %g %%\n"
+        "from the bundle's end and its middle. The straight bundle's start plane so lies past\n"
+        "the crossing bundle, at 25-35 %% of its length.\n",
+        kTruthPipeline, BundlePlanes::kMarginVoxels, 100.0 * BundlePlanes::kStartFraction,
+        100.0 * BundlePlanes::kEndFraction, BundlePlanes::kClearanceVoxels,
+        100.0 * BundlePlanes::kStepFraction, 100.0 * BundlePlanes::kEndKeepFraction);
+    return text;
 }
 
 std::string BidsDataset::SidecarText() {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -46,7 +48,7 @@ bool InsideEllipsoid(const Vec3& p, const Vec3& centre, const Vec3& semiAxes) {
 }  // namespace
 
 PhantomModel::PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm, Layout layout,
-                           const Vec3& shiftMm)
+                           const Vec3& shiftMm, const std::vector<std::string>& lesioned)
     : dims_{dimx, dimy, dimz},
       voxelSize_(voxelSizeMm),
       extent_{dimx * voxelSizeMm, dimy * voxelSizeMm, dimz * voxelSizeMm},
@@ -85,6 +87,22 @@ PhantomModel::PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm, Lay
     if (layout == Layout::WithSlanted) {
         bundles_.push_back(SlantedBundle(radius));
     }
+    for (Bundle& bundle : bundles_) {
+        bundle.lesioned =
+            std::find(lesioned.begin(), lesioned.end(), bundle.name) != lesioned.end();
+    }
+}
+
+std::vector<std::string> PhantomModel::BundleNames(Layout layout) {
+    switch (layout) {
+        case Layout::Standard:
+            return {"straight", "arc", "crossing"};
+        case Layout::WithSlanted:
+            return {"straight", "arc", "crossing", "slanted"};
+        case Layout::Isotropic:
+            break;
+    }
+    return {};
 }
 
 PhantomModel::Bundle PhantomModel::SlantedBundle(double radiusMm) const {
@@ -116,8 +134,10 @@ PhantomModel::Bundle PhantomModel::SlantedBundle(double radiusMm) const {
     return slanted;
 }
 
-double PhantomModel::DistanceToBundle(const Bundle& bundle, const Vec3& p, Vec3* direction) {
+double PhantomModel::DistanceToBundle(const Bundle& bundle, const Vec3& p, Vec3* direction,
+                                      double* alongMm) {
     double best = std::numeric_limits<double>::infinity();
+    double before = 0.0;  // centre-line length ahead of the segment
     for (size_t s = 0; s + 1 < bundle.centreLine.size(); ++s) {
         const Vec3& a = bundle.centreLine[s];
         const Vec3 segment = Sub(bundle.centreLine[s + 1], a);
@@ -129,9 +149,48 @@ double PhantomModel::DistanceToBundle(const Bundle& bundle, const Vec3& p, Vec3*
         if (distance < best) {
             best = distance;
             *direction = unit;
+            if (alongMm != nullptr) {
+                *alongMm = before + along;
+            }
         }
+        before += length;
     }
     return best;
+}
+
+double PhantomModel::LengthOf(const Bundle& bundle) {
+    double length = 0.0;
+    for (size_t s = 0; s + 1 < bundle.centreLine.size(); ++s) {
+        length += Norm(Sub(bundle.centreLine[s + 1], bundle.centreLine[s]));
+    }
+    return length;
+}
+
+Vec3 PhantomModel::PointAlong(const Bundle& bundle, double alongMm, Vec3* direction) {
+    double left = std::max(alongMm, 0.0);
+    const size_t segments = bundle.centreLine.size() - 1;
+    for (size_t s = 0; s < segments; ++s) {
+        const Vec3& a = bundle.centreLine[s];
+        const Vec3 segment = Sub(bundle.centreLine[s + 1], a);
+        const double length = Norm(segment);
+        *direction = Unit(segment);
+        if (left <= length || s + 1 == segments) {
+            const double t = std::min(left, length);
+            return {a[0] + (*direction)[0] * t, a[1] + (*direction)[1] * t,
+                    a[2] + (*direction)[2] * t};
+        }
+        left -= length;
+    }
+    return bundle.centreLine.front();
+}
+
+double PhantomModel::RadialAt(const Bundle& bundle, double alongMm) {
+    if (!bundle.lesioned) {
+        return kFibreRadial;
+    }
+    const double length = LengthOf(bundle);
+    return alongMm >= kLesionFrom * length && alongMm <= kLesionTo * length ? kLesionRadial
+                                                                            : kFibreRadial;
 }
 
 PhantomModel::Voxel PhantomModel::Classify(int i, int j, int k) const {
@@ -141,18 +200,23 @@ PhantomModel::Voxel PhantomModel::Classify(int i, int j, int k) const {
     int hits = 0;
     for (const Bundle& bundle : bundles_) {
         Vec3 direction{};
-        if (DistanceToBundle(bundle, p, &direction) <= bundle.radiusMm) {
+        double along = 0.0;
+        if (DistanceToBundle(bundle, p, &direction, &along) <= bundle.radiusMm) {
+            const double radial = RadialAt(bundle, along);
             if (hits == 0) {
                 voxel.fibreA = direction;
+                voxel.radialA = radial;
                 voxel.label = bundle.label;
             } else if (bundle.label == kLabelSlanted) {
                 // Keeps the label of the bundle it passes through; where two bundles meet
                 // already, the third fibre is left out of the signal.
                 if (hits == 1) {
                     voxel.fibreB = direction;
+                    voxel.radialB = radial;
                 }
             } else {
                 voxel.fibreB = direction;
+                voxel.radialB = radial;
                 voxel.label = kLabelOverlap;
             }
             ++hits;
@@ -201,9 +265,9 @@ double PhantomModel::BrainFraction(int i, int j, int k) const {
     return static_cast<double>(inside) / (kSamples * kSamples * kSamples);
 }
 
-double PhantomModel::ApparentDiffusion(const Vec3& fibre, const Vec3& g) {
+double PhantomModel::ApparentDiffusion(const Vec3& fibre, double radial, const Vec3& g) {
     const double c = Dot(fibre, g);
-    return kFibreRadial + (kFibreAxial - kFibreRadial) * c * c;
+    return radial + (kFibreAxial - radial) * c * c;
 }
 
 double PhantomModel::Signal(const Voxel& voxel, const Vec3& g, double b) {
@@ -215,12 +279,12 @@ double PhantomModel::Signal(const Voxel& voxel, const Vec3& g, double b) {
         case Tissue::Csf:
             return voxel.s0 * std::exp(-b * kCsfDiffusivity);
         case Tissue::Fibre:
-            return voxel.s0 * std::exp(-b * ApparentDiffusion(voxel.fibreA, g));
+            return voxel.s0 * std::exp(-b * ApparentDiffusion(voxel.fibreA, voxel.radialA, g));
         case Tissue::Crossing:
             // Two equal compartments in slow exchange.
             return voxel.s0 * 0.5 *
-                   (std::exp(-b * ApparentDiffusion(voxel.fibreA, g)) +
-                    std::exp(-b * ApparentDiffusion(voxel.fibreB, g)));
+                   (std::exp(-b * ApparentDiffusion(voxel.fibreA, voxel.radialA, g)) +
+                    std::exp(-b * ApparentDiffusion(voxel.fibreB, voxel.radialB, g)));
     }
     return 0.0;
 }
@@ -249,13 +313,13 @@ double PhantomModel::SignalWithKurtosis(const Voxel& voxel, const Vec3& g, doubl
         case Tissue::Csf:
             return voxel.s0 * kurtosisDecay(b, kCsfDiffusivity, 0.0);
         case Tissue::Fibre:
-            return voxel.s0 * kurtosisDecay(b, ApparentDiffusion(voxel.fibreA, g),
+            return voxel.s0 * kurtosisDecay(b, ApparentDiffusion(voxel.fibreA, voxel.radialA, g),
                                             fibreKurtosis(voxel.fibreA, g));
         case Tissue::Crossing:
             return voxel.s0 * 0.5 *
-                   (kurtosisDecay(b, ApparentDiffusion(voxel.fibreA, g),
+                   (kurtosisDecay(b, ApparentDiffusion(voxel.fibreA, voxel.radialA, g),
                                   fibreKurtosis(voxel.fibreA, g)) +
-                    kurtosisDecay(b, ApparentDiffusion(voxel.fibreB, g),
+                    kurtosisDecay(b, ApparentDiffusion(voxel.fibreB, voxel.radialB, g),
                                   fibreKurtosis(voxel.fibreB, g)));
     }
     return 0.0;
@@ -269,17 +333,59 @@ double PhantomModel::FractionalAnisotropy(double l1, double l2, double l3) {
     return magnitude > 0.0 ? std::sqrt(1.5 * spread / magnitude) : 0.0;
 }
 
+namespace {
+
+// The two larger eigenvalues of wa a a' + wb b b' for unit a and b (the third is 0), from the
+// 2 x 2 problem in the plane of a and b.
+std::array<double, 2> pairEigenvalues(double wa, double wb, double c) {
+    const double sum = wa + wb;
+    const double root = std::sqrt(std::max(sum * sum - 4.0 * wa * wb * (1.0 - c * c), 0.0));
+    return {0.5 * (sum + root), 0.5 * (sum - root)};
+}
+
+// The principal direction of two fibres of different radial diffusivity: the eigenvector
+// x a + y b of the larger eigenvalue l of wa a a' + wb b b', where wa (x + y c) = l x and
+// wb (x c + y) = l y. Either equation gives it; the longer of the two answers is the one that
+// does not vanish.
+Vec3 unequalPairDirection(const PhantomModel::Voxel& voxel, double c) {
+    const double wa = 0.5 * (PhantomModel::kFibreAxial - voxel.radialA);
+    const double wb = 0.5 * (PhantomModel::kFibreAxial - voxel.radialB);
+    const double largest = pairEigenvalues(wa, wb, c)[0];
+    const std::array<double, 2> first{wa * c, largest - wa};
+    const std::array<double, 2> second{largest - wb, wb * c};
+    const std::array<double, 2>& weights =
+        std::hypot(first[0], first[1]) >= std::hypot(second[0], second[1]) ? first : second;
+    const Vec3 sum{weights[0] * voxel.fibreA[0] + weights[1] * voxel.fibreB[0],
+                   weights[0] * voxel.fibreA[1] + weights[1] * voxel.fibreB[1],
+                   weights[0] * voxel.fibreA[2] + weights[1] * voxel.fibreB[2]};
+    const double n = Norm(sum);
+    if (n < 1e-12) {
+        return {0.0, 0.0, 0.0};
+    }
+    return {sum[0] / n, sum[1] / n, sum[2] / n};
+}
+
+}  // namespace
+
 double PhantomModel::TrueFA(const Voxel& voxel) {
     if (voxel.tissue == Tissue::Fibre) {
-        return FractionalAnisotropy(kFibreAxial, kFibreRadial, kFibreRadial);
+        return FractionalAnisotropy(kFibreAxial, voxel.radialA, voxel.radialA);
     }
     if (voxel.tissue == Tissue::Crossing) {
         // The crossing is summarised by the mean of its two tensors, whose extra diffusion
         // (axial - radial)/2 * (a a' + b b') has eigenvalues (axial - radial)/2 * (1 +- |a.b|).
         const double c = std::fabs(Dot(voxel.fibreA, voxel.fibreB));
-        const double half = 0.5 * (kFibreAxial - kFibreRadial);
-        return FractionalAnisotropy(kFibreRadial + half * (1.0 + c),
-                                    kFibreRadial + half * (1.0 - c), kFibreRadial);
+        if (voxel.radialA == voxel.radialB) {
+            const double radial = voxel.radialA;
+            const double half = 0.5 * (kFibreAxial - radial);
+            return FractionalAnisotropy(radial + half * (1.0 + c), radial + half * (1.0 - c),
+                                        radial);
+        }
+        // A lesioned fibre weighs less in the mean: the closed form above no longer holds.
+        const double radial = 0.5 * (voxel.radialA + voxel.radialB);
+        const std::array<double, 2> extra = pairEigenvalues(0.5 * (kFibreAxial - voxel.radialA),
+                                                            0.5 * (kFibreAxial - voxel.radialB), c);
+        return FractionalAnisotropy(radial + extra[0], radial + extra[1], radial);
     }
     return 0.0;
 }
@@ -290,6 +396,9 @@ Vec3 PhantomModel::TruePrincipalDirection(const Voxel& voxel) {
     }
     if (voxel.tissue == Tissue::Crossing) {
         const double c = Dot(voxel.fibreA, voxel.fibreB);
+        if (voxel.radialA != voxel.radialB) {
+            return unequalPairDirection(voxel, c);
+        }
         if (std::fabs(c) < 1e-6) {
             return {0.0, 0.0, 0.0};
         }

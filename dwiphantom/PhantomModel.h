@@ -42,12 +42,19 @@ class PhantomModel {
     static constexpr double kBrainS0 = 1000.0;
     static constexpr double kFibreS0 = 900.0;
     static constexpr double kCsfS0 = 1800.0;
+    // A lesioned stretch of a bundle: the radial diffusivity of its fibres rises, as where
+    // myelin is lost, so that its FA falls from 0.762 to 0.508 while the fibre direction stays.
+    static constexpr double kLesionRadial = 0.7e-3;
+    // The stretch, in fractions of the bundle's centre-line length: its middle 30 %.
+    static constexpr double kLesionFrom = 0.35;
+    static constexpr double kLesionTo = 0.65;
 
     struct Bundle {
         std::string name;
         int label = kLabelNone;
         double radiusMm = 0.0;
         std::vector<Vec3> centreLine;  // polyline in millimetres
+        bool lesioned = false;         // its middle stretch has kLesionRadial
     };
 
     struct Voxel {
@@ -56,13 +63,19 @@ class PhantomModel {
         double s0 = 0.0;
         Vec3 fibreA{0.0, 0.0, 0.0};  // unit fibre direction (Fibre and Crossing)
         Vec3 fibreB{0.0, 0.0, 0.0};  // second fibre direction (Crossing only)
+        // Radial diffusivity of each fibre: kFibreRadial unless a lesion raised it.
+        double radialA = kFibreRadial;
+        double radialB = kFibreRadial;
     };
 
     // shiftMm moves every bundle and the CSF region inside an unmoved head, as one subject's
     // anatomy sits a little differently from another's; the slanted bundle still ends inside
-    // the brain.
+    // the brain. The bundles named in lesioned (of those the layout has) carry a lesion.
     PhantomModel(int dimx, int dimy, int dimz, double voxelSizeMm, Layout layout = Layout::Standard,
-                 const Vec3& shiftMm = {0.0, 0.0, 0.0});
+                 const Vec3& shiftMm = {0.0, 0.0, 0.0},
+                 const std::vector<std::string>& lesioned = {});
+    // The names of the bundles a layout holds, in the order of bundles().
+    static std::vector<std::string> BundleNames(Layout layout);
 
     int dimx() const { return dims_[0]; }
     int dimy() const { return dims_[1]; }
@@ -83,13 +96,22 @@ class PhantomModel {
     static Vec3 TruePrincipalDirection(const Voxel& voxel);
     static double FractionalAnisotropy(double l1, double l2, double l3);
 
+    // Distance from p to the bundle's centre-line and the unit direction of the nearest segment;
+    // alongMm (may be null) receives how far along the centre-line the nearest point lies.
+    static double DistanceToBundle(const Bundle& bundle, const Vec3& p, Vec3* direction,
+                                   double* alongMm = nullptr);
+    static double LengthOf(const Bundle& bundle);
+    // The point alongMm along the centre-line (clamped to its ends) and the unit direction of
+    // the segment it lies on.
+    static Vec3 PointAlong(const Bundle& bundle, double alongMm, Vec3* direction);
+
   private:
     Bundle SlantedBundle(double radiusMm) const;
-    // Distance from p to the bundle's centre-line and the unit direction of the nearest segment.
-    static double DistanceToBundle(const Bundle& bundle, const Vec3& p, Vec3* direction);
+    // The radial diffusivity of the bundle's fibre at alongMm.
+    static double RadialAt(const Bundle& bundle, double alongMm);
     // Share of the voxel inside the brain's outer surface (0 to 1).
     double BrainFraction(int i, int j, int k) const;
-    static double ApparentDiffusion(const Vec3& fibre, const Vec3& g);
+    static double ApparentDiffusion(const Vec3& fibre, double radial, const Vec3& g);
 
     std::array<int, 3> dims_;
     double voxelSize_;

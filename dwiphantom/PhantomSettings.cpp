@@ -1,11 +1,16 @@
 #include "PhantomSettings.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "CMyCmdParser.h"
 #include "CommandLineOpening.h"
 #include "ExitStatus.h"
+#include "PhantomModel.h"
 #include "PhantomOrientation.h"
 #include "StandardOptions.h"
 
@@ -83,7 +88,86 @@ RunStep readDataset(const CMyCmdParser& parser, bool bids,
     return kGoOn;
 }
 
+bool isOption(const std::string& word, const CommandOption& option) {
+    return word == option.shortName || word == option.longName;
+}
+
+// As the parser tells switches from values: "-5" and "-.5" are values.
+bool isSwitchWord(const char* word) {
+    return word[0] == '-' && !(word[1] >= '0' && word[1] <= '9') && word[1] != '.';
+}
+
+// "2:straight": a subject of the dataset, by number, and a bundle of its layout.
+bool readLesion(const std::string& text, int subjects, const std::vector<std::string>& bundles,
+                PhantomSettings::Lesion* lesion) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos || colon == 0 || colon > 3) {
+        return false;
+    }
+    const std::string number = text.substr(0, colon);
+    lesion->bundle = text.substr(colon + 1);
+    if (number.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    lesion->subject = std::stoi(number);
+    return lesion->subject >= 1 && lesion->subject <= subjects &&
+           std::find(bundles.begin(), bundles.end(), lesion->bundle) != bundles.end();
+}
+
+// The parser keeps only the first occurrence of a switch, and -lesion may be repeated: every
+// occurrence is read from the words themselves.
+RunStep readLesions(int argc, const char* const* argv, bool bids,
+                    const std::vector<std::string>& bundles, PhantomSettings* settings) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (!isOption(word, PhantomSettings::kLesion)) {
+            continue;
+        }
+        if (!bids) {
+            return CommandLineOpening::UsageError(
+                kProgram, "\n" + word + " marks a subject of a -bids dataset: give -bids DIR too.");
+        }
+        if (i + 1 >= argc || isSwitchWord(argv[i + 1])) {
+            return CommandLineOpening::UsageError(kProgram,
+                                                  "\nMissing argument(s) for " + word + ".");
+        }
+        const std::string value = argv[++i];
+        PhantomSettings::Lesion lesion;
+        if (!readLesion(value, settings->subjects, bundles, &lesion)) {
+            std::string names;
+            for (const std::string& name : bundles) {
+                names += (names.empty() ? "" : ", ") + name;
+            }
+            return CommandLineOpening::UsageError(
+                kProgram,
+                "\n" + word + " must be SUBJECT:BUNDLE, SUBJECT a subject's number from 1 to " +
+                    std::to_string(settings->subjects) + " and BUNDLE " +
+                    (bundles.empty() ? std::string("a bundle, which -isotropic leaves out")
+                                     : "one of " + names) +
+                    ", not '" + value + "'.");
+        }
+        settings->lesions.push_back(lesion);
+    }
+    return kGoOn;
+}
+
 }  // namespace
+
+PhantomModel::Layout PhantomSettings::Layout() const {
+    return isotropic ? PhantomModel::Layout::Isotropic
+           : slanted ? PhantomModel::Layout::WithSlanted
+                     : PhantomModel::Layout::Standard;
+}
+
+std::vector<std::string> PhantomSettings::LesionedBundles(int subject) const {
+    std::vector<std::string> bundles;
+    for (const Lesion& lesion : lesions) {
+        if (lesion.subject == subject) {
+            bundles.push_back(lesion.bundle);
+        }
+    }
+    return bundles;
+}
 
 const OptionTable& PhantomSettings::Options() {
     using P = PhantomSettings;
@@ -136,6 +220,7 @@ const OptionTable& PhantomSettings::Options() {
         "          display this help\n"),
         P::kBids,
         P::kSubjects.WithHelp(subjectsHelp.c_str()),
+        P::kLesion,
         StandardOptions::kVersion,
         CommandOption::HelpText(
         "\n"
@@ -143,13 +228,15 @@ const OptionTable& PhantomSettings::Options() {
         "  dwiphantom demo/phantom -s small\n"
         "  tenscalc demo/phantom.nii demo/phantom -gm demo/phantom_grad.txt\n"
         "  dwiphantom -bids demo/study -n 3\n"
+        "  dwiphantom -bids demo/lesion -n 3 -lesion 2:straight\n"
         "\n"),
     });
     return table;
 }
 
-RunStep PhantomSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
+RunStep PhantomSettings::FromCommandLine(int argc, const char* const* argv,
                                          PhantomSettings* settings) {
+    const CMyCmdParser parser(argc, argv);
     std::vector<std::string> positional;
     // A dataset folder takes the place of the prefix.
     const bool bids = parser.HasSwitch(kBids);
@@ -195,6 +282,10 @@ RunStep PhantomSettings::FromCommandLine(int argc, const CMyCmdParser& parser,
         for (const std::string& item : OptionTable::ListItems(parser.GetArgument(kShells, 1, ""))) {
             settings->shells.push_back(std::strtod(item.c_str(), nullptr));
         }
+    }
+    if (const RunStep stop = readLesions(argc, argv, bids,
+                                         PhantomModel::BundleNames(settings->Layout()), settings)) {
+        return stop;
     }
     if (!bids) {
         settings->prefix = withoutNiftiEnding(positional[0]);

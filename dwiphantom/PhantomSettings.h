@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "CMyCmdParser.h"
 #include "CommandOption.h"
 #include "OptionTable.h"
+#include "PhantomModel.h"
 #include "RunStep.h"
 
 class PhantomSettings {
@@ -69,7 +69,30 @@ class PhantomSettings {
         "            sub-XX/dwi/sub-XX_dwi.bval, .bvec, .json\n"
         "          and the truth of each subject, in the same header, under\n"
         "            derivatives/phantom-truth/sub-XX/dwi/sub-XX_desc-truth_fa.nii.gz,\n"
-        "            _v1.nii.gz, _wm.nii.gz, _bundles.txt and _bundles.trk\n");
+        "            _v1.nii.gz, _wm.nii.gz, _bundles.txt and _bundles.trk\n"
+        "          and, for selecting each bundle's tracks, two planes across every bundle\n"
+        "          (uint8 masks on the acquisition's grid, in its header) under\n"
+        "            derivatives/phantom-rois/sub-XX/dwi/\n"
+        "              sub-XX_bundle-NAME_desc-start_mask.nii.gz  near the bundle's start\n"
+        "              sub-XX_bundle-NAME_desc-end_mask.nii.gz    near its end\n"
+        "          NAME straight, arc, crossing (and slanted). a plane is perpendicular to the\n"
+        "          bundle's centre-line (derivatives/phantom-truth/.../_bundles.txt) at 15 %\n"
+        "          (start) or 85 % (end) of its length, one voxel thick, and reaches one voxel\n"
+        "          beyond the bundle's radius. where another bundle's radius comes within 1.5\n"
+        "          voxels of its voxels there, it takes the nearest place in steps of 1 % of\n"
+        "          the length that keeps that far (towards the middle first; the straight\n"
+        "          bundle's start plane so lies past the crossing), between 5 % from the\n"
+        "          bundle's end and its middle; the run lists where each plane lies. a track\n"
+        "          running the bundle's length passes through both planes, a track of\n"
+        "          another bundle through neither\n");
+    static constexpr CommandOption kLesion = CommandOption::Checked(
+        "-lesion", "--lesion", CommandOption::Value::Text(),
+        "  -lesion, --lesion <subject:bundle>\n"
+        "          with -bids: the subject's bundle (straight, arc, crossing, or slanted with\n"
+        "          -slanted) has a lesion over the middle 30 % of its length, where the\n"
+        "          radial diffusivity of its fibres rises from 0.35e-3 to 0.7e-3 mm^2/s: FA\n"
+        "          falls from 0.762 to 0.508 there, in the signal and in the subject's truth\n"
+        "          FA. for example -lesion 2:straight. may be given several times\n");
     static constexpr CommandOption kSubjects = CommandOption::Checked(
         "-n", "--subjects", CommandOption::Value::Integer(1, kMaxSubjects), "");
 
@@ -88,11 +111,22 @@ class PhantomSettings {
     std::string bidsFolder;
     int subjects = 1;
     std::vector<double> shells;  // -shells: b values; empty: the one shell b = 1000
+    // -lesion: the bundles of one subject (counted from 1) that carry a lesion.
+    struct Lesion {
+        int subject = 0;
+        std::string bundle;
+    };
+    std::vector<Lesion> lesions;
 
     // Every option in the order of the help.
     static const OptionTable& Options();
 
     // Checks the command line and fills settings. Returns kGoOn when the run goes on; otherwise
     // the exit status after the help or a reported error.
-    static RunStep FromCommandLine(int argc, const CMyCmdParser& parser, PhantomSettings* settings);
+    static RunStep FromCommandLine(int argc, const char* const* argv, PhantomSettings* settings);
+
+    // The bundles the phantom holds.
+    PhantomModel::Layout Layout() const;
+    // The bundles of subject (counted from 1) that carry a lesion.
+    std::vector<std::string> LesionedBundles(int subject) const;
 };

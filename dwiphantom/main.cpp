@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -15,7 +16,7 @@
 #include <vector>
 
 #include "BidsDataset.h"
-#include "CMyCmdParser.h"
+#include "BundlePlanes.h"
 #include "ExitStatus.h"
 #include "FailureReason.h"
 #include "GradientScheme.h"
@@ -284,12 +285,6 @@ int writeOutputs(const std::string& prefix, const std::optional<mat44>& voxelToW
     return report(outputs);
 }
 
-PhantomModel::Layout layoutOf(const PhantomSettings& settings) {
-    return settings.isotropic ? PhantomModel::Layout::Isotropic
-           : settings.slanted ? PhantomModel::Layout::WithSlanted
-                              : PhantomModel::Layout::Standard;
-}
-
 // How the dataset was made, for its descriptions: enough to make it again.
 std::string generatorText(const PhantomSettings& settings, const GradientScheme& scheme) {
     char text[512];
@@ -308,11 +303,55 @@ std::string generatorText(const PhantomSettings& settings, const GradientScheme&
     return text;
 }
 
-// One acquisition per subject in the BIDS layout, each subject's truth in the derivative
-// dataset beside it. Subjects are made and written one at a time, so that a large dataset
-// needs no more memory than one subject.
+// The lesions of a dataset, for its descriptions: ", a lesion (...) in sub-02 straight, ...".
+std::string lesionText(const PhantomSettings& settings, const BidsDataset& dataset) {
+    if (settings.lesions.empty()) {
+        return "";
+    }
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  ", a lesion (radial diffusivity %g mm^2/s over %g-%g %% of the bundle's "
+                  "length) in",
+                  PhantomModel::kLesionRadial, 100.0 * PhantomModel::kLesionFrom,
+                  100.0 * PhantomModel::kLesionTo);
+    std::string lesions = text;
+    for (std::size_t n = 0; n < settings.lesions.size(); ++n) {
+        const PhantomSettings::Lesion& lesion = settings.lesions[n];
+        lesions += std::string(n == 0 ? " " : ", ") + "sub-" +
+                   dataset.SubjectLabel(lesion.subject) + " " + lesion.bundle;
+    }
+    return lesions;
+}
+
+// The planes across the subject's bundles, each a mask in the acquisition's grid and header.
+std::vector<Output> writeBundlePlanes(const BidsDataset& dataset, int subject,
+                                      const PhantomModel& model, const mat44& voxelToWorld) {
+    std::vector<Output> outputs;
+    std::string placed;
+    for (const BundlePlanes::Plane& plane : BundlePlanes::Across(model)) {
+        outputs.push_back(
+            writeVolume(dataset.PlaneMaskName(subject, plane.bundle, plane.end),
+                        {model.dimx(), model.dimy(), model.dimz()}, DT_UINT8,
+                        ("dwiphantom " + plane.bundle + " " + plane.end + " plane").c_str(),
+                        plane.mask, voxelToWorld));
+        char text[96];
+        std::snprintf(text, sizeof text, "%s%s %s at %.0f %%", placed.empty() ? "" : ", ",
+                      plane.bundle.c_str(), plane.end.c_str(), 100.0 * plane.fraction);
+        placed += text;
+    }
+    if (!placed.empty()) {
+        std::printf("sub-%s: planes across the bundles: %s of the length\n",
+                    dataset.SubjectLabel(subject).c_str(), placed.c_str());
+    }
+    return outputs;
+}
+
+// One acquisition per subject in the BIDS layout, each subject's truth and the planes across
+// its bundles in derivative datasets beside it. Subjects are made and written one at a time,
+// so that a large dataset needs no more memory than one subject.
 int writeBidsDataset(const PhantomSettings& settings, const GradientScheme& scheme) {
-    const BidsDataset dataset(settings.bidsFolder, settings.subjects);
+    const BidsDataset dataset(settings.bidsFolder, settings.subjects,
+                              !PhantomModel::BundleNames(settings.Layout()).empty());
     for (const std::string& folder : dataset.Folders()) {
         std::error_code error;
         std::filesystem::create_directories(folder, error);
@@ -328,15 +367,16 @@ int writeBidsDataset(const PhantomSettings& settings, const GradientScheme& sche
 
     printGeometry(settings.dims, scheme);
     std::vector<Output> described;
-    for (const BidsDataset::TextFile& file :
-         dataset.DescriptionFiles(generatorText(settings, scheme))) {
+    for (const BidsDataset::TextFile& file : dataset.DescriptionFiles(
+             generatorText(settings, scheme) + lesionText(settings, dataset))) {
         described.push_back(writeText(file.path, file.text));
     }
     int status = report(described);
     for (int subject = 1; subject <= dataset.subjectCount(); ++subject) {
         const SubjectVariation variation(settings.seed, subject, kVoxelSize);
+        const std::vector<std::string> lesioned = settings.LesionedBundles(subject);
         const PhantomModel model(settings.dims[0], settings.dims[1], settings.dims[2], kVoxelSize,
-                                 layoutOf(settings), variation.shiftMm());
+                                 settings.Layout(), variation.shiftMm(), lesioned);
         PhantomSettings subjectSettings = settings;
         subjectSettings.seed = variation.noiseSeed();
         const Phantom phantom = synthesise(model, scheme, subjectSettings);
@@ -365,6 +405,18 @@ int writeBidsDataset(const PhantomSettings& settings, const GradientScheme& sche
         std::printf("\nsub-%s: bundles and CSF moved by (%.3f, %.3f, %.3f) mm, noise seed %u\n",
                     dataset.SubjectLabel(subject).c_str(), shift[0], shift[1], shift[2],
                     variation.noiseSeed());
+        for (const std::string& bundle : lesioned) {
+            std::printf("sub-%s: a lesion in the %s bundle, FA %.3f over %.0f-%.0f %% of its "
+                        "length\n",
+                        dataset.SubjectLabel(subject).c_str(), bundle.c_str(),
+                        PhantomModel::FractionalAnisotropy(PhantomModel::kFibreAxial,
+                                                           PhantomModel::kLesionRadial,
+                                                           PhantomModel::kLesionRadial),
+                        100.0 * PhantomModel::kLesionFrom, 100.0 * PhantomModel::kLesionTo);
+        }
+        for (Output& output : writeBundlePlanes(dataset, subject, model, voxelToWorld)) {
+            outputs.push_back(std::move(output));
+        }
         if (report(outputs) != kExitSuccess) {
             status = kExitFailure;
         }
@@ -375,9 +427,8 @@ int writeBidsDataset(const PhantomSettings& settings, const GradientScheme& sche
 }  // namespace
 
 int main(int argc, char** argv) {
-    const CMyCmdParser parser(argc, argv);
     PhantomSettings settings;
-    if (const RunStep stop = PhantomSettings::FromCommandLine(argc, parser, &settings)) {
+    if (const RunStep stop = PhantomSettings::FromCommandLine(argc, argv, &settings)) {
         return *stop;
     }
     const GradientScheme scheme =
@@ -388,7 +439,7 @@ int main(int argc, char** argv) {
     }
     createOutputFolder(settings.prefix);
     const PhantomModel model(settings.dims[0], settings.dims[1], settings.dims[2], kVoxelSize,
-                             layoutOf(settings));
+                             settings.Layout());
     // The signals need not wait for the header: tenscalc's transform only swaps and negates
     // axes, so every header leaves the fit the same rounded directions (the table for a header
     // refuses any other transform).

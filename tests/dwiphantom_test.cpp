@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <memory>
 #include <regex>
@@ -15,7 +16,6 @@
 #include <utility>
 #include <vector>
 
-#include "CMyCmdParser.h"
 #include "GradientScheme.h"
 #include "ImageInfoParser.h"
 #include "ImageOrientation.h"
@@ -284,9 +284,8 @@ TEST(DwiphantomSwitches, SettingsFollowBothSpellings) {
                              "7",          "--sigma", "2.5",    "--zero_background"};
     for (const Words& words : {shortWords, longWords}) {
         const int argc = static_cast<int>(words.size());
-        const CMyCmdParser parser(argc, words.data());
         PhantomSettings settings;
-        ASSERT_FALSE(PhantomSettings::FromCommandLine(argc, parser, &settings).has_value());
+        ASSERT_FALSE(PhantomSettings::FromCommandLine(argc, words.data(), &settings).has_value());
         EXPECT_EQ(settings.prefix, "p");
         EXPECT_EQ(settings.dims, (std::array<int, 3>{96, 96, 60}));
         EXPECT_EQ(settings.seed, 7u);
@@ -294,9 +293,8 @@ TEST(DwiphantomSwitches, SettingsFollowBothSpellings) {
         EXPECT_TRUE(settings.zeroBackground);
     }
     const Words bare = {"dwiphantom", "p"};
-    const CMyCmdParser parser(2, bare.data());
     PhantomSettings settings;
-    ASSERT_FALSE(PhantomSettings::FromCommandLine(2, parser, &settings).has_value());
+    ASSERT_FALSE(PhantomSettings::FromCommandLine(2, bare.data(), &settings).has_value());
     EXPECT_EQ(settings.prefix, "p");
     EXPECT_EQ(settings.dims, (std::array<int, 3>{32, 32, 20}));
     EXPECT_EQ(settings.seed, PhantomSettings::kDefaultSeed);
@@ -309,16 +307,14 @@ TEST(DwiphantomSwitches, HeaderSwitchesFollowBothSpellings) {
     for (const Words& words : {Words{"dwiphantom", "p", "-las", "-oblique"},
                                Words{"dwiphantom", "p", "--las", "--oblique"}}) {
         const int argc = static_cast<int>(words.size());
-        const CMyCmdParser parser(argc, words.data());
         PhantomSettings settings;
-        ASSERT_FALSE(PhantomSettings::FromCommandLine(argc, parser, &settings).has_value());
+        ASSERT_FALSE(PhantomSettings::FromCommandLine(argc, words.data(), &settings).has_value());
         EXPECT_TRUE(settings.las);
         EXPECT_TRUE(settings.oblique);
     }
     const Words bare = {"dwiphantom", "p"};
-    const CMyCmdParser parser(2, bare.data());
     PhantomSettings settings;
-    ASSERT_FALSE(PhantomSettings::FromCommandLine(2, parser, &settings).has_value());
+    ASSERT_FALSE(PhantomSettings::FromCommandLine(2, bare.data(), &settings).has_value());
     EXPECT_FALSE(settings.las);
     EXPECT_FALSE(settings.oblique);
 }
@@ -642,24 +638,21 @@ TEST(DwiphantomSwitches, LayoutSwitchesFollowBothSpellingsAndExcludeEachOther) {
     using Words = std::vector<const char*>;
     for (const Words& words :
          {Words{"dwiphantom", "p", "-slanted"}, Words{"dwiphantom", "p", "--slanted"}}) {
-        const CMyCmdParser parser(3, words.data());
         PhantomSettings settings;
-        ASSERT_FALSE(PhantomSettings::FromCommandLine(3, parser, &settings).has_value());
+        ASSERT_FALSE(PhantomSettings::FromCommandLine(3, words.data(), &settings).has_value());
         EXPECT_TRUE(settings.slanted);
         EXPECT_FALSE(settings.isotropic);
     }
     for (const Words& words :
          {Words{"dwiphantom", "p", "-isotropic"}, Words{"dwiphantom", "p", "--isotropic"}}) {
-        const CMyCmdParser parser(3, words.data());
         PhantomSettings settings;
-        ASSERT_FALSE(PhantomSettings::FromCommandLine(3, parser, &settings).has_value());
+        ASSERT_FALSE(PhantomSettings::FromCommandLine(3, words.data(), &settings).has_value());
         EXPECT_TRUE(settings.isotropic);
         EXPECT_FALSE(settings.slanted);
     }
     const Words bare = {"dwiphantom", "p"};
-    const CMyCmdParser parser(2, bare.data());
     PhantomSettings settings;
-    ASSERT_FALSE(PhantomSettings::FromCommandLine(2, parser, &settings).has_value());
+    ASSERT_FALSE(PhantomSettings::FromCommandLine(2, bare.data(), &settings).has_value());
     EXPECT_FALSE(settings.slanted);
     EXPECT_FALSE(settings.isotropic);
 
@@ -1382,24 +1375,353 @@ TEST(DwiphantomSwitches, DatasetSwitchesFollowBothSpellings) {
          {Words{"dwiphantom", "-bids", "study", "-n", "12", "-s", "medium"},
           Words{"dwiphantom", "--bids", "study", "--subjects", "12", "-s", "medium"}}) {
         const int argc = static_cast<int>(words.size());
-        const CMyCmdParser parser(argc, words.data());
         PhantomSettings settings;
-        ASSERT_FALSE(PhantomSettings::FromCommandLine(argc, parser, &settings).has_value());
+        ASSERT_FALSE(PhantomSettings::FromCommandLine(argc, words.data(), &settings).has_value());
         EXPECT_EQ(settings.bidsFolder, "study");
         EXPECT_EQ(settings.subjects, 12);
         EXPECT_TRUE(settings.prefix.empty());
         EXPECT_EQ(settings.dims, (std::array<int, 3>{96, 96, 60}));
     }
     const Words single = {"dwiphantom", "-bids", "study/"};
-    const CMyCmdParser parser(3, single.data());
     PhantomSettings settings;
-    ASSERT_FALSE(PhantomSettings::FromCommandLine(3, parser, &settings).has_value());
+    ASSERT_FALSE(PhantomSettings::FromCommandLine(3, single.data(), &settings).has_value());
     EXPECT_EQ(settings.subjects, 1);
     EXPECT_EQ(settings.bidsFolder, "study");
 
     const Words usual = {"dwiphantom", "p"};
-    const CMyCmdParser usualParser(2, usual.data());
     PhantomSettings usualSettings;
-    ASSERT_FALSE(PhantomSettings::FromCommandLine(2, usualParser, &usualSettings).has_value());
+    ASSERT_FALSE(PhantomSettings::FromCommandLine(2, usual.data(), &usualSettings).has_value());
     EXPECT_TRUE(usualSettings.bidsFolder.empty());
+}
+
+namespace {
+
+const std::vector<std::string> kPlaneEnds = {"start", "end"};
+
+std::string planeFile(int subject, const std::string& bundle, const std::string& end) {
+    const std::string sub = "sub-" + subjectLabel(subject);
+    return "derivatives/phantom-rois/" + sub + "/dwi/" + sub + "_bundle-" + bundle + "_desc-" +
+           end + "_mask.nii.gz";
+}
+
+// File index of the voxel holding a point in millimetres (voxel i spans [2i, 2i + 2)), or -1.
+long voxelIndex(const Point& p, const Volume& grid) {
+    long index = 0;
+    for (int a = 2; a >= 0; --a) {
+        const long i = static_cast<long>(std::floor(p[a] / 2.0));
+        if (i < 0 || i >= grid.dims[a + 1]) {
+            return -1;
+        }
+        index = index * grid.dims[a + 1] + i;
+    }
+    return index;
+}
+
+// A point lies in a mask when the voxel holding it is non-zero; the line is sampled every 0.05 mm.
+bool passesThrough(const Polyline& line, const Volume& mask) {
+    for (size_t s = 0; s + 1 < line.size(); ++s) {
+        const double length = std::sqrt(std::pow(line[s + 1][0] - line[s][0], 2) +
+                                        std::pow(line[s + 1][1] - line[s][1], 2) +
+                                        std::pow(line[s + 1][2] - line[s][2], 2));
+        for (double t = 0.0; t <= length; t += 0.05) {
+            Point p{};
+            for (int a = 0; a < 3; ++a) {
+                p[a] = line[s][a] + (line[s + 1][a] - line[s][a]) * t / length;
+            }
+            const long index = voxelIndex(p, mask);
+            if (index >= 0 && mask.at(static_cast<size_t>(index)) > 0.0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+Point voxelCentre(size_t p, const Volume& grid) {
+    const size_t nx = grid.dims[1];
+    const size_t ny = grid.dims[2];
+    return {(p % nx + 0.5) * 2.0, (p / nx % ny + 0.5) * 2.0, (p / (nx * ny) + 0.5) * 2.0};
+}
+
+// How far along the line its nearest point to p lies, in millimetres; length receives the
+// line's length.
+double alongLine(const Point& p, const Polyline& line, double* length) {
+    double best = std::numeric_limits<double>::infinity();
+    double along = 0.0;
+    *length = 0.0;
+    for (size_t s = 0; s + 1 < line.size(); ++s) {
+        const double segment = DistanceToPolyline(line[s], {line[s + 1]});
+        for (double t = 0.0; t <= segment; t += 0.05) {
+            Point q{};
+            for (int a = 0; a < 3; ++a) {
+                q[a] = line[s][a] + (line[s + 1][a] - line[s][a]) * t / segment;
+            }
+            if (DistanceToPolyline(p, {q}) < best) {
+                best = DistanceToPolyline(p, {q});
+                along = *length + t;
+            }
+        }
+        *length += segment;
+    }
+    return along;
+}
+
+// Whether a voxel within two voxels along each axis of voxel p holds the label.
+bool labelNear(const Volume& wm, size_t p, int label) {
+    const Point c = voxelCentre(p, wm);
+    for (int dz = -2; dz <= 2; ++dz) {
+        for (int dy = -2; dy <= 2; ++dy) {
+            for (int dx = -2; dx <= 2; ++dx) {
+                const long q = voxelIndex({c[0] + 2.0 * dx, c[1] + 2.0 * dy, c[2] + 2.0 * dz}, wm);
+                if (q >= 0 && static_cast<int>(wm.at(static_cast<size_t>(q))) == label) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+// Where along a straight centre-line a point lies, as a fraction of its length.
+double fractionAlong(const Point& p, const Polyline& line) {
+    double dot = 0.0;
+    double length2 = 0.0;
+    for (int a = 0; a < 3; ++a) {
+        dot += (p[a] - line.front()[a]) * (line.back()[a] - line.front()[a]);
+        length2 += std::pow(line.back()[a] - line.front()[a], 2);
+    }
+    return dot / length2;
+}
+
+// Studies with and without the slanted bundle (under an oblique mirrored header), with a lesion
+// in the straight bundle of subject 2, and without noise with a lesion in the crossing bundle.
+class StudyRegions : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = std::make_unique<TempDir>();
+        const std::vector<std::vector<std::string>> runs = {
+            {"-bids", file("plain"), "-n", "3"},
+            {"-bids", file("slanted"), "-n", "2", "-slanted", "-las", "-oblique"},
+            {"-bids", file("lesioned"), "-n", "3", "-lesion", "2:straight"},
+            {"-bids", file("crossing"), "-n", "1", "-sigma", "0", "--lesion", "1:crossing"},
+        };
+        for (const std::vector<std::string>& run : runs) {
+            const auto made = runProgram("dwiphantom", run);
+            ASSERT_EQ(made.status, 0) << run[1] << ": " << made.err;
+        }
+    }
+    static void TearDownTestSuite() { dir_.reset(); }
+    static std::string file(const std::string& name) { return dir_->file(name); }
+
+    static std::unique_ptr<TempDir> dir_;
+};
+
+std::unique_ptr<TempDir> StudyRegions::dir_;
+
+}  // namespace
+
+TEST_F(StudyRegions, PlanesLieOnTheAcquisitionGridAcrossTheirBundlesNearBothEnds) {
+    EXPECT_EQ(readJsonObject(file("plain/derivatives/phantom-rois/dataset_description.json"))
+                  .at("DatasetType"),
+              "\"derivative\"");
+    for (const auto& [study, subjects] :
+         {std::pair<std::string, int>{"plain", 3}, {"slanted", 2}}) {
+        for (int subject = 1; subject <= subjects; ++subject) {
+            SCOPED_TRACE(study + " " + std::to_string(subject));
+            const OwnedNiftiImage dwi = readHeader(file(study + "/" + dwiFile(subject, ".nii.gz")));
+            const Volume wm = ReadVolume(file(study + "/" + truthFile(subject, "wm.nii.gz")));
+            const auto bundles = ReadBundles(file(study + "/" + truthFile(subject, "bundles.txt")));
+            ASSERT_EQ(bundles.size(), study == "slanted" ? 4u : 3u);
+            for (const Bundle& bundle : bundles) {
+                std::vector<double> along;  // of each plane's centroid, in millimetres
+                double length = 0.0;
+                for (const std::string& end : kPlaneEnds) {
+                    const std::string name =
+                        file(study + "/" + planeFile(subject, bundle.name, end));
+                    const OwnedNiftiImage header = readHeader(name);
+                    ASSERT_TRUE(header && dwi) << name;
+                    EXPECT_EQ(header->datatype, DT_UINT8);
+                    EXPECT_EQ(header->ndim, 3);
+                    EXPECT_EQ(std::vector<int>(header->dim + 1, header->dim + 4),
+                              std::vector<int>(dwi->dim + 1, dwi->dim + 4));
+                    EXPECT_EQ(header->sform_code, dwi->sform_code);
+                    EXPECT_EQ(header->qform_code, dwi->qform_code);
+                    for (int r = 0; r < 4; ++r) {
+                        for (int c = 0; c < 4; ++c) {
+                            EXPECT_EQ(header->sto_xyz.m[r][c], dwi->sto_xyz.m[r][c]);
+                            EXPECT_EQ(header->qto_xyz.m[r][c], dwi->qto_xyz.m[r][c]);
+                        }
+                    }
+                    const Volume mask = ReadVolume(name);
+                    Point centroid{};
+                    int count = 0;
+                    for (size_t p = 0; p < mask.voxels(); ++p) {
+                        if (mask.at(p) > 0.0) {
+                            ++count;
+                            for (int a = 0; a < 3; ++a) {
+                                centroid[a] += voxelCentre(p, mask)[a];
+                            }
+                            EXPECT_TRUE(labelNear(wm, p, bundle.label)) << bundle.name << end << p;
+                        }
+                    }
+                    ASSERT_GT(count, 9) << bundle.name << " " << end;
+                    for (double& value : centroid) {
+                        value /= count;
+                    }
+                    // A plane across the bundle has its centroid on the centre-line.
+                    EXPECT_LT(DistanceToPolyline(centroid, bundle.line), 1.0) << bundle.name;
+                    along.push_back(alongLine(centroid, bundle.line, &length));
+                }
+                // The slanted bundle passes close by the ends of two others, which keep its
+                // planes nearer its middle.
+                EXPECT_GT(along[1] - along[0], (bundle.name == "slanted" ? 0.2 : 0.45) * length)
+                    << bundle.name;
+            }
+        }
+    }
+}
+
+TEST_F(StudyRegions, TrueCentreLinesPassThroughBothOwnPlanesAndNoOtherPlane) {
+    for (const auto& [study, subjects] :
+         {std::pair<std::string, int>{"plain", 3}, {"slanted", 2}}) {
+        for (int subject = 1; subject <= subjects; ++subject) {
+            SCOPED_TRACE(study + " " + std::to_string(subject));
+            const auto bundles = ReadBundles(file(study + "/" + truthFile(subject, "bundles.txt")));
+            for (const Bundle& planes : bundles) {
+                for (const std::string& end : kPlaneEnds) {
+                    const Volume mask =
+                        ReadVolume(file(study + "/" + planeFile(subject, planes.name, end)));
+                    for (const Bundle& line : bundles) {
+                        EXPECT_EQ(passesThrough(line.line, mask), line.name == planes.name)
+                            << line.name << " through " << planes.name << " " << end;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST_F(StudyRegions, LesionLowersTheFaOfTheMiddleOfOneBundleOfOneSubjectOnly) {
+    // Every file of the other subjects is the one a run without the lesion writes.
+    for (const int subject : {1, 3}) {
+        for (const std::string& name :
+             {dwiFile(subject, ".nii.gz"), truthFile(subject, "fa.nii.gz"),
+              truthFile(subject, "v1.nii.gz"), planeFile(subject, "straight", "start")}) {
+            EXPECT_EQ(readFile(file("plain/" + name)), readFile(file("lesioned/" + name))) << name;
+        }
+    }
+    const Volume before = ReadVolume(file("plain/" + truthFile(2, "fa.nii.gz")));
+    const Volume after = ReadVolume(file("lesioned/" + truthFile(2, "fa.nii.gz")));
+    const Volume dwiBefore = ReadVolume(file("plain/" + dwiFile(2, ".nii.gz")));
+    const Volume dwiAfter = ReadVolume(file("lesioned/" + dwiFile(2, ".nii.gz")));
+    const Volume wm = ReadVolume(file("plain/" + truthFile(2, "wm.nii.gz")));
+    const Polyline straight = ReadBundles(file("plain/" + truthFile(2, "bundles.txt")))[0].line;
+    int lesioned = 0;
+    for (size_t p = 0; p < wm.voxels(); ++p) {
+        const double f = fractionAlong(voxelCentre(p, wm), straight);
+        const bool inStraight = static_cast<int>(wm.at(p)) == 1;
+        if (inStraight && f > 0.37 && f < 0.63) {
+            ++lesioned;
+            EXPECT_NEAR(before.at(p) - after.at(p), 0.25, 0.01) << p;
+            EXPECT_NEAR(after.at(p), FractionalAnisotropy(kAxial, 0.7e-3, 0.7e-3), 1e-6);
+        } else if (!inStraight || f < 0.33 || f > 0.67) {
+            ASSERT_EQ(before.at(p), after.at(p)) << p;
+            for (int t = 0; t < kVolumes; ++t) {
+                ASSERT_EQ(dwiBefore.at(p, t), dwiAfter.at(p, t)) << p << " volume " << t;
+            }
+        }
+    }
+    EXPECT_GT(lesioned, 30);
+    // The signal carries it: the tensor fitted to it shows the lower FA.
+    for (const char* study : {"plain", "lesioned"}) {
+        const std::string name = file(std::string(study) + "/" + dwiFile(2, ""));
+        ASSERT_EQ(runProgram("tenscalc", {name + ".nii.gz", file(study), "-bvec", name + ".bvec",
+                                          "-bval", name + ".bval"})
+                      .status,
+                  0);
+    }
+    const Volume fitBefore = ReadVolume(file("plain_fa.nii"));
+    const Volume fitAfter = ReadVolume(file("lesioned_fa.nii"));
+    double drop = 0.0;
+    for (size_t p = 0; p < wm.voxels(); ++p) {
+        const double f = fractionAlong(voxelCentre(p, wm), straight);
+        if (static_cast<int>(wm.at(p)) == 1 && f > 0.37 && f < 0.63) {
+            drop += (fitBefore.at(p) - fitAfter.at(p)) / lesioned;
+        }
+    }
+    EXPECT_NEAR(drop, 0.25, 0.05);
+}
+
+TEST_F(StudyRegions, LesionedFibreWeighsLessWhereBundlesCross) {
+    const Volume fa = ReadVolume(file("crossing/" + truthFile(1, "fa.nii.gz")));
+    const Volume v1 = ReadVolume(file("crossing/" + truthFile(1, "v1.nii.gz")));
+    const Volume wm = ReadVolume(file("crossing/" + truthFile(1, "wm.nii.gz")));
+    const Polyline crossing = ReadBundles(file("crossing/" + truthFile(1, "bundles.txt")))[2].line;
+    int checked = 0;
+    for (size_t p = 0; p < wm.voxels(); ++p) {
+        const double f = fractionAlong(voxelCentre(p, wm), crossing);
+        if (static_cast<int>(wm.at(p)) != 4 || std::fabs(f - 0.35) < 0.02) {
+            continue;
+        }
+        // The mean of the straight fibre's tensor (along x) and the crossing's (along y), FA
+        // from its deviatoric and whole norms.
+        const double radial = f > 0.35 && f < 0.65 ? 0.7e-3 : kRadial;
+        const double d[3] = {0.5 * (kAxial + radial), 0.5 * (kRadial + kAxial),
+                             0.5 * (kRadial + radial)};
+        const double mean = (d[0] + d[1] + d[2]) / 3.0;
+        const double deviation =
+            std::pow(d[0] - mean, 2) + std::pow(d[1] - mean, 2) + std::pow(d[2] - mean, 2);
+        const double whole = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+        EXPECT_NEAR(fa.at(p), std::sqrt(1.5 * deviation / whole), 1e-6) << p;
+        // With equal fibres the direction is undefined; with a lesioned one, the other's.
+        EXPECT_NEAR(std::fabs(v1.at(p, 0)), radial > kRadial ? 1.0 : 0.0, 1e-6) << p;
+        checked += radial > kRadial;
+    }
+    EXPECT_GT(checked, 3);
+}
+
+TEST(DwiphantomLesion, RefusesAValueThatNamesNoSubjectOrBundleOfTheDataset) {
+    TempDir dir;
+    const std::vector<std::vector<std::string>> wrong = {
+        {"4:straight"},
+        {"0:straight"},
+        {"2:curly"},
+        {"2"},
+        {"straight"},
+        {"2:"},
+        {":arc"},
+        {"x:arc"},
+        {"2:slanted"},
+        {"1:arc", "-lesion", "9:arc"},
+        {"1:arc", "-isotropic"},
+        {"1:arc", "-lesion"},
+    };
+    for (const std::vector<std::string>& values : wrong) {
+        std::vector<std::string> args = {"-bids", dir.file("d"), "-n", "3", "--lesion"};
+        args.insert(args.end(), values.begin(), values.end());
+        const auto run = runProgram("dwiphantom", args);
+        EXPECT_EQ(run.status, 2) << values[0];
+        EXPECT_NE(run.err.find("-lesion"), std::string::npos) << values[0] << ": " << run.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("d"))) << values[0];
+    }
+    const auto usual = runProgram("dwiphantom", {dir.file("p"), "-lesion", "1:arc"});
+    EXPECT_EQ(usual.status, 2);
+    EXPECT_NE(usual.err.find("-lesion"), std::string::npos) << usual.err;
+    EXPECT_FALSE(testsupport::fileExists(dir.file("p.nii")));
+
+    using Words = std::vector<const char*>;
+    const Words words = {"dwiphantom", "-bids",     "s",        "-n",    "3",       "-slanted",
+                         "-lesion",    "2:slanted", "--lesion", "3:arc", "-lesion", "2:arc"};
+    PhantomSettings settings;
+    ASSERT_FALSE(PhantomSettings::FromCommandLine(12, words.data(), &settings).has_value());
+    EXPECT_EQ(settings.LesionedBundles(2), (std::vector<std::string>{"slanted", "arc"}));
+    EXPECT_EQ(settings.LesionedBundles(3), (std::vector<std::string>{"arc"}));
+    EXPECT_TRUE(settings.LesionedBundles(1).empty());
+
+    const std::string help = runProgram("dwiphantom", {"--help"}).out;
+    for (const char* text :
+         {"-lesion, --lesion <subject:bundle>", "sub-XX_bundle-NAME_desc-start_mask.nii.gz",
+          "derivatives/phantom-rois"}) {
+        EXPECT_NE(help.find(text), std::string::npos) << text;
+    }
 }
