@@ -110,8 +110,13 @@ while [ $# -gt 0 ]; do
     esac
 done
 
+# The system's Python, which the workflow engine runs on too and where Debian's python3-*
+# modules (matplotlib for the profile plots) are, before any other python3 on the PATH.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+
 # Status 2, and the reason, when nothing would run or a setting is unknown.
-python3 "$workflow/scripts/study.py" check "$bids" --caller "$name" \
+"$python" "$workflow/scripts/study.py" check "$bids" --caller "$name" \
     ${labels[@]:+--participant_label "${labels[@]}"} ${settings[@]:+--config "${settings[@]}"}
 
 if [ -n "${bin:-}" ]; then
@@ -146,7 +151,7 @@ JSON
             --config bids_dir="$bids" output_dir="$output" bin_dir="$bin" \
                      participant_label="${labels[*]:-}" ${settings[@]+"${settings[@]}"} \
             > "$log" 2>&1 || status=$?
-        python3 "$workflow/scripts/study.py" status "$bids" "$output" \
+        "$python" "$workflow/scripts/study.py" status "$bids" "$output" \
             --workflow-status "$status" --workflow-log "$log" \
             ${labels[@]:+--participant_label "${labels[@]}"}
         ;;
@@ -154,7 +159,7 @@ JSON
         [ -d "$output_arg" ] ||
             { echo "$name: no output folder $output_arg: run the participant level first" >&2
               exit 2; }
-        python3 "$workflow/scripts/group_report.py" "$bids" "$(cd "$output_arg" && pwd)" \
+        "$python" "$workflow/scripts/group_report.py" "$bids" "$(cd "$output_arg" && pwd)" \
             ${labels[@]:+--participant_label "${labels[@]}"}
         ;;
 esac

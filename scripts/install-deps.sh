@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake make g++ pkg-config libnifti2-dev zlib1g-dev libgtest-dev libbenchmark-dev libpng-dev
           clang-tidy snakemake chromium slurm-wlm munge
-          python3-numpy python3-nibabel python3-dipy mrtrix3 libzip-dev help2man dpkg-dev file)
+          python3-numpy python3-nibabel python3-dipy mrtrix3 libzip-dev help2man dpkg-dev file
+          python3-matplotlib)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -454,6 +454,54 @@ TEST(Cohort, ARefusedCommandCreatesNothing) {
     }
 }
 
+// A study made by dwiphantom yields its bundles' figures and profiles with no settings: the
+// planes it writes are the default ROIs. One subject's lesion on the straight bundle is named
+// on that bundle's plots and on no other.
+TEST(Cohort, BundleProfilesNameTheSubjectWithALesion) {
+    if (shell("command -v snakemake > /dev/null") != 0) {
+        GTEST_SKIP() << "snakemake is not installed";
+    }
+    TempDir dir;
+    ASSERT_EQ(runProgram("dwiphantom",
+                         {"-bids", dir.file("bids"), "-n", "5", "-lesion", "3:straight"})
+                  .status,
+              0);
+    const std::string out = dir.file("out");
+    const std::string log = " > '" + dir.file("run.log") + "' 2>&1";
+    ASSERT_EQ(shell(cohortCommand(dir.file("bids"), out, "participant", "--cores 2") + log), 0)
+        << readFile(dir.file("run.log"));
+    ASSERT_EQ(shell(cohortCommand(dir.file("bids"), out, "group") + log), 0)
+        << readFile(dir.file("run.log"));
+
+    const auto bundles = tsvRows(readFile(out + "/group/bundles.tsv"));
+    ASSERT_EQ(bundles.size(), 1U + 5U * 2U);  // straight and arc
+    EXPECT_EQ(bundles[0][0] + " " + bundles[0][2] + " " + bundles[0][3], "subject bundle tracks");
+    for (size_t r = 1; r < bundles.size(); ++r) {
+        SCOPED_TRACE(bundles[r][0] + " " + bundles[r][2]);
+        EXPECT_GT(std::stoi(bundles[r][3]), 10);  // tracks through both planes
+    }
+    const auto profiles = tsvRows(readFile(out + "/group/profiles.tsv"));
+    EXPECT_EQ(profiles.size(), 1U + 5U * 2U * 4U * 100U);  // subjects, bundles, maps, nodes
+
+    // The page: which subjects each plot names.
+    const std::string page = readFile(out + "/group/index.html");
+    const std::regex figure("data-bundle=\"([a-z]+)\" data-map=\"([a-z]+)\" "
+                            "data-outside=\"([^\"]*)\"");
+    std::map<std::string, std::string> named;
+    for (std::sregex_iterator at(page.begin(), page.end(), figure), end; at != end; ++at) {
+        named[(*at)[1].str() + " " + (*at)[2].str()] = (*at)[3];
+        EXPECT_TRUE(fileExists(out + "/group/profile_" + (*at)[1].str() + "_" + (*at)[2].str() +
+                               ".svg"));
+    }
+    EXPECT_EQ(named.size(), 8U);
+    EXPECT_EQ(named["straight fa"], "sub-03");
+    for (const auto& [plot, subjects] : named) {
+        if (plot.rfind("straight", 0) != 0) {
+            EXPECT_EQ(subjects, "") << plot;
+        }
+    }
+}
+
 TEST(Cohort, TracksInTheFormatTheConfigNames) {
     if (shell("command -v snakemake > /dev/null") != 0) {
         GTEST_SKIP() << "snakemake is not installed";

@@ -16,6 +16,7 @@ import urllib.parse
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bundle_report  # noqa: E402
 import study  # noqa: E402
 from study import COLUMNS, STATUS, TRACKS  # noqa: E402
 
@@ -63,12 +64,21 @@ def main():
         json.dump({column: {"Description": description, **({"Units": units} if units else {})}
                    for column, (_, description, units) in HEADINGS.items()}, handle, indent=2)
         handle.write("\n")
-    write_page(args.output, group, rows, views)
+    plots = bundle_report.write_group(group, bundle_tables(args.output, rows))
+    write_page(args.output, group, rows, views, plots)
     lines, status = study.report(rows)
     print("\n".join(lines))
     if status == 0 and any(row.wrong_table for row in rows):
         status = 3
     return status
+
+
+def bundle_tables(output, rows):
+    """(subject, session, bundles table, profiles table) of every acquisition that has them."""
+    return [(row.entry.subject, row.entry.session,
+             os.path.join(output, row.entry.folder, row.entry.stem + "_bundles.tsv"),
+             os.path.join(output, row.entry.folder, row.entry.stem + "_profiles.tsv"))
+            for row in rows if row.entry.runnable and not row.failed]
 
 
 def viewer_files():
@@ -181,9 +191,10 @@ def caption(row):
             f"{cells['mean_track_length_mm']} mm \u00b7 gradient table {cells['gradients']}")
 
 
-def write_page(output, group, rows, views):
-    """The table of every row, then a section per row: its status (a failed subject's reason
-    with the log that tells more), its QC picture with a caption, its 3D view and its files.
+def write_page(output, group, rows, views, plots=()):
+    """The table of every row, the bundles' tract profiles, then a section per row: its status
+    (a failed subject's reason with the log that tells more), its QC picture with a caption,
+    its 3D view and its files.
     Relative links only, so that the page works opened from the file system (the 3D views need
     it served)."""
     esc = html.escape
@@ -210,6 +221,7 @@ def write_page(output, group, rows, views):
         parts.append(f"<tr class='{kind}'><td>{opened}</td>"
                      + "".join(f"<td>{v}</td>" for v in cells) + "</tr>")
     parts.append("</table>")
+    parts.append(bundle_report.html_section(plots))
     for number, (row, view) in enumerate(zip(rows, views)):
         parts.append(f"<section id='row-{number}' class='{row_kind(row)}'>")
         opened = f" (<a href='{esc(view)}'>3D view</a>)" if view else ""

@@ -195,6 +195,10 @@ def nothing_to_run(bids, labels, entries):
     return where + ")"
 
 
+# The maps a bundle can be measured on, and the work file of each.
+PROFILE_MAPS = {"fa": "fa", "md": "adc", "ad": "ad", "rd": "rd"}
+
+
 def settings_problem(settings):
     """Why a workflow setting cannot be used, or ""; settings maps names to values."""
     policy = str(settings.get("gradcheck", "warn"))
@@ -203,6 +207,17 @@ def settings_problem(settings):
     tracks = str(settings.get("track_format", "trk"))
     if tracks not in TRACK_FORMATS:
         return f"track_format must be trk, tck or trx, not '{tracks}'"
+    maps = [m for m in str(settings.get("profile_maps", "fa")).replace(" ", "").split(",") if m]
+    unknown = [m for m in maps if m not in PROFILE_MAPS]
+    if unknown:
+        return f"profile_maps must name maps of {', '.join(PROFILE_MAPS)}, not '{unknown[0]}'"
+    nodes = str(settings.get("profile_nodes", 100))
+    if not nodes.isdigit() or int(nodes) < 2:
+        return f"profile_nodes must be a whole number of at least 2, not '{nodes}'"
+    bundles = settings.get("bundles") or []
+    if not isinstance(bundles, list) or not all(isinstance(b, dict) and b.get("name")
+                                                for b in bundles):
+        return "bundles must be a list of entries with a name and include, exclude, ends masks"
     return ""
 
 
@@ -211,6 +226,7 @@ def settings_problem(settings):
 STEPS = [("gradcheck", "{stem}_gradcheck.txt"), ("tenscalc", "work/{stem}_tensor.nii.gz"),
          ("fiberwalk", "{stem}_model-tensor_tractography.*"),
          ("trksmooth", "{stem}_model-tensor_desc-smooth_tractography.*"),
+         ("trkprofile", "{stem}_bundles.tsv"),
          ("summary", "{stem}_summary.tsv")]
 
 
