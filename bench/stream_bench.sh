@@ -26,21 +26,7 @@ c++ -O2 -std=c++17 -I"$repo/common/tracks" -o "$work/gen" "$repo/bench/make_trac
 "$work/gen" "$work/tenth.trk" "$work/tenth.tck" "$((tracks / 10))" "$points"
 echo "$tracks tracks of $points points: .trk $(stat -c %s "$work/big.trk") bytes"
 
-# best COMMAND...: "wall_seconds peak_kb", the best wall time and the largest peak of five runs.
-best() {
-    local wall="" peak=0
-    for _ in 1 2 3 4 5; do
-        /usr/bin/time -f "%e %M" -o "$work/time" "$@" > /dev/null 2> "$work/err" || {
-            cat "$work/err" >&2
-            echo "failed: $*" >&2
-            exit 1
-        }
-        read -r seconds kb < <(tail -n 1 "$work/time")
-        if [ -z "$wall" ] || awk "BEGIN{exit !($seconds < $wall)}"; then wall=$seconds; fi
-        if [ "$kb" -gt "$peak" ]; then peak=$kb; fi
-    done
-    echo "$wall $peak"
-}
+source "$repo/bench/timing.sh"
 
 # row NAME SIZE COMMAND...: times COMMAND on SIZE (big or tenth, put in for the word SIZE).
 row() {
@@ -51,8 +37,8 @@ row() {
         big+=("${word//SIZE/big}")
         tenth+=("${word//SIZE/tenth}")
     done
-    read -r wall peak < <(best "${big[@]}")
-    read -r _ tenth_peak < <(best "${tenth[@]}")
+    read -r wall peak < <(best 5 "${big[@]}")
+    read -r _ tenth_peak < <(best 5 "${tenth[@]}")
     printf "%-44s %8s s %10s KB %10s KB\n" "$name" "$wall" "$peak" "$tenth_peak"
 }
 
@@ -73,8 +59,8 @@ else
     echo "MRtrix3 not installed: no comparison"
 fi
 
-read -r one _ < <(DTI_NTHREADS=1 best "$bin/trksmooth" "$work/big.trk" 0.5 "$work/one.trk")
-read -r two _ < <(DTI_NTHREADS=2 best "$bin/trksmooth" "$work/big.trk" 0.5 "$work/two.trk")
+read -r one _ < <(DTI_NTHREADS=1 best 5 "$bin/trksmooth" "$work/big.trk" 0.5 "$work/one.trk")
+read -r two _ < <(DTI_NTHREADS=2 best 5 "$bin/trksmooth" "$work/big.trk" 0.5 "$work/two.trk")
 cmp -s "$work/one.trk" "$work/two.trk" || { echo "trksmooth output differs by thread count" >&2; exit 1; }
 echo "trksmooth .trk: 1 thread ${one} s, 2 threads ${two} s, speed-up" \
      "$(awk "BEGIN{printf \"%.2f\", $one / ($two > 0 ? $two : 0.01)}")x (same bytes)"

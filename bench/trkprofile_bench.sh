@@ -46,21 +46,7 @@ for name, values in (("fa", fa), ("md", md)):
 EOF
 echo "$tracks tracks of $points points ($((tracks * points)) points), two 64^3 maps"
 
-# best COMMAND...: "wall_seconds peak_kb", the best wall time and the largest peak of three runs.
-best() {
-    local wall="" peak=0
-    for _ in 1 2 3; do
-        /usr/bin/time -f "%e %M" -o "$work/time" "$@" > /dev/null 2> "$work/err" || {
-            cat "$work/err" >&2
-            echo "failed: $*" >&2
-            exit 1
-        }
-        read -r seconds kb < <(tail -n 1 "$work/time")
-        if [ -z "$wall" ] || awk "BEGIN{exit !($seconds < $wall)}"; then wall=$seconds; fi
-        if [ "$kb" -gt "$peak" ]; then peak=$kb; fi
-    done
-    echo "$wall $peak"
-}
+source "$repo/bench/timing.sh"
 
 # The MRtrix3 job as one command, so that it is timed as a whole.
 cat > "$work/mrtrix_job.sh" << 'EOF'
@@ -87,8 +73,8 @@ export bin work
 printf "%-46s %10s %13s %13s\n" "command" "best wall" "peak" "peak on 1/10"
 for threads in 1 2; do
     for ending in trk tck; do
-        read -r wall peak < <(best bash -c "profile big $ending $threads")
-        read -r _ tenth < <(best bash -c "profile tenth $ending $threads")
+        read -r wall peak < <(best 3 bash -c "profile big $ending $threads")
+        read -r _ tenth < <(best 3 bash -c "profile tenth $ending $threads")
         printf "%-46s %8s s %10s KB %10s KB\n" "trkprofile .$ending, $threads thread(s)" "$wall" \
             "$peak" "$tenth"
     done
@@ -98,8 +84,8 @@ cmp -s "$work/big_trk_1_profile.tsv" "$work/big_trk_2_profile.tsv" &&
     { echo "trkprofile's tables differ by thread count" >&2; exit 1; }
 if command -v tcksample > /dev/null && command -v tckresample > /dev/null; then
     for threads in 1 2; do
-        read -r wall peak < <(best "$work/mrtrix_job.sh" "$work" big "$threads")
-        read -r _ tenth < <(best "$work/mrtrix_job.sh" "$work" tenth "$threads")
+        read -r wall peak < <(best 3 "$work/mrtrix_job.sh" "$work" big "$threads")
+        read -r _ tenth < <(best 3 "$work/mrtrix_job.sh" "$work" tenth "$threads")
         printf "%-46s %8s s %10s KB %10s KB\n" "tckresample + 4 x tcksample, $threads thread(s)" \
             "$wall" "$peak" "$tenth"
     done
