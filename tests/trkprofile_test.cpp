@@ -597,19 +597,19 @@ std::vector<int> numbersIn(const std::string& path) {
 template <typename Value>
 void writeMap(const std::string& path, Value value, int dim = 4, float voxel = 2.0f,
               int depth = -1) {
-    testsupport::VolumeSpec spec;
-    spec.dims = {dim, dim, depth < 0 ? dim : depth};
-    spec.datatype = DT_FLOAT32;
-    spec.pixdim[0] = spec.pixdim[1] = spec.pixdim[2] = voxel;
+    testsupport::VolumeSpec layout;
+    layout.dims = {dim, dim, depth < 0 ? dim : depth};
+    layout.datatype = DT_FLOAT32;
+    layout.pixdim[0] = layout.pixdim[1] = layout.pixdim[2] = voxel;
     std::vector<float> values;
-    for (int k = 0; k < spec.dims[2]; ++k) {
+    for (int k = 0; k < layout.dims[2]; ++k) {
         for (int j = 0; j < dim; ++j) {
             for (int i = 0; i < dim; ++i) {
                 values.push_back(static_cast<float>(value(i, j, k)));
             }
         }
     }
-    testsupport::writeVolume(path, spec, values);
+    testsupport::writeVolume(path, layout, values);
 }
 
 TEST(TrkprofileRules, APointIsInTheMaskWhenTheVoxelHoldingItIs) {
