@@ -11,8 +11,7 @@ install(PROGRAMS scripts/cohort.sh DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME dt
 install(DIRECTORY workflow/ DESTINATION ${CMAKE_INSTALL_DATADIR}/dtitoolkit/workflow
         USE_SOURCE_PERMISSIONS
         PATTERN "__pycache__" EXCLUDE
-        PATTERN "node_modules" EXCLUDE
-        PATTERN "package*.json" EXCLUDE)
+        PATTERN "node_modules" EXCLUDE)
 # Of the NiiVue package (scripts/install-deps.sh installs it from npm), only its one-file browser
 # bundle, beside the view script: the 3D QC views then need no network.
 set(DTI_NIIVUE_BUNDLE ${CMAKE_SOURCE_DIR}/workflow/viewer/node_modules/@niivue/niivue/dist/niivue.umd.js)

@@ -31,9 +31,25 @@ if [ ${#missing[@]} -gt 0 ]; then
         "${missing[@]}"
 fi
 
-# The versions in package-lock.json, exactly; no package runs install scripts.
+# NiiVue's one-file browser bundle is all the QC views use, so only NiiVue's own package is
+# fetched (none of the packages it builds from), at this version and checked against the
+# registry's published digest before it is unpacked.
+niivue_version=0.69.0
+niivue_integrity="sha512-YMjQvJgD1W2b7DuoxkwlC4VxbrgIePRJ5qyQzXKxi2v2MBVg285P/CIQyg46oDDGDIcaNlbd+MhtO/edMbXJkA=="
 viewer="$(cd "$(dirname "$0")/../workflow/viewer" && pwd)"
-if [ ! -f "$viewer/node_modules/@niivue/niivue/dist/niivue.umd.js" ]; then
-    echo "Installing NiiVue into $viewer/node_modules"
-    (cd "$viewer" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
+package="$viewer/node_modules/@niivue/niivue"
+if [ ! -f "$package/dist/niivue.umd.js" ]; then
+    echo "Installing NiiVue $niivue_version into $package"
+    download=$(mktemp -d)
+    trap 'rm -rf "$download"' EXIT
+    (cd "$download" && npm pack --silent --loglevel=error "@niivue/niivue@$niivue_version" > name)
+    tarball="$download/$(cat "$download/name")"
+    digest="sha512-$(sha512sum "$tarball" | cut -d' ' -f1 |
+        python3 -c 'import base64, sys; print(base64.b64encode(bytes.fromhex(sys.stdin.read().strip())).decode())')"
+    if [ "$digest" != "$niivue_integrity" ]; then
+        echo "NiiVue $niivue_version: the downloaded package's digest is not the published one" >&2
+        exit 1
+    fi
+    mkdir -p "$package"
+    tar -xzf "$tarball" -C "$package" --strip-components=1
 fi
