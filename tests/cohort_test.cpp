@@ -36,10 +36,7 @@ std::string cohortCommand(const std::string& bids, const std::string& out,
            " --bin '" + std::string(DTI_BIN_DIR) + "' " + options;
 }
 
-int shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using testsupport::shell;
 
 std::vector<std::vector<std::string>> tsvRows(const std::string& text) {
     std::vector<std::vector<std::string>> rows;

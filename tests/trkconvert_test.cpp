@@ -23,10 +23,7 @@ using testsupport::runProgram;
 using testsupport::TempDir;
 using testsupport::writeFile;
 
-int shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using testsupport::shell;
 
 bool haveMrtrix() {
     return shell("command -v tckinfo > /dev/null 2>&1") == 0;

@@ -33,10 +33,7 @@ using testsupport::runProgram;
 using testsupport::TempDir;
 using testsupport::writeFile;
 
-int shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using testsupport::shell;
 
 using Row = std::map<std::string, std::string>;
 

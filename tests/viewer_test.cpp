@@ -35,10 +35,7 @@ std::string repositoryFile(const std::string& relative) {
     return std::string(DTI_SOURCE_DIR) + "/" + relative;
 }
 
-int shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using testsupport::shell;
 
 // Where scripts/install-deps.sh installs NiiVue's browser bundle.
 std::string niivueBundle() {

@@ -212,4 +212,9 @@ LoadedVolume readVolume(const std::string& path) {
     return volume;
 }
 
+int shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 }  // namespace testsupport

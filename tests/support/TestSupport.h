@@ -43,6 +43,8 @@ RunResult runProgram(const std::string& name, const std::vector<std::string>& ar
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);
+// The exit status of a command run by the shell (-1 when it did not exit normally).
+int shell(const std::string& command);
 
 // Description of a test volume written through nifticlib.
 struct VolumeSpec {
